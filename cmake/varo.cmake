@@ -1,0 +1,69 @@
+# Shared build settings.
+
+# Product code: no exceptions (nothing may cross a COM boundary), warnings on.
+function(varo_product_options target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -fno-exceptions)
+  target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
+  if(WIN32)
+    target_compile_definitions(${target} PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0501 WINVER=0x0501)
+    # SSE2 is fine on every server this runs on; the scanner's search uses it.
+    target_compile_options(${target} PRIVATE -msse2)
+  endif()
+  varo_sanitize(${target})
+endfunction()
+
+function(varo_sanitize target)
+  if(VARO_SANITIZE OR VARO_FUZZ)
+    target_compile_options(${target} PRIVATE -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
+    target_link_options(${target} PUBLIC -fsanitize=address,undefined)
+  endif()
+endfunction()
+
+if(WIN32)
+  # GoogleTest from Debian's source package, cross-compiled with the product.
+  set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+  # Runs a Windows test program under Wine, once per ANSI code page given
+  # (932 = LC_ALL=ja_JP.UTF-8, 1252 = LC_ALL=C).
+  function(varo_wine_test name target)
+    cmake_parse_arguments(ARG "" "" "CODEPAGES;ARGS" ${ARGN})
+    if(NOT ARG_CODEPAGES)
+      set(ARG_CODEPAGES 932)
+    endif()
+    foreach(cp IN LISTS ARG_CODEPAGES)
+      if(cp STREQUAL "932")
+        set(locale ja_JP.UTF-8)
+      else()
+        set(locale C)
+      endif()
+      add_test(NAME ${name}.cp${cp} COMMAND ${target} ${ARG_ARGS})
+      set_tests_properties(${name}.cp${cp} PROPERTIES
+        ENVIRONMENT "LC_ALL=${locale};VARO_CODEPAGE=${cp};WINEARCH=win32;WINEDEBUG=-all;WINEPREFIX=${CMAKE_BINARY_DIR}/wine-prefix"
+        TIMEOUT 300)
+    endforeach()
+  endfunction()
+else()
+  find_package(GTest REQUIRED)
+  find_package(benchmark QUIET)
+  find_package(Threads REQUIRED)
+endif()
+
+if(WIN32)
+  # A GoogleTest program that links product objects directly and runs under
+  # Wine once per code page given.
+  function(varo_windows_test name)
+    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;CODEPAGES" ${ARGN})
+    add_executable(${name} ${ARG_SOURCES})
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests/windows)
+    target_compile_definitions(${name} PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0501 WINVER=0x0501
+      VARO_SOURCE_DIR="${PROJECT_SOURCE_DIR}" VARO_BINARY_DIR="${PROJECT_BINARY_DIR}")
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest_main
+      ole32 oleaut32 uuid rpcrt4 advapi32 user32 kernel32)
+    if(NOT ARG_CODEPAGES)
+      set(ARG_CODEPAGES 932)
+    endif()
+    varo_wine_test(${name} ${name} CODEPAGES ${ARG_CODEPAGES})
+  endfunction()
+endif()
