@@ -1,0 +1,22 @@
+// ByteSearch: the scanner's byte-pattern search (Part 2.1).
+#pragma once
+#include <cstdint>
+
+// Finds the first occurrence of the cbPattern bytes at pbPattern that lies
+// wholly inside pbData[lStart] .. pbData[lEnd - 1]. Returns its offset
+// relative to lStart, or -1. Never reads pbData[lEnd] or beyond, nor before
+// pbData[lStart]. Gives exactly the result of the position-by-position search
+// of Part 2.1 (tried at lStart, lStart + 1, ...), for every input; candidates
+// are filtered 16 positions at a time on the pattern's first and last byte
+// (SSE2) and confirmed by an exact comparison. cbPattern 0 matches at once
+// when lStart < lEnd; lStart >= lEnd gives -1.
+std::int32_t ByteSearch(const unsigned char* pbPattern, std::int32_t cbPattern, const unsigned char* pbData,
+                        std::int32_t lStart, std::int32_t lEnd);
+
+// Search policy used by the scanner's template (form_scan_impl.h).
+struct ByteSearchPolicy {
+    static std::int32_t Find(const unsigned char* pbPattern, std::int32_t cbPattern, const unsigned char* pbData,
+                             std::int32_t lStart, std::int32_t lEnd) {
+        return ByteSearch(pbPattern, cbPattern, pbData, lStart, lEnd);
+    }
+};

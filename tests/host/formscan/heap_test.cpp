@@ -1,0 +1,139 @@
+// The scan's module-heap use: the blocks Part 2.1 names and no others, every
+// one released on every way out, and the -2 outcomes when an allocation
+// fails (injected: after n successful allocations every allocation fails).
+#include "formscan/form_scan.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/host/formscan/formscan_test_env.h"
+#include "tests/host/formscan/scan_helpers.h"
+
+#include <string>
+
+namespace {
+
+class HeapFailure : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!TestCanInjectFailures()) GTEST_SKIP() << "no allocation-failure injection in this build";
+    }
+    void TearDown() override {
+        if (TestCanInjectFailures()) TestHeapFailAfter(-1);
+    }
+    // Scans with the n+1-th allocation and all later ones failing.
+    std::int32_t ScanFailing(long n, const ExactBody& body, const char16_t* item, int bTextOnly, FormScan* record) {
+        const long lLive = TestHeapLiveBlocks();
+        TestHeapFailAfter(n);
+        const std::int32_t result = ScanForm(body.data(), body.size(), item, record, bTextOnly);
+        TestHeapFailAfter(-1);
+        EXPECT_EQ(TestHeapLiveBlocks(), lLive) << "block left after a failure at allocation " << n;
+        return result;
+    }
+    // Number of allocations a scan makes: the least n that lets it run as if
+    // memory never failed.
+    long CountAllocations(const ExactBody& body, const char16_t* item, int bTextOnly) {
+        auto record = NewRecord(), reference = NewRecord();
+        const std::int32_t expected = ScanForm(body.data(), body.size(), item, reference.get(), bTextOnly);
+        for (long n = 0; n < 100000; ++n) {
+            if (ScanFailing(n, body, item, bTextOnly, record.get()) == expected &&
+                std::memcmp(record.get(), reference.get(), sizeof(FormScan)) == 0)
+                return n;
+        }
+        return -1;
+    }
+};
+
+const FormScan kCleared{};
+
+TEST_F(HeapFailure, BlocksPerScanAreTheOnesTheDescriptionNames) {
+    // Boundary text + pattern memory + one header copy per part + one pattern
+    // block per accepted value.
+    const std::string text = TextPart("a", "1") + TextPart("b", "2") + TextPart("a", "3") + TextPart("c", "4") + kClose;
+    ExactBody body(text);
+    EXPECT_EQ(CountAllocations(body, u"a", 1), 2 + 4 + 2);
+    EXPECT_EQ(CountAllocations(body, u"b", 0), 2 + 4 + 1);
+    // No part: boundary text and pattern memory only (the closing line is no
+    // boundary line).
+    ExactBody empty(kClose);
+    EXPECT_EQ(CountAllocations(empty, u"a", 1), 2);
+    // The name conversion takes nothing from the module heap.
+    ExactBody noCrlf("abc");
+    EXPECT_EQ(CountAllocations(noCrlf, u"a", 1), 0);
+}
+
+TEST_F(HeapFailure, EveryFailurePoint) {
+    // Allocations: 0 boundary, 1 patterns, 2 header a, 3 slice a, 4 header b,
+    // 5 header a, 6 slice a, 7 header file f, 8 slice f.
+    const std::string text = TextPart("a", "1") + TextPart("b", "2") + TextPart("a", "3") +
+                             FilePart("a", "x.bin", "application/octet-stream", "FILE") + kClose;
+    ExactBody body(text);
+    auto record = NewRecord();
+
+    for (int bTextOnly : {1, 0}) {
+        SCOPED_TRACE(bTextOnly);
+        // No memory for the boundary text or the pattern memory: -2, cleared.
+        for (long n : {0L, 1L}) {
+            EXPECT_EQ(ScanFailing(n, body, u"a", bTextOnly, record.get()), kScanFailed);
+            EXPECT_EQ(std::memcmp(record.get(), &kCleared, sizeof kCleared), 0);
+        }
+        // No memory for the first header copy: -2, nothing gathered.
+        EXPECT_EQ(ScanFailing(2, body, u"a", bTextOnly, record.get()), kScanFailed);
+        EXPECT_EQ(record->lValueCount, 0);
+        EXPECT_STREQ(record->szName, "");
+        // The first text value's block fails, then the next header copy: -2,
+        // the first part's fields, no values.
+        EXPECT_EQ(ScanFailing(3, body, u"a", bTextOnly, record.get()), kScanFailed);
+        EXPECT_EQ(record->lValueCount, 0);
+        EXPECT_STREQ(record->szName, "a");
+        // Header copy of part b fails: the values gathered before.
+        EXPECT_EQ(ScanFailing(4, body, u"a", bTextOnly, record.get()), kScanFailed);
+        EXPECT_EQ(record->lValueCount, 1);
+        EXPECT_EQ(body.Slice(*record, 0), "1");
+        EXPECT_EQ(ScanFailing(7, body, u"a", bTextOnly, record.get()), kScanFailed);
+        EXPECT_EQ(record->lValueCount, 2);
+    }
+    // The file part's own value block fails (all-parts): -2, its header
+    // fields, no values.
+    EXPECT_EQ(ScanFailing(8, body, u"a", 0, record.get()), kScanFailed);
+    EXPECT_EQ(record->lValueCount, 0);
+    EXPECT_STREQ(record->szFilename, "x.bin");
+    EXPECT_STREQ(record->szContentType, "application/octet-stream");
+    // Text-only: the file part is turned away before its value: -3.
+    EXPECT_EQ(ScanFailing(8, body, u"a", 1, record.get()), kScanFilePart);
+    EXPECT_EQ(record->lValueCount, 2);
+}
+
+TEST_F(HeapFailure, TextValueWithoutMemoryIsLeftOut) {
+    // Allocations: 0 boundary, 1 patterns, 2 header, 3 slice, 4 header,
+    // 5 slice (fails; no allocation follows): the scan goes on.
+    ExactBody body(TextPart("a", "1") + TextPart("a", "2") + kClose);
+    auto record = NewRecord();
+    for (int bTextOnly : {1, 0}) {
+        EXPECT_EQ(ScanFailing(5, body, u"a", bTextOnly, record.get()), 1);
+        ASSERT_EQ(record->lValueCount, 1);
+        EXPECT_EQ(body.Slice(*record, 0), "1");
+        // The only value left out: nothing found.
+        ExactBody one(TextPart("a", "1") + kClose);
+        EXPECT_EQ(ScanFailing(3, one, u"a", bTextOnly, record.get()), kScanNotFound);
+        EXPECT_EQ(record->lValueCount, 0);
+        EXPECT_STREQ(record->szName, "a");
+    }
+}
+
+TEST_F(HeapFailure, NoBlockLeftAtAnyFailurePointOfManyBodies) {
+    const std::string bodies[] = {
+        TextPart("a", "1") + FilePart("a", "f", "t/t", "x") + kClose,
+        kClose,
+        "--AaB03x\r\nContent-Disposition: form-data; name=\"a\"\r\nv\r\n" + kClose,
+        TextPart("a", "1") + TextPart("a", "2"),
+        "\r\n" + kClose,
+    };
+    for (const std::string& text : bodies) {
+        ExactBody body(text);
+        auto record = NewRecord();
+        for (int bTextOnly : {1, 0})
+            for (long n = 0; n < 12; ++n) ScanFailing(n, body, u"a", bTextOnly, record.get());
+    }
+}
+
+}  // namespace
