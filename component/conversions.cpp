@@ -1,0 +1,56 @@
+#include "component/conversions.h"
+
+#include <cstring>
+
+#include "formscan/form_scan.h"
+
+bool AnsiString::Convert(const wchar_t* pszWide) {
+    int cb = WideCharToMultiByte(CP_ACP, 0, pszWide, -1, nullptr, 0, nullptr, nullptr);
+    if (cb <= 0) cb = 1;
+    m_block.reset(ModuleAlloc(cb));
+    char* psz = m_block.as<char>();
+    if (!psz) return false;
+    psz[0] = '\0';
+    if (WideCharToMultiByte(CP_ACP, 0, pszWide, -1, psz, cb, nullptr, nullptr) <= 0) psz[0] = '\0';
+    return true;
+}
+
+BSTR AnsiToWide(const char* pchAnsi, int cb) {
+    if (!pchAnsi) return nullptr;
+    int cch = cb > 0 ? MultiByteToWideChar(CP_ACP, 0, pchAnsi, cb, nullptr, 0) : 0;
+    BSTR bstr = SysAllocStringLen(nullptr, cch);
+    if (bstr && cch > 0) MultiByteToWideChar(CP_ACP, 0, pchAnsi, cb, bstr, cch);
+    return bstr;
+}
+
+BSTR AnsiToWide(const char* pszAnsi) {
+    return pszAnsi ? AnsiToWide(pszAnsi, static_cast<int>(std::strlen(pszAnsi))) : nullptr;
+}
+
+bool MakeByteArray(VARIANT* pvar, const void* pvBytes, ULONG cbBytes) {
+    pvar->vt = VT_ARRAY | VT_UI1;
+    SAFEARRAYBOUND bound;
+    bound.cElements = cbBytes;
+    bound.lLbound = 0;
+    pvar->parray = SafeArrayCreate(VT_UI1, 1, &bound);
+    if (!pvar->parray) return false;
+    void* pvData = nullptr;
+    if (FAILED(SafeArrayAccessData(pvar->parray, &pvData))) return false;
+    if (cbBytes) std::memcpy(pvData, pvBytes, cbBytes);
+    return SUCCEEDED(SafeArrayUnaccessData(pvar->parray));
+}
+
+bool JoinValues(const FormScan& scan, ModuleBlock& buffer, std::size_t* pcbBuffer) {
+    std::size_t cbSize = 0;
+    for (std::int32_t i = 0; i < scan.lValueCount; ++i) cbSize += static_cast<std::size_t>(scan.lValueLength[i]) + 1;
+    buffer.reset(ModuleAlloc(cbSize));
+    unsigned char* pb = buffer.as<unsigned char>();
+    if (!pb) return false;
+    for (std::int32_t i = 0; i < scan.lValueCount; ++i) {
+        std::memcpy(pb, scan.pValueStart[i], scan.lValueLength[i]);
+        pb += scan.lValueLength[i];
+        *pb++ = ',';
+    }
+    *pcbBuffer = cbSize;
+    return true;
+}

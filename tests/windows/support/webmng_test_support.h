@@ -1,0 +1,73 @@
+// What the Windows tests of the WebMng methods share: an object to call the
+// methods on, request bodies as byte arrays, the thread's error information
+// and the module heap's live blocks.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "component/webmng_methods.h"
+
+// The methods on an object whose identity is not under test.
+class TestWebMng : public WebMngMethods {
+public:
+    STDMETHODIMP QueryInterface(REFIID, void** ppv) override { *ppv = nullptr; return E_NOINTERFACE; }
+    STDMETHODIMP_(ULONG) AddRef() override { return 1; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+    STDMETHODIMP GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override { return E_NOTIMPL; }
+};
+
+// A VT_ARRAY|VT_UI1 variant holding a copy of the bytes; cleared on scope end.
+class ByteArrayVariant {
+public:
+    explicit ByteArrayVariant(const std::string& bytes);
+    ~ByteArrayVariant() { VariantClear(&m_var); }
+    ByteArrayVariant(const ByteArrayVariant&) = delete;
+    ByteArrayVariant& operator=(const ByteArrayVariant&) = delete;
+    VARIANT* get() { return &m_var; }
+
+private:
+    VARIANT m_var;
+};
+
+// The bytes of a byte-array variant (type must be VT_ARRAY|VT_UI1).
+std::string BytesOf(const VARIANT& var);
+
+// One part of a multipart body with boundary kBoundary.
+extern const char kBoundary[];
+std::string TextPart(const std::string& name, const std::string& value);
+std::string FilePart(const std::string& name, const std::string& filename, const std::string& content,
+                     const std::string& type = "application/octet-stream");
+std::string Body(const std::vector<std::string>& parts);
+
+// The thread's error information, taken (and so cleared) by the read.
+struct PublishedError {
+    bool bPresent = false;
+    std::wstring source, description;
+    GUID guid = GUID_NULL;
+};
+PublishedError TakeError();
+void ClearError();
+
+// Blocks now allocated in the module's heaps.
+long ModuleHeapBusyBlocks();
+
+// Japanese text of the messages, as a script must read them.
+namespace JaMsg {
+extern const wchar_t kItemNameNull[], kNotArrayType[], kException[], kSystemError[], kWorkMemory[], kFileNameNull[],
+    kPathNameNull[], kFileOpenError[], kFileWriteError[], kFileReadError[], kFileDeleteFailed[], kGuidError[];
+}
+
+// The ANSI code page the test runs under (932 or 1252).
+inline UINT CodePage() { return GetACP(); }
+
+// COM and module state for every test of a program.
+class WebMngEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override;
+    void TearDown() override;
+};
