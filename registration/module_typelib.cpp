@@ -1,0 +1,93 @@
+// Registration of the type library the module carries.
+#include <cstring>
+
+#include "component/com_ptr.h"
+#include "registration/server_registration.h"
+
+namespace {
+// Room for a 260-byte module name and a replaced extension.
+const DWORD kTypeLibPathBuffer = 272;
+
+BSTR WidePath(const char* pszPath) {
+    int cch = MultiByteToWideChar(CP_ACP, 0, pszPath, -1, nullptr, 0);
+    BSTR bstr = SysAllocStringLen(nullptr, cch > 0 ? cch - 1 : 0);
+    if (bstr && cch > 0) MultiByteToWideChar(CP_ACP, 0, pszPath, -1, bstr, cch);
+    return bstr;
+}
+
+// Replaces the text from the path's last '.' (double-byte characters taken
+// whole) with ".tlb", or appends ".tlb" when there is none.
+void UseTlbExtension(char* pszPath) {
+    char* pszDot = nullptr;
+    for (char* p = pszPath; *p; p = CharNextA(p))
+        if (*p == '.') pszDot = p;
+    std::strcpy(pszDot ? pszDot : pszPath + std::strlen(pszPath), ".tlb");
+}
+
+class LibraryHandle {
+public:
+    explicit LibraryHandle(const char* pszName) : m_h(LoadLibraryA(pszName)) {}
+    ~LibraryHandle() { if (m_h) FreeLibrary(m_h); }
+    LibraryHandle(const LibraryHandle&) = delete;
+    LibraryHandle& operator=(const LibraryHandle&) = delete;
+    HMODULE get() const { return m_h; }
+
+private:
+    HMODULE m_h;
+};
+
+typedef HRESULT(WINAPI* PFNUNREGISTERTYPELIB)(REFGUID, WORD, WORD, LCID, SYSKIND);
+}  // namespace
+
+HRESULT LoadModuleTypeLib(const ModuleState& module, BSTR* pbstrPath, ITypeLib** ppTypeLib) {
+    *pbstrPath = nullptr;
+    *ppTypeLib = nullptr;
+    char szPath[kTypeLibPathBuffer];
+    DWORD cch = GetModuleFileNameA(module.hTypeLibModule, szPath, MAX_PATH);
+    szPath[cch < MAX_PATH ? cch : MAX_PATH - 1] = '\0';
+    UniqueBstr path(WidePath(szPath));
+    HRESULT hr = LoadTypeLib(path.get(), ppTypeLib);
+    if (FAILED(hr)) {
+        UseTlbExtension(szPath);
+        *path.put() = WidePath(szPath);
+        hr = LoadTypeLib(path.get(), ppTypeLib);
+        if (FAILED(hr)) {
+            *ppTypeLib = nullptr;
+            return hr;
+        }
+    }
+    *pbstrPath = path.release();
+    return hr;
+}
+
+HRESULT RegisterModuleTypeLib(const ModuleState& module) {
+    UniqueBstr path;
+    ComPtr<ITypeLib> typeLib;
+    HRESULT hr = LoadModuleTypeLib(module, path.put(), typeLib.put());
+    if (FAILED(hr)) return hr;
+    // The help directory is the module's folder, ending in its separator.
+    wchar_t szHelpDir[MAX_PATH];
+    lstrcpynW(szHelpDir, path.get(), MAX_PATH);
+    size_t cchDir = 0;
+    for (size_t i = 0; szHelpDir[i]; ++i)
+        if (szHelpDir[i] == L'\\' || szHelpDir[i] == L'/' || szHelpDir[i] == L':') cchDir = i + 1;
+    szHelpDir[cchDir] = L'\0';
+    return RegisterTypeLib(typeLib.get(), path.get(), szHelpDir);
+}
+
+HRESULT UnregisterModuleTypeLib(const ModuleState& module) {
+    UniqueBstr path;
+    ComPtr<ITypeLib> typeLib;
+    HRESULT hr = LoadModuleTypeLib(module, path.put(), typeLib.put());
+    if (FAILED(hr)) return hr;
+    TLIBATTR* pAttr = nullptr;
+    if (SUCCEEDED(typeLib->GetLibAttr(&pAttr))) {
+        LibraryHandle oleaut("oleaut32.dll");
+        auto pfnUnregister = oleaut.get() ? reinterpret_cast<PFNUNREGISTERTYPELIB>(
+                                                reinterpret_cast<void*>(GetProcAddress(oleaut.get(), "UnRegisterTypeLib")))
+                                          : nullptr;
+        if (pfnUnregister) pfnUnregister(pAttr->guid, pAttr->wMajorVerNum, pAttr->wMinorVerNum, pAttr->lcid, pAttr->syskind);
+        typeLib->ReleaseTLibAttr(pAttr);
+    }
+    return hr;
+}

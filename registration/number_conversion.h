@@ -1,0 +1,6 @@
+// Text to number conversion for "D" values: VarUI4FromStr with locale 0 and
+// no flags on Windows. The host accepts decimal digits and 0x hexadecimal.
+#pragma once
+#include "registration/registry_types.h"
+
+HRESULT NumberUI4FromStr(const char16_t* pszText, std::uint32_t* pulResult);

@@ -1,0 +1,97 @@
+// Runs a registry script carried as a REGISTRY resource of the module file.
+#include <cstring>
+
+#include "component/com_ptr.h"
+#include "registration/registry_script_engine.h"
+#include "registration/registry_win32.h"
+#include "registration/replacement_map.h"
+#include "registration/server_registration.h"
+#include "server/module_heap.h"
+
+namespace {
+const DWORD kPathBuffer = MAX_PATH;
+
+// A failure the system may not have described: no code means no failure.
+HRESULT LastErrorStatus() {
+    DWORD dwError = GetLastError();
+    return dwError ? static_cast<HRESULT>(0x80070000u | (dwError & 0xFFFFu)) : S_OK;
+}
+
+class DataFile {
+public:
+    explicit DataFile(const char* pszPath) : m_h(LoadLibraryExA(pszPath, nullptr, LOAD_LIBRARY_AS_DATAFILE)) {}
+    ~DataFile() { if (m_h) FreeLibrary(m_h); }
+    DataFile(const DataFile&) = delete;
+    DataFile& operator=(const DataFile&) = delete;
+    HMODULE get() const { return m_h; }
+
+private:
+    HMODULE m_h;
+};
+
+// The module path in the ANSI code page, shortened for an executable server.
+HRESULT ChooseModulePath(const ModuleState& module, char* pszPath) {
+    char szLong[kPathBuffer];
+    DWORD cch = GetModuleFileNameA(module.hInstance, szLong, kPathBuffer);
+    szLong[cch < kPathBuffer ? cch : kPathBuffer - 1] = '\0';
+    std::strcpy(pszPath, szLong);
+    if (module.hInstance && module.hInstance != GetModuleHandleA(nullptr)) return S_OK;
+    char szShort[kPathBuffer];
+    DWORD dwResult = GetShortPathNameA(szLong, szShort, kPathBuffer);
+    // A result of the buffer's size or more is the room the short path needs:
+    // the buffer holds nothing usable then.
+    if (dwResult >= kPathBuffer) return E_OUTOFMEMORY;
+    if (dwResult != 0 && dwResult != ERROR_INVALID_PARAMETER) std::strcpy(pszPath, szShort);
+    return S_OK;
+}
+
+// The path as a wide string with every single quote doubled, so it survives
+// as one quoted script token.
+HRESULT AddModuleVariable(ReplacementMap& map, const char* pszPath) {
+    int cch = MultiByteToWideChar(CP_ACP, 0, pszPath, -1, nullptr, 0);
+    if (cch <= 0) cch = 1;
+    ModuleBlock wide(ModuleAlloc(cch * sizeof(wchar_t)));
+    ModuleBlock doubled(ModuleAlloc((2 * cch + 1) * sizeof(char16_t)));
+    if (!wide || !doubled) return E_OUTOFMEMORY;
+    wchar_t* pszWide = wide.as<wchar_t>();
+    pszWide[0] = L'\0';
+    MultiByteToWideChar(CP_ACP, 0, pszPath, -1, pszWide, cch);
+    char16_t* pch = doubled.as<char16_t>();
+    for (const wchar_t* p = pszWide; *p; ++p) {
+        *pch++ = static_cast<char16_t>(*p);
+        if (*p == L'\'') *pch++ = u'\'';
+    }
+    *pch = u'\0';
+    return map.Add(u"Module", doubled.as<const char16_t>());
+}
+
+HRESULT RunScriptFromFile(const char* pszPath, WORD wResourceId, BOOL bRegister, const ReplacementMap& map) {
+    DataFile file(pszPath);
+    if (!file.get()) return LastErrorStatus();
+    HRSRC hResource = FindResourceA(file.get(), MAKEINTRESOURCEA(wResourceId), "REGISTRY");
+    HGLOBAL hData = hResource ? LoadResource(file.get(), hResource) : nullptr;
+    if (!hData) return LastErrorStatus();
+    DWORD cbScript = SizeofResource(file.get(), hResource);
+    ModuleBlock text(ModuleAlloc(cbScript + 1));
+    if (!text) return E_OUTOFMEMORY;
+    std::memcpy(text.get(), LockResource(hData), cbScript);
+    text.as<char>()[cbScript] = '\0';
+    Win32Registry registry;
+    RegistryScriptEngine engine(registry, map);
+    return engine.RunScript(text.as<const char>(), bRegister != FALSE);
+}
+}  // namespace
+
+HRESULT RunScriptResource(const ModuleState& module, WORD wResourceId, BOOL bRegister,
+                          const ScriptReplacement* pExtras) {
+    ReplacementMap map;
+    char szPath[kPathBuffer];
+    HRESULT hr = ChooseModulePath(module, szPath);
+    if (FAILED(hr)) return hr;
+    AddModuleVariable(map, szPath);
+    for (const ScriptReplacement* p = pExtras; p && p->pszName; ++p)
+        map.Add(reinterpret_cast<const char16_t*>(p->pszName), reinterpret_cast<const char16_t*>(p->pszValue));
+    return RunScriptFromFile(szPath, wResourceId, bRegister, map);
+}
+
+HRESULT RegisterWebMngScript(BOOL bRegister) { return RunScriptResource(g_ModuleState, 101, bRegister, nullptr); }

@@ -1,0 +1,108 @@
+// The script the library carries for WebMng, read from the source tree.
+#include "script_run.h"
+
+#include <fstream>
+#include <iterator>
+
+namespace {
+const std::string kClass = "CLSID\\{6F1D2C40-3B1A-4E52-9C7D-2A5B8E61F034}";
+
+std::string ReadWebMngScript() {
+    std::ifstream file(VARO_WEBMNG_RGS, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+Lines RegisteredEntries(const std::string& strModule) {
+    return {
+        "CLSID",
+        kClass,
+        kClass + " [] REG_SZ \"WebMng Class\"",
+        kClass + "\\InprocServer32",
+        kClass + "\\InprocServer32 [] REG_SZ \"" + strModule + "\"",
+        kClass + "\\InprocServer32 [ThreadingModel] REG_SZ \"Apartment\"",
+        kClass + "\\ProgID",
+        kClass + "\\ProgID [] REG_SZ \"VARO.WebMng.1\"",
+        kClass + "\\Programmable",
+        kClass + "\\TypeLib",
+        kClass + "\\TypeLib [] REG_SZ \"{A47E5D11-8C23-4B9A-B6E2-5D0F3C19A7E8}\"",
+        kClass + "\\VersionIndependentProgID",
+        kClass + "\\VersionIndependentProgID [] REG_SZ \"VARO.WebMng\"",
+        "VARO.WebMng",
+        "VARO.WebMng [] REG_SZ \"WebMng Class\"",
+        "VARO.WebMng\\CLSID",
+        "VARO.WebMng\\CLSID [] REG_SZ \"{6F1D2C40-3B1A-4E52-9C7D-2A5B8E61F034}\"",
+        "VARO.WebMng\\CurVer",
+        "VARO.WebMng\\CurVer [] REG_SZ \"VARO.WebMng.1\"",
+        "VARO.WebMng.1",
+        "VARO.WebMng.1 [] REG_SZ \"WebMng Class\"",
+        "VARO.WebMng.1\\CLSID",
+        "VARO.WebMng.1\\CLSID [] REG_SZ \"{6F1D2C40-3B1A-4E52-9C7D-2A5B8E61F034}\"",
+    };
+}
+
+class WebMngScriptTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        HostSetCodePage(932);
+        m_strScript = ReadWebMngScript();
+        ASSERT_EQ(m_strScript.size(), 596u);
+        // The module path arrives with its single quotes doubled.
+        ASSERT_EQ(m_run.replacements.Add(u"Module", u"C:\\It''s\\VARO.DLL"), S_OK);
+    }
+    ScriptRun m_run;
+    std::string m_strScript;
+};
+
+TEST_F(WebMngScriptTest, RegistersItsTableAndUnregistersAllButClsid) {
+    ASSERT_EQ(m_run.Register(m_strScript), S_OK);
+    EXPECT_EQ(m_run.Dump(HKEY_CLASSES_ROOT), RegisteredEntries("C:\\It's\\VARO.DLL"));
+    ASSERT_EQ(m_run.Register(m_strScript), S_OK);
+    EXPECT_EQ(m_run.Dump(HKEY_CLASSES_ROOT), RegisteredEntries("C:\\It's\\VARO.DLL"));
+
+    EXPECT_EQ(m_run.Unregister(m_strScript), S_OK);
+    EXPECT_EQ(m_run.Dump(HKEY_CLASSES_ROOT), Lines{"CLSID"});
+    EXPECT_EQ(m_run.Unregister(m_strScript), S_OK);
+    EXPECT_EQ(m_run.Dump(HKEY_CLASSES_ROOT), Lines{"CLSID"});
+}
+
+TEST_F(WebMngScriptTest, ForceRemoveClearsStaleEntriesOfTheClassKey) {
+    m_run.Seed({kClass + "\\Stale\\Deeper", kClass + "\\Programmable\\Stale", kClass + " [Stale] x",
+                "CLSID\\{00000000-0000-0000-0000-000000000001}"},
+               HKEY_CLASSES_ROOT);
+    ASSERT_EQ(m_run.Register(m_strScript), S_OK);
+    Lines expected = RegisteredEntries("C:\\It's\\VARO.DLL");
+    expected.insert(expected.begin() + 1, "CLSID\\{00000000-0000-0000-0000-000000000001}");
+    EXPECT_EQ(m_run.Dump(HKEY_CLASSES_ROOT), expected);
+
+    EXPECT_EQ(m_run.Unregister(m_strScript), S_OK);
+    EXPECT_EQ(m_run.Dump(HKEY_CLASSES_ROOT), (Lines{"CLSID", "CLSID\\{00000000-0000-0000-0000-000000000001}"}));
+}
+
+// A key removed by hand must not leave the rest of the class registered: the
+// keys after it are removed as usual.
+TEST_F(WebMngScriptTest, UnregistersCompletelyWhenProgIdIsMissing) {
+    ASSERT_EQ(m_run.Register(m_strScript), S_OK);
+    ASSERT_EQ(m_run.registry.DeleteKey(HKEY_CLASSES_ROOT, (kClass + "\\ProgID").c_str()), ERROR_SUCCESS);
+    EXPECT_EQ(m_run.Unregister(m_strScript), S_OK);
+    EXPECT_EQ(m_run.Dump(HKEY_CLASSES_ROOT), Lines{"CLSID"});
+}
+
+// Keys holding entries of others stay; the script's own values go.
+TEST_F(WebMngScriptTest, SparesKeysThatHoldForeignSubkeys) {
+    ASSERT_EQ(m_run.Register(m_strScript), S_OK);
+    m_run.Seed({kClass + "\\InprocServer32\\Foreign"}, HKEY_CLASSES_ROOT);
+    EXPECT_EQ(m_run.Unregister(m_strScript), S_OK);
+    EXPECT_EQ(m_run.Dump(HKEY_CLASSES_ROOT),
+              (Lines{"CLSID", kClass, kClass + " [] REG_SZ \"WebMng Class\"", kClass + "\\InprocServer32",
+                     kClass + "\\InprocServer32 [] REG_SZ \"C:\\It's\\VARO.DLL\"",
+                     kClass + "\\InprocServer32\\Foreign"}));
+}
+
+TEST_F(WebMngScriptTest, MissingModuleVariableTouchesNothing) {
+    ScriptRun run;
+    run.Seed({"VARO.WebMng.1 [] old"}, HKEY_CLASSES_ROOT);
+    EXPECT_EQ(run.Register(m_strScript), DISP_E_EXCEPTION);
+    EXPECT_EQ(run.Unregister(m_strScript), DISP_E_EXCEPTION);
+    EXPECT_EQ(run.Dump(HKEY_CLASSES_ROOT), (Lines{"VARO.WebMng.1", "VARO.WebMng.1 [] REG_SZ \"old\""}));
+}
+}  // namespace

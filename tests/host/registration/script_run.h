@@ -1,0 +1,50 @@
+// Runs registry scripts against an in-memory registry and checks that every
+// run leaves no key open and no block allocated, whatever its status.
+#pragma once
+#include "registration/registry_memory.h"
+#include "registration/registry_script_engine.h"
+#include "registration/replacement_map.h"
+#include "server/host_services.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using Lines = std::vector<std::string>;
+
+struct ScriptRun {
+    MemoryRegistry registry;
+    ReplacementMap replacements;
+
+    HRESULT Run(const std::string& strScript, bool fRegister) {
+        long lLiveBefore = HostHeapLiveBlocks();
+        RegistryScriptEngine engine(registry, replacements);
+        HRESULT hr = engine.RunScript(strScript.c_str(), fRegister);
+        EXPECT_EQ(registry.OpenHandleCount(), 0u) << strScript;
+        EXPECT_EQ(HostHeapLiveBlocks(), lLiveBefore) << strScript;
+        return hr;
+    }
+    HRESULT Register(const std::string& strScript) { return Run(strScript, true); }
+    HRESULT Unregister(const std::string& strScript) { return Run(strScript, false); }
+    Lines Dump(HKEY hRoot = HKEY_CURRENT_USER) const { return registry.Dump(hRoot); }
+
+    // Seeds keys and REG_SZ values beneath hRoot: "A\B" makes a key,
+    // "A\B [name] text" a value ("[]" the default value).
+    void Seed(const Lines& lines, HKEY hRoot = HKEY_CURRENT_USER) {
+        for (const std::string& strLine : lines) {
+            std::size_t nBracket = strLine.find(" [");
+            std::string strKey = strLine.substr(0, nBracket);
+            HKEY hKey = nullptr;
+            ASSERT_EQ(registry.CreateKey(hRoot, strKey.c_str(), &hKey), ERROR_SUCCESS) << strLine;
+            if (nBracket != std::string::npos) {
+                std::size_t nClose = strLine.find("] ", nBracket);
+                std::string strName = strLine.substr(nBracket + 2, nClose - nBracket - 2);
+                std::string strText = strLine.substr(nClose + 2);
+                registry.SetValue(hKey, strName.c_str(), REG_SZ, reinterpret_cast<const BYTE*>(strText.c_str()),
+                                  static_cast<DWORD>(strText.size() + 1));
+            }
+            registry.CloseKey(hKey);
+        }
+    }
+};
