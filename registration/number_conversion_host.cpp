@@ -13,7 +13,8 @@ int DigitValue(char16_t ch, unsigned nBase) {
 HRESULT NumberUI4FromStr(const char16_t* pszText, std::uint32_t* pulResult) {
     const char16_t* p = pszText;
     unsigned nBase = 10;
-    if (p[0] == u'0' && (p[1] == u'x' || p[1] == u'X')) {
+    // 0x as agreed for the host; &H as the system conversion reads hexadecimal.
+    if ((p[0] == u'0' && (p[1] == u'x' || p[1] == u'X')) || (p[0] == u'&' && (p[1] == u'h' || p[1] == u'H'))) {
         nBase = 16;
         p += 2;
     }

@@ -131,6 +131,14 @@ TEST_F(RegistryScriptTest, WritesAndRemovesWhatTheScriptNames) {
           "Plain [] REG_SZ \"y\""},
          S_OK,
          {"App", "App [] REG_SZ \"a\"", "App\\Foreign"}},
+        {"number forms of the system conversion",
+         {},
+         "{ A { val Spaced = d ' 42 ' val VbHex = d &H1F } }",
+         S_OK,
+         {"A", "A [Spaced] REG_DWORD 0x0000002a", "A [VbHex] REG_DWORD 0x0000001f"},
+         S_OK,
+         {}},
+        {"a C hexadecimal number", {}, "{ A = d 0x1F }", DISP_E_EXCEPTION, {}, S_OK, {}},
         {"a number text the conversion refuses", {}, "{ A = d 12x }", DISP_E_EXCEPTION, {}, S_OK, {}},
         {"a number too large", {}, "{ A = d 4294967296 }", DISP_E_EXCEPTION, {}, S_OK, {}},
     };
@@ -142,7 +150,7 @@ TEST_F(RegistryScriptTest, WritesAndRemovesWhatTheScriptNames) {
         EXPECT_EQ(Run(Root(c.strBlock), false), c.hrUnregister);
         EXPECT_EQ(Dump(), Sorted(c.afterUnregister));
         // Delete on registration removes whole trees and creates nothing.
-        EXPECT_EQ(Run(Root("{ Delete Gone Delete Kept Delete App Delete Named Delete Foo Delete Plain }"), true), S_OK);
+        EXPECT_EQ(Run(Root("{ Delete Gone Delete Kept Delete App Delete Named Delete Foo Delete Plain Delete A }"), true), S_OK);
         EXPECT_EQ(Dump(), Lines{});
     }
 }
