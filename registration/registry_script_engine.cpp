@@ -60,6 +60,7 @@ unsigned char HexDigitValue(unsigned char ch) {
 }
 
 HRESULT RegistryScriptEngine::RunScript(const char* pszScript, bool fRegister) {
+    if (!pszScript) return E_POINTER;
     char* pszExpanded = nullptr;
     RETURN_IF_FAILED(ExpandVariables(pszScript, m_replacements, &pszExpanded));
     TaskMemBlock expanded(pszExpanded);
