@@ -90,16 +90,22 @@ int main(int argc, char** argv) {
                                 formscan_bench::RepeatedField(), formscan_bench::DistinctFields()};
     std::printf("Form scanner, i686 build under Wine, GB/s (median of %d runs)\n", runs);
     std::printf("%-36s %9s %9s %9s\n", "body", "ScanForm", "plain", "/plain");
+    double bigRatio = 0;
     for (const BenchBody& body : bodies) {
         const double fast = Measure(body, runs, ScanForm);
         const double plain = Measure(body, runs, formscan::ScanFormWith<PlainSearchPolicy>);
-        std::printf("%-36s %9.3f %9.3f %8.2fx\n", body.label.c_str(), fast, plain, plain > 0 ? fast / plain : 0.0);
+        const double ratio = plain > 0 ? fast / plain : 0.0;
+        if (&body == &bodies[0]) bigRatio = ratio;
+        std::printf("%-36s %9.3f %9.3f %8.2fx\n", body.label.c_str(), fast, plain, ratio);
     }
     const double fast = MeasureSearch<ByteSearchPolicy>(bodies[0], runs);
     const double plain = MeasureSearch<PlainSearchPolicy>(bodies[0], runs);
     char label[64];
     std::snprintf(label, sizeof label, "boundary search alone, %ld MB file", cbFileMb);
     std::printf("%-36s %9.3f %9.3f %8.2fx\n", label, fast, plain, plain > 0 ? fast / plain : 0.0);
+    std::printf("(boundary search row: the ScanForm column is ByteSearch alone, for the closing line at the end)\n");
+    std::printf("goal field after the file: ScanForm / plain %6.2fx (target 4.0x): %s\n", bigRatio,
+                bigRatio >= 4.0 ? "met" : "NOT met");
     TermModule();
     return 0;
 }
