@@ -206,6 +206,7 @@ HRESULT RegistryScriptEngine::WriteValue(HKEY hKey, const char* pszValueName, ch
 HRESULT RegistryScriptEngine::UnregisterBlock(char* pszToken, HKEY hkeyParent, bool fWalkOnly) {
     RegistryKey current(m_registry);
     bool fDeleteAllowed = true;
+    bool fWalk = fWalkOnly;
     RETURN_IF_FAILED(m_cursor.ReadToken(pszToken));
     while (!IsClosingToken(pszToken)) {
         bool fDelete = IsKeyword(pszToken, "Delete");
@@ -220,20 +221,22 @@ HRESULT RegistryScriptEngine::UnregisterBlock(char* pszToken, HKEY hkeyParent, b
             RETURN_IF_FAILED(ReadName(pszToken, szValueName));
             RETURN_IF_FAILED(m_cursor.ReadToken(pszToken));
             if (!IsValueClause(pszToken)) return DISP_E_EXCEPTION;
-            if (!fWalkOnly) m_registry.DeleteValue(hkeyParent, szValueName);
+            if (!fWalk) m_registry.DeleteValue(hkeyParent, szValueName);
             RETURN_IF_FAILED(SkipValueClause(pszToken));
             if (IsBlockOpening(pszToken)) return DISP_E_EXCEPTION;
             continue;
         }
 
         RETURN_IF_FAILED(CheckKeyName(pszToken));
-        if (fWalkOnly) {
+        if (fWalk) {
             RETURN_IF_FAILED(m_cursor.ReadToken(pszToken));
             RETURN_IF_FAILED(SkipValueClause(pszToken));
+            // After a walked block of its own the block goes on as it began.
+            if (IsBlockOpening(pszToken)) fWalk = fWalkOnly;
             RETURN_IF_FAILED(WalkBlock(pszToken, fDelete));
             continue;
         }
-        RETURN_IF_FAILED(UnregisterKey(pszToken, hkeyParent, fDeleteAllowed, fDelete, current));
+        RETURN_IF_FAILED(UnregisterKey(pszToken, hkeyParent, fDeleteAllowed, fDelete, current, fWalk));
     }
     current.Close();
     return S_OK;
@@ -249,9 +252,11 @@ HRESULT RegistryScriptEngine::WalkBlock(char* pszToken, bool fDeleteStatement) {
 }
 
 // Unregisters the key named in pszToken beneath hkeyParent, with its value
-// clause and block; pszToken ends at the first token after the statement.
+// clause and block; pszToken ends at the first token after the statement. A
+// missing key without a block of its own leaves the rest of the enclosing
+// block to be walked without changes (fWalk set).
 HRESULT RegistryScriptEngine::UnregisterKey(char* pszToken, HKEY hkeyParent, bool fDeleteAllowed,
-                                            bool fDeleteStatement, RegistryKey& current) {
+                                            bool fDeleteStatement, RegistryKey& current, bool& fWalk) {
     char szLastKey[kNameBufferSize];
     std::memcpy(szLastKey, pszToken, std::strlen(pszToken) + 1);
 
@@ -260,9 +265,12 @@ HRESULT RegistryScriptEngine::UnregisterKey(char* pszToken, HKEY hkeyParent, boo
     HKEY hKey = nullptr;
     if (m_registry.OpenKey(hkeyParent, szLastKey, KEY_READ | KEY_SET_VALUE, &hKey) != ERROR_SUCCESS &&
         m_registry.OpenKey(hkeyParent, szLastKey, KEY_READ, &hKey) != ERROR_SUCCESS) {
-        // A missing key changes nothing; its siblings are still unregistered.
         RETURN_IF_FAILED(m_cursor.ReadToken(pszToken));
         RETURN_IF_FAILED(SkipValueClause(pszToken));
+        if (!IsBlockOpening(pszToken)) {
+            fWalk = true;
+            return S_OK;
+        }
         return WalkBlock(pszToken, fDeleteStatement);
     }
     current.Reset(hKey);

@@ -38,7 +38,7 @@ private:
     HRESULT RegisterStatement(char* pszToken, HKEY hkeyParent, RegistryKey& current);
     HRESULT UnregisterBlock(char* pszToken, HKEY hkeyParent, bool fWalkOnly);
     HRESULT UnregisterKey(char* pszToken, HKEY hkeyParent, bool fDeleteAllowed, bool fDeleteStatement,
-                          RegistryKey& current);
+                          RegistryKey& current, bool& fWalk);
     HRESULT WalkBlock(char* pszToken, bool fDeleteStatement);
     HRESULT WriteValue(HKEY hKey, const char* pszValueName, char* pszToken);
     HRESULT SkipValueClause(char* pszToken);

@@ -78,13 +78,19 @@ TEST_F(WebMngScriptTest, ForceRemoveClearsStaleEntriesOfTheClassKey) {
     EXPECT_EQ(m_run.Dump(HKEY_CLASSES_ROOT), (Lines{"CLSID", "CLSID\\{00000000-0000-0000-0000-000000000001}"}));
 }
 
-// A key removed by hand must not leave the rest of the class registered: the
-// keys after it are removed as usual.
-TEST_F(WebMngScriptTest, UnregistersCompletelyWhenProgIdIsMissing) {
+// A missing key without a block makes the rest of its block walk-only: its
+// later siblings stay, except after a sibling's own block (TypeLib goes), and
+// the class key keeps what is left beneath it.
+TEST_F(WebMngScriptTest, MissingProgIdLeavesTheRestOfTheClassBlock) {
     ASSERT_EQ(m_run.Register(m_strScript), S_OK);
     ASSERT_EQ(m_run.registry.DeleteKey(HKEY_CLASSES_ROOT, (kClass + "\\ProgID").c_str()), ERROR_SUCCESS);
     EXPECT_EQ(m_run.Unregister(m_strScript), S_OK);
-    EXPECT_EQ(m_run.Dump(HKEY_CLASSES_ROOT), Lines{"CLSID"});
+    EXPECT_EQ(m_run.Dump(HKEY_CLASSES_ROOT),
+              (Lines{"CLSID", kClass, kClass + " [] REG_SZ \"WebMng Class\"", kClass + "\\InprocServer32",
+                     kClass + "\\InprocServer32 [] REG_SZ \"C:\\It's\\VARO.DLL\"",
+                     kClass + "\\InprocServer32 [ThreadingModel] REG_SZ \"Apartment\"", kClass + "\\Programmable",
+                     kClass + "\\VersionIndependentProgID",
+                     kClass + "\\VersionIndependentProgID [] REG_SZ \"VARO.WebMng\""}));
 }
 
 // Keys holding entries of others stay; the script's own values go.
