@@ -1,0 +1,78 @@
+#include "server/dispatch.h"
+
+#include <cstring>
+
+#include "server/type_info_cache.h"
+
+namespace {
+// The loaded type information, loading it first if needed; null with the
+// load's status in *phr when that fails.
+ITypeInfo* RequireTypeInfo(LCID lcid, HRESULT* phr) {
+    *phr = S_OK;
+    ITypeInfo* pTypeInfo = LoadedTypeInfo(g_TypeInfoCache);
+    if (pTypeInfo) return pTypeInfo;
+    *phr = LoadTypeInfo(g_TypeInfoCache, lcid);
+    return LoadedTypeInfo(g_TypeInfoCache);
+}
+
+// Exact, case-sensitive match of a member name, newest entry first.
+const NameEntry* FindName(const wchar_t* pszName) {
+    UINT nLength = static_cast<UINT>(lstrlenW(pszName));
+    const TypeInfoCache& cache = g_TypeInfoCache;
+    for (LONG i = cache.nNameCount - 1; i >= 0; --i) {
+        const NameEntry& entry = cache.pNameTable[i];
+        if (entry.bstrName && entry.nLength == nLength &&
+            std::memcmp(entry.bstrName, pszName, nLength * sizeof(wchar_t)) == 0)
+            return &entry;
+    }
+    return nullptr;
+}
+}  // namespace
+
+STDMETHODIMP WebMngDispatch::GetTypeInfoCount(UINT* pctinfo) {
+    if (!pctinfo) return E_POINTER;
+    *pctinfo = 1;
+    return S_OK;
+}
+
+// Every index gives the one type information there is.
+STDMETHODIMP WebMngDispatch::GetTypeInfo(UINT /*iTInfo*/, LCID lcid, ITypeInfo** ppTInfo) {
+    if (!ppTInfo) return E_POINTER;
+    HRESULT hr;
+    ITypeInfo* pTypeInfo = RequireTypeInfo(lcid, &hr);
+    *ppTInfo = pTypeInfo;
+    if (!pTypeInfo) return hr;
+    pTypeInfo->AddRef();
+    return S_OK;
+}
+
+// The table holds member names only: a miss (other letter case, a parameter
+// name) hands the whole request to the type information.
+STDMETHODIMP WebMngDispatch::GetIDsOfNames(REFIID /*riid*/, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
+                                           DISPID* rgDispId) {
+    HRESULT hr;
+    ITypeInfo* pTypeInfo = RequireTypeInfo(lcid, &hr);
+    if (!pTypeInfo) return hr;
+    if (static_cast<INT>(cNames) > 0 && (!rgszNames || !rgDispId)) return E_POINTER;
+    for (INT i = 0; i < static_cast<INT>(cNames); ++i) {
+        const NameEntry* pEntry = rgszNames[i] ? FindName(rgszNames[i]) : nullptr;
+        if (pEntry) {
+            rgDispId[i] = pEntry->dispid;
+            continue;
+        }
+        hr = pTypeInfo->GetIDsOfNames(rgszNames, cNames, rgDispId);
+        if (FAILED(hr)) return hr;
+    }
+    return hr;
+}
+
+STDMETHODIMP WebMngDispatch::Invoke(DISPID dispIdMember, REFIID /*riid*/, LCID lcid, WORD wFlags,
+                                    DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
+                                    UINT* puArgErr) {
+    HRESULT hr;
+    ITypeInfo* pTypeInfo = RequireTypeInfo(lcid, &hr);
+    if (!pTypeInfo) return hr;
+    if (!pDispParams) return E_POINTER;
+    return pTypeInfo->Invoke(static_cast<IWebMng*>(this), dispIdMember, wFlags, pDispParams, pVarResult, pExcepInfo,
+                             puArgErr);
+}

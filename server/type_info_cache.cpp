@@ -1,0 +1,116 @@
+#include "server/type_info_cache.h"
+
+#include "component/com_ptr.h"
+#include "component/webmng_interface.h"
+#include "server/module_object.h"
+#include "server/module_state.h"
+
+TypeInfoCache g_TypeInfoCache = {&IID_IWebMng, &LIBID_VAROLib, 1, 0, nullptr, nullptr, 0};
+
+namespace {
+// Set once a clean-up registration has succeeded. Registering on every call
+// that finds nothing loaded would add a list entry per call for as long as
+// the type library stays unregistered.
+LONG g_lCleanupRegistered = 0;
+
+void RegisterCleanup(TypeInfoCache& cache) {
+    if (InterlockedCompareExchange(&g_lCleanupRegistered, 1, 0) != 0) return;
+    if (FAILED(AddCleanup(CleanupTypeInfo, reinterpret_cast<DWORD_PTR>(&cache))))
+        InterlockedExchange(&g_lCleanupRegistered, 0);  // a later call tries again
+}
+
+// Called under csTypeInfo with nothing loaded.
+HRESULT LoadLocked(TypeInfoCache& cache, LCID lcid) {
+    ComPtr<ITypeLib> library;
+    HRESULT hr = LoadRegTypeLib(*cache.pLibraryId, cache.wMajorVersion, cache.wMinorVersion, lcid, library.put());
+    if (FAILED(hr)) return hr;
+    ComPtr<ITypeInfo> typeInfo;
+    hr = library->GetTypeInfoOfGuid(*cache.pInterfaceId, typeInfo.put());
+    if (FAILED(hr)) return hr;
+    ComPtr<ITypeInfo> chosen;
+    if (FAILED(typeInfo->QueryInterface(IID_ITypeInfo2, chosen.put_void()))) chosen.attach(typeInfo.detach());
+    BuildNameTable(cache, chosen.get());
+    PublishPointer(&cache.pTypeInfo, chosen.detach());
+    return S_OK;
+}
+
+class FuncDesc {
+public:
+    FuncDesc(ITypeInfo* pTypeInfo, UINT index) : m_pTypeInfo(pTypeInfo) {
+        if (FAILED(pTypeInfo->GetFuncDesc(index, &m_pDesc))) m_pDesc = nullptr;
+    }
+    ~FuncDesc() { if (m_pDesc) m_pTypeInfo->ReleaseFuncDesc(m_pDesc); }
+    FuncDesc(const FuncDesc&) = delete;
+    FuncDesc& operator=(const FuncDesc&) = delete;
+    const FUNCDESC* get() const { return m_pDesc; }
+
+private:
+    ITypeInfo* m_pTypeInfo;
+    FUNCDESC* m_pDesc = nullptr;
+};
+
+class TypeAttr {
+public:
+    explicit TypeAttr(ITypeInfo* pTypeInfo) : m_pTypeInfo(pTypeInfo) {
+        if (FAILED(pTypeInfo->GetTypeAttr(&m_pAttr))) m_pAttr = nullptr;
+    }
+    ~TypeAttr() { if (m_pAttr) m_pTypeInfo->ReleaseTypeAttr(m_pAttr); }
+    TypeAttr(const TypeAttr&) = delete;
+    TypeAttr& operator=(const TypeAttr&) = delete;
+    const TYPEATTR* get() const { return m_pAttr; }
+
+private:
+    ITypeInfo* m_pTypeInfo;
+    TYPEATTR* m_pAttr = nullptr;
+};
+}  // namespace
+
+HRESULT LoadTypeInfo(TypeInfoCache& cache, LCID lcid) {
+    if (LoadedTypeInfo(cache)) return S_OK;
+    HRESULT hr = S_OK;
+    EnterCriticalSection(&g_ModuleState.csTypeInfo);
+    if (!cache.pTypeInfo) hr = LoadLocked(cache, lcid);
+    LeaveCriticalSection(&g_ModuleState.csTypeInfo);
+    // AddCleanup takes csTypeInfo itself.
+    RegisterCleanup(cache);
+    return hr;
+}
+
+ITypeInfo* LoadedTypeInfo(const TypeInfoCache& cache) { return ReadPublished(&cache.pTypeInfo); }
+
+void BuildNameTable(TypeInfoCache& cache, ITypeInfo* pTypeInfo) {
+    TypeAttr attr(pTypeInfo);
+    if (!attr.get()) return;
+    UINT nFuncs = attr.get()->cFuncs;
+    if (nFuncs == 0) return;
+    NameEntry* pTable = static_cast<NameEntry*>(ModuleAlloc(nFuncs * sizeof(NameEntry)));
+    if (!pTable) return;  // lookups then all go to the type information
+    for (UINT i = 0; i < nFuncs; ++i) pTable[i] = NameEntry{nullptr, 0, DISPID_UNKNOWN};
+    cache.pNameTable = pTable;
+    cache.nNameCount = static_cast<LONG>(nFuncs);
+    for (UINT i = 0; i < nFuncs; ++i) {
+        FuncDesc func(pTypeInfo, i);
+        if (!func.get()) continue;
+        BSTR bstrName = nullptr;
+        if (FAILED(pTypeInfo->GetDocumentation(func.get()->memid, &bstrName, nullptr, nullptr, nullptr))) continue;
+        pTable[i].bstrName = bstrName;
+        pTable[i].nLength = SysStringLen(bstrName);
+        pTable[i].dispid = func.get()->memid;
+    }
+}
+
+void CleanupTypeInfo(DWORD_PTR dwArgument) {
+    TypeInfoCache& cache = *reinterpret_cast<TypeInfoCache*>(dwArgument);
+    if (cache.pTypeInfo) {
+        ITypeInfo* pTypeInfo = cache.pTypeInfo;
+        cache.pTypeInfo = nullptr;
+        pTypeInfo->Release();
+    }
+    if (cache.pNameTable) {
+        for (LONG i = cache.nNameCount - 1; i >= 0; --i) SysFreeString(cache.pNameTable[i].bstrName);
+        ModuleFree(cache.pNameTable);
+        cache.pNameTable = nullptr;
+    }
+    cache.nNameCount = 0;
+    g_lCleanupRegistered = 0;
+}

@@ -1,0 +1,37 @@
+// The type information of IWebMng, read from the registered type library
+// once per process and shared by every object, with a table of member names
+// that answers exact-case name lookups without calling into it.
+#pragma once
+#include <windows.h>
+#include <oleauto.h>
+
+struct NameEntry {
+    BSTR bstrName;  // null when it could not be read: never matches
+    UINT nLength;
+    DISPID dispid;
+};
+
+struct TypeInfoCache {
+    const IID* pInterfaceId;
+    const GUID* pLibraryId;
+    WORD wMajorVersion;
+    WORD wMinorVersion;
+    ITypeInfo* pTypeInfo;  // set last, once the name table is complete
+    NameEntry* pNameTable;
+    LONG nNameCount;
+};
+
+extern TypeInfoCache g_TypeInfoCache;
+
+// S_OK once the type information is loaded; otherwise the platform's status,
+// and nothing is kept, so the next call tries again.
+HRESULT LoadTypeInfo(TypeInfoCache& cache, LCID lcid);
+
+// The loaded type information, or null; together with the name table it is
+// read-only from the moment it is visible.
+ITypeInfo* LoadedTypeInfo(const TypeInfoCache& cache);
+
+void BuildNameTable(TypeInfoCache& cache, ITypeInfo* pTypeInfo);
+
+// The clean-up callback run at detach; dwArgument is the TypeInfoCache.
+void CleanupTypeInfo(DWORD_PTR dwArgument);

@@ -1,0 +1,96 @@
+#include "server/webmng_object.h"
+
+#include "server/module_object.h"
+#include "server/module_state.h"
+
+const InterfaceTableEntry g_WebMngInterfaceTable[] = {
+    {&IID_IWebMng, InterfaceOf<WebMngInterfaces, IWebMng>},
+    {&IID_IDispatch, InterfaceOf<WebMngInterfaces, IWebMng>},
+    {&IID_ISupportErrorInfo, InterfaceOf<WebMngInterfaces, ISupportErrorInfo>},
+    {nullptr, nullptr},
+};
+
+namespace {
+// The interfaces on which the methods publish error information.
+const IID* const kErrorInfoInterfaces[] = {&IID_IWebMng};
+
+HRESULT LookupWebMng(WebMngInterfaces* pObject, REFIID riid, void** ppv) {
+    return InterfaceTableLookup(pObject, g_WebMngInterfaceTable, riid, ppv);
+}
+
+// A new object counts toward the module lock from its creation; one the
+// caller cannot take is given back at once.
+template <class Object>
+HRESULT Deliver(Object* pObject, REFIID riid, void** ppv) {
+    LockModule();
+    HRESULT hr = pObject->QueryInterface(riid, ppv);
+    if (hr != S_OK) {
+        ModuleDelete(pObject);
+        UnlockModule();
+    }
+    return hr;
+}
+}  // namespace
+
+STDMETHODIMP WebMngInterfaces::InterfaceSupportsErrorInfo(REFIID riid) {
+    for (const IID* pInterfaceId : kErrorInfoInterfaces)
+        if (IsEqualIID(*pInterfaceId, riid)) return S_OK;
+    return S_FALSE;
+}
+
+STDMETHODIMP WebMng::QueryInterface(REFIID riid, void** ppv) { return LookupWebMng(this, riid, ppv); }
+
+STDMETHODIMP_(ULONG) WebMng::AddRef() { return static_cast<ULONG>(++lRefCount); }
+
+// The memory goes back before the module lock does: once the count is 0 the
+// host may unload the module.
+STDMETHODIMP_(ULONG) WebMng::Release() {
+    LONG lCount = --lRefCount;
+    if (lCount == 0) {
+        ModuleDelete(this);
+        UnlockModule();
+    }
+    return static_cast<ULONG>(lCount);
+}
+
+// Only the outer object knows the aggregate's interfaces, so its answer is
+// final: falling back on our own table would hand out interfaces that the
+// object's identity denies.
+STDMETHODIMP ContainedWebMng::QueryInterface(REFIID riid, void** ppv) { return pOuter->QueryInterface(riid, ppv); }
+
+STDMETHODIMP_(ULONG) ContainedWebMng::AddRef() { return pOuter->AddRef(); }
+
+STDMETHODIMP_(ULONG) ContainedWebMng::Release() { return pOuter->Release(); }
+
+STDMETHODIMP WebMngAggregate::QueryInterface(REFIID riid, void** ppv) {
+    if (IsEqualIID(riid, IID_IUnknown)) {
+        if (!ppv) return E_POINTER;
+        *ppv = static_cast<IUnknown*>(this);
+        AddRef();
+        return S_OK;
+    }
+    // The contained part's interfaces: their AddRef goes to the outer object.
+    return LookupWebMng(&contained, riid, ppv);
+}
+
+STDMETHODIMP_(ULONG) WebMngAggregate::AddRef() { return static_cast<ULONG>(++lRefCount); }
+
+STDMETHODIMP_(ULONG) WebMngAggregate::Release() {
+    LONG lCount = --lRefCount;
+    if (lCount == 0) {
+        ModuleDelete(this);
+        UnlockModule();
+    }
+    return static_cast<ULONG>(lCount);
+}
+
+HRESULT CreateWebMng(IUnknown* pOuter, REFIID riid, void** ppv) {
+    if (pOuter) {
+        WebMngAggregate* pAggregate = ModuleNew<WebMngAggregate>(pOuter);
+        if (!pAggregate) return E_OUTOFMEMORY;
+        return Deliver(pAggregate, riid, ppv);
+    }
+    WebMng* pObject = ModuleNew<WebMng>();
+    if (!pObject) return E_OUTOFMEMORY;
+    return Deliver(pObject, riid, ppv);
+}

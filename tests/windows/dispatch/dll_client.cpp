@@ -1,0 +1,207 @@
+#include "dll_client.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "test_paths.h"
+
+std::string VaroDllPath() { return WinePath(VARO_DLL_PATH); }
+
+namespace {
+std::wstring Widen(const std::string& s) { return std::wstring(s.begin(), s.end()); }
+
+std::vector<HANDLE> ProcessHeaps() {
+    std::vector<HANDLE> heaps(256);
+    DWORD n = GetProcessHeaps(static_cast<DWORD>(heaps.size()), heaps.data());
+    heaps.resize(std::min<DWORD>(n, static_cast<DWORD>(heaps.size())));
+    return heaps;
+}
+
+long CountBusy(HANDLE hHeap) {
+    long lBusy = 0;
+    PROCESS_HEAP_ENTRY entry;
+    entry.lpData = nullptr;
+    HeapLock(hHeap);
+    while (HeapWalk(hHeap, &entry))
+        if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) ++lBusy;
+    HeapUnlock(hHeap);
+    return lBusy;
+}
+}  // namespace
+
+bool VaroDll::Load() {
+    Unload();
+    m_heapsBefore = ProcessHeaps();
+    m_hModule = LoadLibraryA(VaroDllPath().c_str());
+    if (!m_hModule) return false;
+    m_pfnGetClassObject = reinterpret_cast<decltype(m_pfnGetClassObject)>(GetProcAddress(m_hModule, "DllGetClassObject"));
+    m_pfnCanUnloadNow = reinterpret_cast<decltype(m_pfnCanUnloadNow)>(GetProcAddress(m_hModule, "DllCanUnloadNow"));
+    return m_pfnGetClassObject && m_pfnCanUnloadNow;
+}
+
+void VaroDll::Unload() {
+    if (m_hModule) FreeLibrary(m_hModule);
+    m_hModule = nullptr;
+    m_pfnGetClassObject = nullptr;
+    m_pfnCanUnloadNow = nullptr;
+}
+
+HRESULT VaroDll::GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) const {
+    return m_pfnGetClassObject(rclsid, riid, ppv);
+}
+
+HRESULT VaroDll::CanUnloadNow() const { return m_pfnCanUnloadNow(); }
+
+long VaroDll::BusyBlocks() const {
+    long lBusy = 0;
+    for (HANDLE hHeap : ProcessHeaps())
+        if (std::find(m_heapsBefore.begin(), m_heapsBefore.end(), hHeap) == m_heapsBefore.end())
+            lBusy += CountBusy(hHeap);
+    return lBusy;
+}
+
+ULONG RefCount(IUnknown* p) {
+    p->AddRef();
+    return p->Release();
+}
+
+long ModuleLockCount(const VaroDll& dll, IClassFactory* pFactory) {
+    long lCount = 0;
+    while (dll.CanUnloadNow() != S_OK && lCount < 1000) {
+        pFactory->LockServer(FALSE);
+        ++lCount;
+    }
+    for (long i = 0; i < lCount; ++i) pFactory->LockServer(TRUE);
+    return lCount;
+}
+
+HRESULT RegisterVaroTypeLib() {
+    std::wstring path = Widen(VaroDllPath());
+    ITypeLib* pLib = nullptr;
+    HRESULT hr = LoadTypeLibEx(path.c_str(), REGKIND_NONE, &pLib);
+    if (FAILED(hr)) return hr;
+    hr = RegisterTypeLib(pLib, &path[0], nullptr);
+    pLib->Release();
+    return hr;
+}
+
+void UnregisterVaroTypeLib() { UnRegisterTypeLib(LIBID_VAROLib, 1, 0, 0, SYS_WIN32); }
+
+HRESULT LoadRegVaroTypeLibStatus() {
+    ITypeLib* pLib = nullptr;
+    HRESULT hr = LoadRegTypeLib(LIBID_VAROLib, 1, 0, 0, &pLib);
+    if (pLib) pLib->Release();
+    return hr;
+}
+
+void SetBytes(VARIANT* pVar, const std::string& bytes) {
+    VariantClear(pVar);
+    SAFEARRAYBOUND bound{static_cast<ULONG>(bytes.size()), 0};
+    pVar->parray = SafeArrayCreate(VT_UI1, 1, &bound);
+    pVar->vt = VT_ARRAY | VT_UI1;
+    void* pv = nullptr;
+    if (pVar->parray && SUCCEEDED(SafeArrayAccessData(pVar->parray, &pv))) {
+        if (!bytes.empty()) std::memcpy(pv, bytes.data(), bytes.size());
+        SafeArrayUnaccessData(pVar->parray);
+    }
+}
+
+void SetString(VARIANT* pVar, const std::wstring& text) {
+    VariantClear(pVar);
+    pVar->vt = VT_BSTR;
+    pVar->bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+}
+
+std::string BytesOf(const VARIANT& var) {
+    if (var.vt != (VT_ARRAY | VT_UI1) || !var.parray) return std::string();
+    void* pv = nullptr;
+    if (FAILED(SafeArrayAccessData(var.parray, &pv))) return std::string();
+    std::string bytes(static_cast<const char*>(pv), var.parray->rgsabound[0].cElements);
+    SafeArrayUnaccessData(var.parray);
+    return bytes;
+}
+
+std::wstring StringOf(const VARIANT& var) {
+    if (var.vt != VT_BSTR || !var.bstrVal) return std::wstring();
+    return std::wstring(var.bstrVal, SysStringLen(var.bstrVal));
+}
+
+ScriptCall::~ScriptCall() {
+    for (VARIANT& var : m_owned) VariantClear(&var);
+    VariantClear(&result);
+    SysFreeString(excepInfo.bstrSource);
+    SysFreeString(excepInfo.bstrDescription);
+    SysFreeString(excepInfo.bstrHelpFile);
+}
+
+ScriptCall& ScriptCall::Var(ScriptVariable& variable) {
+    VARIANT arg;
+    VariantInit(&arg);
+    arg.vt = VT_BYREF | VT_VARIANT;
+    arg.pvarVal = variable.get();
+    m_args.push_back(arg);
+    return *this;
+}
+
+ScriptCall& ScriptCall::Literal(const std::wstring& text) {
+    VARIANT arg;
+    VariantInit(&arg);
+    arg.vt = VT_BSTR;
+    arg.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    m_args.push_back(arg);
+    m_owned.push_back(arg);
+    return *this;
+}
+
+ScriptCall& ScriptCall::NullString() {
+    VARIANT arg;
+    VariantInit(&arg);
+    arg.vt = VT_BSTR;
+    arg.bstrVal = nullptr;
+    m_args.push_back(arg);
+    return *this;
+}
+
+HRESULT ScriptCall::Run(IDispatch* pDispatch, const wchar_t* pszName) {
+    DISPID dispid = DISPID_UNKNOWN;
+    LPOLESTR name = const_cast<LPOLESTR>(pszName);
+    HRESULT hr = pDispatch->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &dispid);
+    if (FAILED(hr)) return hr;
+    return RunId(pDispatch, dispid);
+}
+
+HRESULT ScriptCall::RunId(IDispatch* pDispatch, DISPID dispid, REFIID riid) {
+    std::vector<VARIANT> reversed(m_args.rbegin(), m_args.rend());
+    DISPPARAMS params = {reversed.empty() ? nullptr : reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+    return pDispatch->Invoke(dispid, riid, LOCALE_USER_DEFAULT, DISPATCH_METHOD | DISPATCH_PROPERTYGET, &params,
+                             &result, &excepInfo, &uArgErr);
+}
+
+namespace JaText {
+const wchar_t kItemNameNull[] = L"アイテム名がNULLです。";
+const wchar_t kNotArrayType[] = L"配列型ではありません。";
+const wchar_t kFileNameNull[] = L"ファイル名がNULLです。";
+const wchar_t kPathNameNull[] = L"パス名がNULLです。";
+const wchar_t kFileOpenError[] = L"ファイルオープンエラー";
+const wchar_t kFileDeleteFailed[] = L"ファイルの削除が失敗しました。";
+}  // namespace JaText
+
+namespace {
+const char kBoundary[] = "----VaroDispatchBoundary5Qx";
+}
+
+std::string TextPart(const std::string& name, const std::string& value) {
+    return std::string("--") + kBoundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value +
+           "\r\n";
+}
+
+std::string FilePart(const std::string& name, const std::string& filename, const std::string& content) {
+    return std::string("--") + kBoundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"; filename=\"" +
+           filename + "\"\r\nContent-Type: application/octet-stream\r\n\r\n" + content + "\r\n";
+}
+
+std::string Body(const std::vector<std::string>& parts) {
+    std::string body;
+    for (const std::string& part : parts) body += part;
+    return body + "--" + kBoundary + "--\r\n";
+}
