@@ -7,8 +7,9 @@
 // relative to lStart, or -1. Never reads pbData[lEnd] or beyond, nor before
 // pbData[lStart]. Gives exactly the result of the position-by-position search
 // of Part 2.1 (tried at lStart, lStart + 1, ...), for every input; candidates
-// are filtered 16 positions at a time on the pattern's first and last byte
-// (SSE2) and confirmed by an exact comparison. cbPattern 0 matches at once
+// are filtered 64 positions at a time on the pattern's first and last byte
+// (SSE2, 16 bytes per compare) and confirmed by an exact comparison, in
+// position order. cbPattern 0 matches at once
 // when lStart < lEnd; lStart >= lEnd gives -1.
 std::int32_t ByteSearch(const unsigned char* pbPattern, std::int32_t cbPattern, const unsigned char* pbData,
                         std::int32_t lStart, std::int32_t lEnd);

@@ -35,8 +35,8 @@ TEST(ByteSearch, EdgeCases) {
     EXPECT_EQ(Search("abc", "ab", 0, 2), -1);  // pattern longer than the range
     EXPECT_EQ(Search("", "ab", 0, 2), 0);
     EXPECT_EQ(Search("", "ab", 2, 2), -1);
-    // Matches at every place around the 16- and 32-byte blocks.
-    for (int len = 1; len <= 80; ++len) {
+    // Matches at every place around the 64- and 16-byte blocks and the tail.
+    for (int len = 1; len <= 150; ++len) {
         for (int at = 0; at + 3 <= len; ++at) {
             std::string data(static_cast<std::size_t>(len), 'x');
             data.replace(static_cast<std::size_t>(at), 3, "-b\n");
