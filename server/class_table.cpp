@@ -1,6 +1,7 @@
 #include "server/class_table.h"
 
 #include "component/webmng_interface.h"
+#include "registration/server_registration.h"
 #include "server/class_object.h"
 #include "server/module_object.h"
 #include "server/module_state.h"
@@ -14,7 +15,7 @@ void NoClassInit(BOOL /*bAttach*/) {}
 
 // The classes this module serves; the terminator row ends the walk.
 ClassTableEntry g_ClassTable[] = {
-    {&CLSID_WebMng, nullptr, CreateClassObject, CreateWebMng, nullptr, NoDescription, NoCategories, NoClassInit},
+    {&CLSID_WebMng, RegisterWebMngScript, CreateClassObject, CreateWebMng, nullptr, NoDescription, NoCategories, NoClassInit},
     {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 

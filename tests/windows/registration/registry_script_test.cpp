@@ -121,7 +121,7 @@ TEST_F(RegistryScriptTest, WritesAndRemovesWhatTheScriptNames) {
          S_OK,
          {"Kept"},
          S_OK,
-         {}},
+         {"Kept"}},  // Gone is missing then, so the rest of the block is only walked
         {"keys with foreign subkeys stay, their listed values go",
          {"App\\Foreign", "Named [Other] z"},
          "{ App = s a { Sub = s x val Listed = s l } Plain = s y { } Named = s n }",
@@ -215,10 +215,15 @@ TEST_F(RegistryScriptTest, RegistersAndUnregistersTheWebMngScript) {
     EXPECT_EQ(Run(strScript, false), S_OK);
     EXPECT_EQ(Dump(), Lines{"CLSID"});
 
-    // With ProgID removed by hand, everything else still goes.
+    // With ProgID removed by hand the rest of the class block is only walked,
+    // except that TypeLib, after InprocServer32's own block, goes.
     ASSERT_EQ(Run(strScript, true), S_OK);
     ASSERT_EQ(RegDeleteKeyA(m_hTestKey, (kClass + "\\ProgID").c_str()), ERROR_SUCCESS);
     EXPECT_EQ(Run(strScript, false), S_OK);
-    EXPECT_EQ(Dump(), Lines{"CLSID"});
+    EXPECT_EQ(Dump(), Sorted({"CLSID", kClass, kClass + " [] REG_SZ \"WebMng Class\"", kClass + "\\InprocServer32",
+                              kClass + "\\InprocServer32 [] REG_SZ \"" + AnsiOf(pszModule) + "\"",
+                              kClass + "\\InprocServer32 [ThreadingModel] REG_SZ \"Apartment\"",
+                              kClass + "\\Programmable", kClass + "\\VersionIndependentProgID",
+                              kClass + "\\VersionIndependentProgID [] REG_SZ \"VARO.WebMng\""}));
 }
 }  // namespace

@@ -1,0 +1,209 @@
+#!/usr/bin/env python3
+"""Page-script tests: VBScript and JScript pages drive VARO.WebMng late-bound
+under Wine's cscript, over request bodies captured from real clients.
+
+Registers the built VARO.DLL with Wine's regsvr32 in the build's prefix, runs
+each page script over each fixture, checks what the script printed and the
+files it wrote (byte for byte), and unregisters the DLL again.
+
+usage: run_page_scripts.py BUILD_DIR DLL_PATH CODEPAGE
+"""
+import os
+import re
+import shutil
+import subprocess
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE = os.path.normpath(os.path.join(HERE, "..", "..", ".."))
+FIXTURES = os.path.join(SOURCE, "tests", "fixtures", "requests")
+
+
+def wine_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def ansi_text(data, codepage):
+    """Bytes as the ANSI code page turns them into UTF-16 (Windows' tables:
+    1252's five undefined bytes map to the C1 controls of the same value)."""
+    if codepage == 932:
+        return data.decode("cp932")
+    return "".join(bytes([b]).decode("cp1252") if b not in (0x81, 0x8D, 0x8F, 0x90, 0x9D) else chr(b) for b in data)
+
+
+def client_split(name, codepage):
+    """(directory, file name) of a client file name: split at the last '\\' or
+    '/' that is a whole character of the code page, never at position 0."""
+    split, i = None, 0
+    while i < len(name):
+        lead = codepage == 932 and (0x81 <= name[i] <= 0x9F or 0xE0 <= name[i] <= 0xFC) and i + 1 < len(name)
+        if not lead and name[i] in b"\\/" and i > 0:
+            split = i
+        i += 2 if lead else 1
+    if split is None:
+        return None, name
+    return name[:split], name[split + 1:]
+
+
+def codes(text):
+    return "[" + ",".join(str(ord(c)) for c in text) + "]"
+
+
+def read(name):
+    with open(os.path.join(FIXTURES, name), "rb") as f:
+        return f.read()
+
+
+# What each captured body holds: text fields (their raw bytes) and file
+# fields (client file name bytes, content file). See tests/fixtures/README.md.
+FORM_TEXT = {"title": b"hello", "comment": b"line one\r\nline two", "color": b"red,,blue", "empty": b""}
+FORM_FILES = {"upload": (b"hello.txt", "hello.txt"), "data": (b"bytes.bin", "bytes.bin")}
+SJIS_TEXT = {"\u540d\u524d": "\u7530\u4e2d \u592a\u90ce".encode("cp932"), "\u8868": "\u30bd\u30d5\u30c8".encode("cp932")}
+SJIS_FILES = {"\u6dfb\u4ed8": ("\u8868.txt".encode("cp932"), "sjis-file.txt")}
+
+FIXTURE_TABLE = [
+    ("chromium-form.bin", FORM_TEXT, FORM_FILES),
+    ("firefox-form.bin", FORM_TEXT, FORM_FILES),
+    ("curl-form.bin", FORM_TEXT, FORM_FILES),
+    ("chromium-sjis.bin", SJIS_TEXT, SJIS_FILES),
+    ("firefox-sjis.bin", SJIS_TEXT, SJIS_FILES),
+]
+
+FILE_OPEN_ERROR = "\u30d5\u30a1\u30a4\u30eb\u30aa\u30fc\u30d7\u30f3\u30a8\u30e9\u30fc"
+ITEM_NAME_NULL = "\u30a2\u30a4\u30c6\u30e0\u540d\u304cNULL\u3067\u3059\u3002"
+NOT_ARRAY_TYPE = "\u914d\u5217\u578b\u3067\u306f\u3042\u308a\u307e\u305b\u3093\u3002"
+GUID_RE = re.compile(r"^[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}$")
+
+
+class Checker:
+    def __init__(self, label):
+        self.label = label
+        self.failures = []
+
+    def expect(self, condition, what):
+        if not condition:
+            self.failures.append(what)
+
+
+def run(cmd, env, timeout=120):
+    return subprocess.run(cmd, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=timeout,
+                          stdin=subprocess.DEVNULL)
+
+
+def check_page(lang, script, fixture, text_fields, file_fields, codepage, env, out_root):
+    check = Checker(f"{lang} {fixture} cp{codepage}")
+    body = os.path.join(FIXTURES, fixture)
+    if not os.path.exists(body):
+        check.expect(False, f"fixture {fixture} is missing")
+        return check
+    out = os.path.join(out_root, f"{os.path.splitext(fixture)[0]}-{lang}")
+    shutil.rmtree(out, ignore_errors=True)
+    os.makedirs(out)
+    names = list(text_fields) + list(file_fields)
+    # Field names reach the script as ANSI command-line arguments: Japanese
+    # names only under code page 932.
+    encoding = "cp932" if codepage == 932 else "cp1252"
+    arg_names = [n for n in names if n.encode(encoding, "replace").decode(encoding) == n]
+    proc = run(["wine", "cscript", "//nologo", wine_path(script), wine_path(body), wine_path(out)] + arg_names, env)
+    text = proc.stdout.decode(encoding, "replace")
+    lines = [l.strip() for l in text.splitlines() if l.strip()]
+    fields = {}
+    for line in lines:
+        parts = line.split(" ")
+        fields.setdefault(parts[0], []).append(parts[1:])
+    check.expect(lines and lines[-1] == "sentinel done", f"no sentinel; output:\n{text}")
+    if not lines or lines[-1] != "sentinel done":
+        return check
+
+    for name in arg_names:
+        if name in text_fields:
+            expected = codes(ansi_text(text_fields[name], codepage))
+            got = [p for p in fields.get("form", []) if p[0] == name]
+            check.expect(got and got[0][1] == expected, f"Form({name}) = {got}, expected {expected}")
+        else:
+            client_name, content_file = file_fields[name]
+            content = read(content_file)
+            saved = os.path.join(out, name + ".saved")
+            check.expect(os.path.exists(saved) and open(saved, "rb").read() == content,
+                         f"WriteForm({name}) did not save the upload byte for byte")
+            if lang == "vbs":
+                info = [p for p in fields.get("info", []) if p[0] == name]
+                directory, file_name = client_split(client_name, codepage)
+                expected = [name, "0", codes(ansi_text(directory, codepage)) if directory else "[]",
+                            codes(ansi_text(file_name, codepage)), str(len(content))]
+                check.expect(info and info[0] == expected, f"GetFileInfo({name}) = {info}, expected {expected}")
+    # FormBinary's bytes went through WriteBinary (checked by the Form and
+    # file checks above for content); DeleteFileEx then removed them all.
+    check.expect(not [f for f in os.listdir(out) if f.endswith(".bin")], "DeleteFileEx left .bin files")
+    check.expect(fields.get("deletefileex") == [["0"]], f"DeleteFileEx gave {fields.get('deletefileex')}")
+    check.expect(fields.get("deletefile") == [["-1"]], f"DeleteFile gave {fields.get('deletefile')}")
+    check.expect(len(fields.get("formbinary", [])) == len(arg_names) and
+                 all(p[1] == "0" for p in fields.get("formbinary", [])),
+                 f"WriteBinary of FormBinary gave {fields.get('formbinary')}")
+    errors = fields.get("error", [])
+    check.expect(errors == [["80004005", codes(FILE_OPEN_ERROR)], ["80004005", codes(NOT_ARRAY_TYPE)]],
+                 f"errors seen by the script: {errors}")
+    check_guids(check, fields)
+    return check
+
+
+def check_guids(check, fields):
+    guids = fields.get("guid", [[]])[0]
+    check.expect(len(guids) == 2 and all(GUID_RE.match(g) for g in guids) and guids[0] != guids[1],
+                 f"CreateGUID gave {guids}")
+
+
+def check_jscript_page(script, codepage, env, out_root):
+    check = Checker(f"js cp{codepage}")
+    out = os.path.join(out_root, "jscript")
+    shutil.rmtree(out, ignore_errors=True)
+    os.makedirs(out)
+    for name in ("a.tmp", "b.tmp", "c.tmp"):
+        open(os.path.join(out, name), "wb").close()
+    proc = run(["wine", "cscript", "//nologo", wine_path(script), wine_path(os.path.join(FIXTURES, "curl-form.bin")),
+                wine_path(out)], env)
+    text = proc.stdout.decode("cp932" if codepage == 932 else "cp1252", "replace")
+    lines = [l.strip() for l in text.splitlines() if l.strip()]
+    fields = {}
+    for line in lines:
+        parts = line.split(" ")
+        fields.setdefault(parts[0], []).append(parts[1:])
+    check.expect(lines and lines[-1] == "sentinel done", f"no sentinel; output:\n{text}")
+    check.expect(fields.get("error") == [["80004005", codes(NOT_ARRAY_TYPE)]] * 2,
+                 f"errors seen by the script: {fields.get('error')}")
+    check_guids(check, fields)
+    check.expect(fields.get("deletefile") == [["0", "-1"]], f"DeleteFile gave {fields.get('deletefile')}")
+    check.expect(fields.get("deletefileex") == [["0"]], f"DeleteFileEx gave {fields.get('deletefileex')}")
+    check.expect(os.listdir(out) == [], f"left in {out}: {os.listdir(out)}")
+    return check
+
+
+def main():
+    build, dll, codepage = sys.argv[1], sys.argv[2], int(sys.argv[3])
+    env = dict(os.environ, WINEARCH="win32", WINEDEBUG="-all", WINEPREFIX=os.path.join(build, "wine-prefix"),
+               LC_ALL="ja_JP.UTF-8" if codepage == 932 else "C")
+    out_root = os.path.join(build, "page-scripts", f"cp{codepage}")
+    os.makedirs(out_root, exist_ok=True)
+    reg = run(["wine", "regsvr32", "/s", wine_path(dll)], env)
+    if reg.returncode != 0:
+        print(f"regsvr32 failed ({reg.returncode}): {reg.stdout.decode(errors='replace')}")
+        return 1
+    checks = []
+    try:
+        for fixture, text_fields, file_fields in FIXTURE_TABLE:
+            checks.append(check_page("vbs", os.path.join(HERE, "webmng_page.vbs"), fixture, text_fields, file_fields,
+                                     codepage, env, out_root))
+        checks.append(check_jscript_page(os.path.join(HERE, "webmng_page.js"), codepage, env, out_root))
+    finally:
+        run(["wine", "regsvr32", "/u", "/s", wine_path(dll)], env)
+    failed = [c for c in checks if c.failures]
+    for c in checks:
+        print(("FAIL " if c.failures else "ok   ") + c.label)
+        for f in c.failures:
+            print("     " + f)
+    print(f"page scripts: {len(checks) - len(failed)} passed, {len(failed)} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
