@@ -115,10 +115,11 @@ def check_page(lang, script, fixture, text_fields, file_fields, codepage, env, o
     if not lines or lines[-1] != "sentinel done":
         return check
 
-    for name in arg_names:
+    for index, name in enumerate(arg_names, start=2):
+        key = str(index)
         if name in text_fields:
             expected = codes(ansi_text(text_fields[name], codepage))
-            got = [p for p in fields.get("form", []) if p[0] == name]
+            got = [p for p in fields.get("form", []) if p[0] == key]
             check.expect(got and got[0][1] == expected, f"Form({name}) = {got}, expected {expected}")
         else:
             client_name, content_file = file_fields[name]
@@ -127,9 +128,9 @@ def check_page(lang, script, fixture, text_fields, file_fields, codepage, env, o
             check.expect(os.path.exists(saved) and open(saved, "rb").read() == content,
                          f"WriteForm({name}) did not save the upload byte for byte")
             if lang == "vbs":
-                info = [p for p in fields.get("info", []) if p[0] == name]
+                info = [p for p in fields.get("info", []) if p[0] == key]
                 directory, file_name = client_split(client_name, codepage)
-                expected = [name, "0", codes(ansi_text(directory, codepage)) if directory else "[]",
+                expected = [key, "0", codes(ansi_text(directory, codepage)) if directory else "[]",
                             codes(ansi_text(file_name, codepage)), str(len(content))]
                 check.expect(info and info[0] == expected, f"GetFileInfo({name}) = {info}, expected {expected}")
     # FormBinary's bytes went through WriteBinary (checked by the Form and

@@ -1,7 +1,9 @@
 ' Drives VARO.WebMng late-bound, as a page does, over one request body.
 ' Usage: cscript //nologo webmng_page.vbs BODYFILE OUTDIR FIELD...
-' Prints one line per observation; text is printed as UTF-16 code lists so
-' the console's code page cannot change it. The last line is the sentinel.
+' Prints one line per observation, ASCII only: fields by their argument
+' number, text as UTF-16 code lists, so the console's code page cannot change
+' it (Wine's cscript also overruns its buffer when it prints double-byte
+' text to a pipe). The last line is the sentinel.
 Option Explicit
 
 ' Wine's VBScript has no AscW, so the code units are read by a JScript helper.
@@ -26,14 +28,14 @@ WScript.Echo "readbinary " & result & " " & TypeName(body)
 For i = 2 To args.Count - 1
     name = args(i)
     result = mng.GetFileInfo(body, name, path, fname, size)
-    WScript.Echo "info " & name & " " & result & " " & Codes(path) & " " & Codes(fname) & " " & size
+    WScript.Echo "info " & i & " " & result & " " & Codes(path) & " " & Codes(fname) & " " & size
     bytes = mng.FormBinary(body, name)
-    WScript.Echo "formbinary " & name & " " & mng.WriteBinary(bytes, outDir & "\" & name & ".bin")
+    WScript.Echo "formbinary " & i & " " & mng.WriteBinary(bytes, outDir & "\" & name & ".bin")
     If fname = "" Then
         value = mng.Form(body, name)
-        WScript.Echo "form " & name & " " & Codes(value)
+        WScript.Echo "form " & i & " " & Codes(value)
     Else
-        WScript.Echo "writeform " & name & " " & mng.WriteForm(body, outDir & "\" & name & ".saved", name)
+        WScript.Echo "writeform " & i & " " & mng.WriteForm(body, outDir & "\" & name & ".saved", name)
     End If
 Next
 
