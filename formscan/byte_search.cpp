@@ -1,6 +1,6 @@
 // ByteSearch: a first-and-last-byte SSE2 filter with an exact comparison of
 // every candidate, in position order, so the first match is the one the
-// position-by-position search of Part 2.1 would give.
+// position-by-position search would give.
 #include "formscan/byte_search.h"
 
 #include <cstddef>

@@ -1,4 +1,4 @@
-// ByteSearch: the scanner's byte-pattern search (Part 2.1).
+// ByteSearch: the scanner's byte-pattern search.
 #pragma once
 #include <cstdint>
 
@@ -6,7 +6,7 @@
 // wholly inside pbData[lStart] .. pbData[lEnd - 1]. Returns its offset
 // relative to lStart, or -1. Never reads pbData[lEnd] or beyond, nor before
 // pbData[lStart]. Gives exactly the result of the position-by-position search
-// of Part 2.1 (tried at lStart, lStart + 1, ...), for every input; candidates
+// (tried at lStart, lStart + 1, ...), for every input; candidates
 // are filtered 64 positions at a time on the pattern's first and last byte
 // (SSE2, 16 bytes per compare) and confirmed by an exact comparison, in
 // position order. cbPattern 0 matches at once

@@ -1,4 +1,4 @@
-// Form scanner (Part 2.1): the header readers and the product's scan, which
+// Form scanner: the header readers and the product's scan, which
 // uses ByteSearch for every pattern search.
 #include "formscan/form_scan.h"
 
@@ -23,7 +23,7 @@ void CopyHeaderValue(const char* pszValue, char* pszField) {
 namespace {
 
 // First occurrence of the name key that is not the tail of the filename key
-// (decision: mends the spec's match of name=" inside filename=").
+// (otherwise a filename parameter standing first would name the part).
 const char* FindNameKey(const char* pszHeaders) {
     constexpr std::size_t cbFilePrefix = sizeof formscan::kKeyFilename - sizeof formscan::kKeyName;  // "file"
     for (const char* p = std::strstr(pszHeaders, formscan::kKeyName); p; p = std::strstr(p + 1, formscan::kKeyName)) {

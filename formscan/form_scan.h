@@ -1,4 +1,4 @@
-// Form scanner (Part 2.1): finds the values of one named item in a
+// Form scanner: finds the values of one named item in a
 // multipart/form-data body held in memory. The scan fills a caller-owned
 // FormScan record with slices that point into the caller's body.
 #pragma once

@@ -1,4 +1,4 @@
-// The scanner's internal operations (Part 2.1), for form_scan.cpp and for the
+// The scanner's internal operations, for form_scan.cpp and for the
 // tests, fuzz target and benchmarks that check them. The operations that
 // search are templates over a search policy (a type with a static Find of
 // ByteSearch's signature): the product instantiates them with ByteSearch; the
@@ -116,7 +116,7 @@ std::int32_t SliceValueWith(const unsigned char* pbBody, std::int32_t lValueStar
     return lValueStart + k + 2;
 }
 
-// The whole scan of Part 2.1 (see ScanForm in form_scan.h).
+// The whole scan (see ScanForm in form_scan.h).
 template <class Search>
 std::int32_t ScanFormWith(const unsigned char* pbBody, std::int32_t cbBody, const char16_t* pszItemName,
                           FormScan* pScan, int bTextOnly) {
@@ -173,7 +173,9 @@ std::int32_t ScanFormWith(const unsigned char* pbBody, std::int32_t cbBody, cons
             pScan->lValueCount = 0;
             return SliceValueWith<Search>(pbBody, q, cbBody, pszBoundary, pScan);
         }
-        SliceValueWith<Search>(pbBody, q, cbBody, pszBoundary, pScan);
+        // A value lost for want of memory fails the scan: a success with a
+        // value silently missing would hand the page a wrong answer.
+        if (SliceValueWith<Search>(pbBody, q, cbBody, pszBoundary, pScan) == kScanFailed) return kScanFailed;
     }
     return pScan->lValueCount >= 1 ? pScan->lValueCount : kScanNotFound;
 }

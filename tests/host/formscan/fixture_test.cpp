@@ -1,5 +1,5 @@
 // Browser-style bodies from tests/fixtures/formscan (Chrome, Firefox, curl,
-// old IE with Shift_JIS names, and the odd shapes of Part 2.1), with the
+// old IE with Shift_JIS names, and the odd shapes the scanner must handle), with the
 // results listed in expected.tsv (written by make_fixtures.py).
 #include "formscan/form_scan.h"
 

@@ -1,4 +1,4 @@
-// ScanForm's recognition rules (Part 2.1) as a table of small bodies, run in
+// ScanForm's recognition rules as a table of small bodies, run in
 // the modes each row names, with the expected result, slices and header
 // fields; every run must leave no module-heap block behind and agree with the
 // same scan over the plain position-by-position search.

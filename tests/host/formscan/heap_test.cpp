@@ -1,6 +1,7 @@
-// The scan's module-heap use: the blocks Part 2.1 names and no others, every
-// one released on every way out, and the -2 outcomes when an allocation
-// fails (injected: after n successful allocations every allocation fails).
+// The scan's module-heap use: the boundary text, the pattern blocks and the
+// header copies and no others, every one released on every way out, and the
+// -2 outcomes when an allocation fails (injected: after n successful
+// allocations every allocation fails).
 #include "formscan/form_scan.h"
 
 #include <gtest/gtest.h>
@@ -45,7 +46,7 @@ protected:
 
 const FormScan kCleared{};
 
-TEST_F(HeapFailure, BlocksPerScanAreTheOnesTheDescriptionNames) {
+TEST_F(HeapFailure, BlocksPerScan) {
     // Boundary text + pattern memory + one header copy per part + one pattern
     // block per accepted value.
     const std::string text = TextPart("a", "1") + TextPart("b", "2") + TextPart("a", "3") + TextPart("c", "4") + kClose;
@@ -80,8 +81,8 @@ TEST_F(HeapFailure, EveryFailurePoint) {
         EXPECT_EQ(ScanFailing(2, body, u"a", bTextOnly, record.get()), kScanFailed);
         EXPECT_EQ(record->lValueCount, 0);
         EXPECT_STREQ(record->szName, "");
-        // The first text value's block fails, then the next header copy: -2,
-        // the first part's fields, no values.
+        // The first text value's block fails: -2, the first part's fields,
+        // no values.
         EXPECT_EQ(ScanFailing(3, body, u"a", bTextOnly, record.get()), kScanFailed);
         EXPECT_EQ(record->lValueCount, 0);
         EXPECT_STREQ(record->szName, "a");
@@ -103,18 +104,18 @@ TEST_F(HeapFailure, EveryFailurePoint) {
     EXPECT_EQ(record->lValueCount, 2);
 }
 
-TEST_F(HeapFailure, TextValueWithoutMemoryIsLeftOut) {
+TEST_F(HeapFailure, TextValueWithoutMemoryFailsTheScan) {
     // Allocations: 0 boundary, 1 patterns, 2 header, 3 slice, 4 header,
-    // 5 slice (fails; no allocation follows): the scan goes on.
+    // 5 slice. A text value that cannot be entered fails the scan (-2) with
+    // the values before it, rather than a success with a value missing.
     ExactBody body(TextPart("a", "1") + TextPart("a", "2") + kClose);
     auto record = NewRecord();
     for (int bTextOnly : {1, 0}) {
-        EXPECT_EQ(ScanFailing(5, body, u"a", bTextOnly, record.get()), 1);
+        EXPECT_EQ(ScanFailing(5, body, u"a", bTextOnly, record.get()), kScanFailed);
         ASSERT_EQ(record->lValueCount, 1);
         EXPECT_EQ(body.Slice(*record, 0), "1");
-        // The only value left out: nothing found.
         ExactBody one(TextPart("a", "1") + kClose);
-        EXPECT_EQ(ScanFailing(3, one, u"a", bTextOnly, record.get()), kScanNotFound);
+        EXPECT_EQ(ScanFailing(3, one, u"a", bTextOnly, record.get()), kScanFailed);
         EXPECT_EQ(record->lValueCount, 0);
         EXPECT_STREQ(record->szName, "a");
     }

@@ -1,4 +1,4 @@
-// The scanner's internal operations (Part 2.1): ByteSearch against the plain
+// The scanner's internal operations: ByteSearch against the plain
 // search (edge cases and a randomised differential test), FindBoundary,
 // CopyHeaderValue, ReadPartHeaders and SliceValue.
 #include "formscan/byte_search.h"

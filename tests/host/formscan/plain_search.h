@@ -1,4 +1,4 @@
-// The position-by-position search of Part 2.1, kept out of the product: the
+// The position-by-position search, kept out of the product: the
 // reference for ByteSearch's differential tests, the fuzz target and the
 // benchmarks.
 #pragma once
