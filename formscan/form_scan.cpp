@@ -9,8 +9,8 @@
 
 void CopyHeaderValue(const char* pszValue, char* pszField) {
     int cb = 0;
-    // A value longer than 256 bytes is cut there (decision); nothing is
-    // written past the field.
+    // A longer value is cut at 256 bytes: nothing may be written past the
+    // field.
     while (cb < kcbHeaderField - 1) {
         const char ch = pszValue[cb];
         if (ch == '\0' || ch == '\r' || ch == '\n' || ch == '"' || ch == ';') break;

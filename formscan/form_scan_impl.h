@@ -65,7 +65,7 @@ template <class Search>
 char* FindBoundaryWith(const unsigned char* pbBody, std::int32_t cbBody) {
     if (!pbBody || cbBody <= 0) return nullptr;
     const std::int32_t a = Search::Find(kLineEnd, 2, pbBody, 0, cbBody);
-    if (a <= 0) return nullptr;  // no CR LF, or an empty first line (decision: -2)
+    if (a <= 0) return nullptr;  // no CR LF, or an empty first line: no boundary to speak of
     std::int32_t i = a - 1;
     while (i >= 1 && pbBody[i] != '-') --i;
     if (i < 1) i = 0;

@@ -56,7 +56,7 @@ std::vector<ScanCase> Cases() {
         {"empty body", "", u"comment", kBoth, kScanFailed, {}, kNoFields},
         {"no CR LF anywhere (LF only)", "--AaB03x\nContent-Disposition: form-data; name=\"a\"\n\n1\n--AaB03x--\n", u"a",
          kBoth, kScanFailed, {}, kNoFields},
-        {"body begins with CR LF (decision)", "\r\n" + TextPart("a", "1") + kClose, u"a", kBoth, kScanFailed, {},
+        {"body begins with CR LF: no boundary", "\r\n" + TextPart("a", "1") + kClose, u"a", kBoth, kScanFailed, {},
          kNoFields},
         {"only CR LF", "\r\n", u"", kBoth, kScanFailed, {}, kNoFields},
         {"only a closing line", kClose, u"a", kBoth, kScanNotFound, {}, kNoFields},
@@ -78,7 +78,7 @@ std::vector<ScanCase> Cases() {
          "--AaB03x\r\nContent-Disposition: form-data; name=\"up\"; filename=\"\"\r\nContent-Type: "
          "application/octet-stream\r\n\r\n\r\n" + kClose,
          u"up", kBoth, 1, {""}, Fields{"up", "form-data", "application/octet-stream", ""}},
-        {"filename before name: found under the field name (decision)",
+        {"filename before name: found under the field name",
          "--AaB03x\r\nContent-Disposition: form-data; filename=\"pic.jpg\"; name=\"upload\"\r\nContent-Type: "
          "image/jpeg\r\n\r\nJPEG\r\n" + kClose,
          u"upload", kAllParts, kFileEnd, {"JPEG"}, File("upload", "image/jpeg", "pic.jpg")},

@@ -127,7 +127,7 @@ TEST(FindBoundary, Examples) {
     EXPECT_EQ(Boundary("x\r\n"), "");
     EXPECT_EQ(Boundary("a\r\r\n"), "\r");  // the first CR LF ends the line
     EXPECT_EQ(Boundary("a-b\nc\r\n"), "b\nc");
-    EXPECT_EQ(Boundary("\r\n--AaB03x\r\n"), "<fail>");  // empty first line (decision)
+    EXPECT_EQ(Boundary("\r\n--AaB03x\r\n"), "<fail>");  // an empty first line gives no boundary
     EXPECT_EQ(Boundary(""), "<fail>");
     EXPECT_EQ(Boundary("--AaB03x\n"), "<fail>");
     EXPECT_EQ(Boundary("--AaB03x\r"), "<fail>");
@@ -161,7 +161,7 @@ TEST(CopyHeaderValue, StopBytes) {
     EXPECT_EQ(Copy(""), "");
     EXPECT_EQ(Copy("\x83\x5C\x96\xBC\x82\x60"), "\x83\x5C\x96\xBC\x82\x60");  // trail bytes never stop it
     EXPECT_EQ(Copy(std::string(256, 'x')), std::string(256, 'x'));
-    EXPECT_EQ(Copy(std::string(257, 'y')), std::string(256, 'y'));  // cut at 256 (decision)
+    EXPECT_EQ(Copy(std::string(257, 'y')), std::string(256, 'y'));  // cut at 256
     EXPECT_EQ(Copy(std::string(600, 'z') + ";"), std::string(256, 'z'));
 }
 
@@ -180,7 +180,7 @@ TEST(ReadPartHeaders, Keys) {
     EXPECT_STREQ(h.szFilename, "C:\\a b\\x.txt");
     EXPECT_STREQ(h.szContentType, "text/plain");
 
-    // Filename before name: the name key is not matched inside filename=" (decision).
+    // Filename before name: the name key is not matched inside filename=".
     h = Read("Content-Disposition: form-data; filename=\"pic.jpg\"; name=\"up\"");
     EXPECT_STREQ(h.szName, "up");
     EXPECT_STREQ(h.szFilename, "pic.jpg");
