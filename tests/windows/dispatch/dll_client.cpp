@@ -1,4 +1,5 @@
 #include "dll_client.h"
+#include "heap_walk.h"
 
 #include <algorithm>
 #include <cstring>
@@ -17,16 +18,6 @@ std::vector<HANDLE> ProcessHeaps() {
     return heaps;
 }
 
-long CountBusy(HANDLE hHeap) {
-    long lBusy = 0;
-    PROCESS_HEAP_ENTRY entry;
-    entry.lpData = nullptr;
-    HeapLock(hHeap);
-    while (HeapWalk(hHeap, &entry))
-        if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) ++lBusy;
-    HeapUnlock(hHeap);
-    return lBusy;
-}
 }  // namespace
 
 bool VaroDll::Load() {
@@ -56,7 +47,7 @@ long VaroDll::BusyBlocks() const {
     long lBusy = 0;
     for (HANDLE hHeap : ProcessHeaps())
         if (std::find(m_heapsBefore.begin(), m_heapsBefore.end(), hHeap) == m_heapsBefore.end())
-            lBusy += CountBusy(hHeap);
+            lBusy += HeapBusyBlocks(hHeap);
     return lBusy;
 }
 

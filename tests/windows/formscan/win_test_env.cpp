@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "heap_walk.h"
 #include "server/module_heap.h"
 #include "server/module_state.h"
 #include "tests/host/formscan/formscan_test_env.h"
@@ -27,15 +28,7 @@ const ::testing::Environment* const g_pModuleEnvironment = ::testing::AddGlobalT
 bool TestUseCodePage(unsigned nCodePage) { return GetACP() == nCodePage; }
 
 long TestHeapLiveBlocks() {
-    HANDLE hHeap = g_ModuleState.hBaseHeap;
-    long lBusy = 0;
-    PROCESS_HEAP_ENTRY entry;
-    entry.lpData = nullptr;
-    HeapLock(hHeap);
-    while (HeapWalk(hHeap, &entry))
-        if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) ++lBusy;
-    HeapUnlock(hHeap);
-    return lBusy;
+    return HeapBusyBlocks(g_ModuleState.hBaseHeap);
 }
 
 bool TestCanInjectFailures() { return false; }

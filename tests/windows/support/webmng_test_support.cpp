@@ -1,4 +1,5 @@
 #include "webmng_test_support.h"
+#include "heap_walk.h"
 
 #include <cstring>
 
@@ -62,23 +63,10 @@ PublishedError TakeError() {
 
 void ClearError() { SetErrorInfo(0, nullptr); }
 
-namespace {
-long CountBusy(HANDLE hHeap) {
-    long lBusy = 0;
-    PROCESS_HEAP_ENTRY entry;
-    entry.lpData = nullptr;
-    HeapLock(hHeap);
-    while (HeapWalk(hHeap, &entry))
-        if (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) ++lBusy;
-    HeapUnlock(hHeap);
-    return lBusy;
-}
-}  // namespace
-
 long ModuleHeapBusyBlocks() {
-    long lBusy = CountBusy(g_ModuleState.hBaseHeap);
+    long lBusy = HeapBusyBlocks(g_ModuleState.hBaseHeap);
     if (g_ModuleState.phProcessorHeaps)
-        for (DWORD i = 0; i <= g_ModuleState.dwHeapMask; ++i) lBusy += CountBusy(g_ModuleState.phProcessorHeaps[i]);
+        for (DWORD i = 0; i <= g_ModuleState.dwHeapMask; ++i) lBusy += HeapBusyBlocks(g_ModuleState.phProcessorHeaps[i]);
     return lBusy;
 }
 
