@@ -168,31 +168,3 @@ HRESULT ScriptCall::RunId(IDispatch* pDispatch, DISPID dispid, REFIID riid) {
                              &result, &excepInfo, &uArgErr);
 }
 
-namespace JaText {
-const wchar_t kItemNameNull[] = L"アイテム名がNULLです。";
-const wchar_t kNotArrayType[] = L"配列型ではありません。";
-const wchar_t kFileNameNull[] = L"ファイル名がNULLです。";
-const wchar_t kPathNameNull[] = L"パス名がNULLです。";
-const wchar_t kFileOpenError[] = L"ファイルオープンエラー";
-const wchar_t kFileDeleteFailed[] = L"ファイルの削除が失敗しました。";
-}  // namespace JaText
-
-namespace {
-const char kBoundary[] = "----VaroDispatchBoundary5Qx";
-}
-
-std::string TextPart(const std::string& name, const std::string& value) {
-    return std::string("--") + kBoundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value +
-           "\r\n";
-}
-
-std::string FilePart(const std::string& name, const std::string& filename, const std::string& content) {
-    return std::string("--") + kBoundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"; filename=\"" +
-           filename + "\"\r\nContent-Type: application/octet-stream\r\n\r\n" + content + "\r\n";
-}
-
-std::string Body(const std::vector<std::string>& parts) {
-    std::string body;
-    for (const std::string& part : parts) body += part;
-    return body + "--" + kBoundary + "--\r\n";
-}

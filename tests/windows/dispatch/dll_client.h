@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "varo.h"
+#include "ja_messages.h"
+#include "multipart_body.h"
 
 std::string VaroDllPath();
 
@@ -108,13 +110,3 @@ private:
     std::vector<VARIANT> m_owned;
 };
 
-// Japanese descriptions as a script reads them.
-namespace JaText {
-extern const wchar_t kItemNameNull[], kNotArrayType[], kFileNameNull[], kPathNameNull[], kFileOpenError[],
-    kFileDeleteFailed[];
-}
-
-// A multipart/form-data body.
-std::string TextPart(const std::string& name, const std::string& value);
-std::string FilePart(const std::string& name, const std::string& filename, const std::string& content);
-std::string Body(const std::vector<std::string>& parts);

@@ -111,16 +111,16 @@ struct FileFailure {
 
 TEST_F(InvokeTest, FailedFileCallsSurfaceTheirJapaneseDescription) {
     const FileFailure cases[] = {
-        {"ReadBinary, missing file", L"ReadBinary", {Arg::MissingFile, Arg::OutVar}, JaText::kFileOpenError},
-        {"ReadBinary, null file name", L"ReadBinary", {Arg::NullString, Arg::OutVar}, JaText::kFileNameNull},
-        {"WriteBinary, null file name", L"WriteBinary", {Arg::Body, Arg::NullString}, JaText::kFileNameNull},
-        {"WriteBinary, text for the bytes", L"WriteBinary", {Arg::Text, Arg::MissingFile}, JaText::kNotArrayType},
-        {"DeleteFile, directory missing", L"DeleteFile", {Arg::FileInMissingDir}, JaText::kFileDeleteFailed},
-        {"DeleteFile, null file name", L"DeleteFile", {Arg::NullString}, JaText::kFileNameNull},
-        {"DeleteFileEx, null path", L"DeleteFileEx", {Arg::NullString, Arg::Pattern}, JaText::kPathNameNull},
-        {"WriteForm, null file name", L"WriteForm", {Arg::Body, Arg::NullString, Arg::ItemName}, JaText::kFileNameNull},
+        {"ReadBinary, missing file", L"ReadBinary", {Arg::MissingFile, Arg::OutVar}, JaMsg::kFileOpenError},
+        {"ReadBinary, null file name", L"ReadBinary", {Arg::NullString, Arg::OutVar}, JaMsg::kFileNameNull},
+        {"WriteBinary, null file name", L"WriteBinary", {Arg::Body, Arg::NullString}, JaMsg::kFileNameNull},
+        {"WriteBinary, text for the bytes", L"WriteBinary", {Arg::Text, Arg::MissingFile}, JaMsg::kNotArrayType},
+        {"DeleteFile, directory missing", L"DeleteFile", {Arg::FileInMissingDir}, JaMsg::kFileDeleteFailed},
+        {"DeleteFile, null file name", L"DeleteFile", {Arg::NullString}, JaMsg::kFileNameNull},
+        {"DeleteFileEx, null path", L"DeleteFileEx", {Arg::NullString, Arg::Pattern}, JaMsg::kPathNameNull},
+        {"WriteForm, null file name", L"WriteForm", {Arg::Body, Arg::NullString, Arg::ItemName}, JaMsg::kFileNameNull},
         {"GetFileInfo, text for the body", L"GetFileInfo",
-         {Arg::Text, Arg::ItemName, Arg::OutVar, Arg::OutVar, Arg::OutVar}, JaText::kNotArrayType},
+         {Arg::Text, Arg::ItemName, Arg::OutVar, Arg::OutVar, Arg::OutVar}, JaMsg::kNotArrayType},
     };
     for (const FileFailure& c : cases) {
         SCOPED_TRACE(c.what);
@@ -167,7 +167,7 @@ TEST_F(InvokeTest, WriteBinaryFailureAfterTheLockReturnsMinusOne) {
     ASSERT_EQ(S_OK, GetErrorInfo(0, &pInfo));
     BSTR bstrDescription = nullptr;
     pInfo->GetDescription(&bstrDescription);
-    EXPECT_TRUE(bstrDescription && std::wstring(bstrDescription) == JaText::kFileOpenError);
+    EXPECT_TRUE(bstrDescription && std::wstring(bstrDescription) == JaMsg::kFileOpenError);
     SysFreeString(bstrDescription);
     pInfo->Release();
 }

@@ -59,10 +59,10 @@ struct FormFailure {
 
 TEST_F(InvokeTest, FailedFormCallsSurfaceTheirJapaneseDescription) {
     const FormFailure cases[] = {
-        {"Form, text for the body", L"Form", true, false, JaText::kNotArrayType},
-        {"Form, null item name", L"Form", false, true, JaText::kItemNameNull},
-        {"FormBinary, text for the body", L"FormBinary", true, false, JaText::kNotArrayType},
-        {"FormBinary, null item name", L"FormBinary", false, true, JaText::kItemNameNull},
+        {"Form, text for the body", L"Form", true, false, JaMsg::kNotArrayType},
+        {"Form, null item name", L"Form", false, true, JaMsg::kItemNameNull},
+        {"FormBinary, text for the body", L"FormBinary", true, false, JaMsg::kNotArrayType},
+        {"FormBinary, null item name", L"FormBinary", false, true, JaMsg::kItemNameNull},
     };
     for (const FormFailure& c : cases) {
         SCOPED_TRACE(c.what);

@@ -26,25 +26,6 @@ std::string BytesOf(const VARIANT& var) {
     return bytes;
 }
 
-const char kBoundary[] = "----WebKitFormBoundaryVaro7Ff3";
-
-std::string TextPart(const std::string& name, const std::string& value) {
-    return std::string("--") + kBoundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value +
-           "\r\n";
-}
-
-std::string FilePart(const std::string& name, const std::string& filename, const std::string& content,
-                     const std::string& type) {
-    return std::string("--") + kBoundary + "\r\nContent-Disposition: form-data; name=\"" + name + "\"; filename=\"" +
-           filename + "\"\r\nContent-Type: " + type + "\r\n\r\n" + content + "\r\n";
-}
-
-std::string Body(const std::vector<std::string>& parts) {
-    std::string body;
-    for (const std::string& part : parts) body += part;
-    return body + "--" + kBoundary + "--\r\n";
-}
-
 PublishedError TakeError() {
     PublishedError error;
     IErrorInfo* pInfo = nullptr;
@@ -69,21 +50,6 @@ long ModuleHeapBusyBlocks() {
         for (DWORD i = 0; i <= g_ModuleState.dwHeapMask; ++i) lBusy += HeapBusyBlocks(g_ModuleState.phProcessorHeaps[i]);
     return lBusy;
 }
-
-namespace JaMsg {
-const wchar_t kItemNameNull[] = L"アイテム名がNULLです。";
-const wchar_t kNotArrayType[] = L"配列型ではありません。";
-const wchar_t kException[] = L"例外エラー";
-const wchar_t kSystemError[] = L"システムエラー";
-const wchar_t kWorkMemory[] = L"作業領域メモリを確保できませんでした。";
-const wchar_t kFileNameNull[] = L"ファイル名がNULLです。";
-const wchar_t kPathNameNull[] = L"パス名がNULLです。";
-const wchar_t kFileOpenError[] = L"ファイルオープンエラー";
-const wchar_t kFileWriteError[] = L"ファイル書き込みエラー";
-const wchar_t kFileReadError[] = L"ファイル読み込みエラー";
-const wchar_t kFileDeleteFailed[] = L"ファイルの削除が失敗しました。";
-const wchar_t kGuidError[] = L"GUIDの生成エラー";
-}  // namespace JaMsg
 
 void WebMngEnvironment::SetUp() {
     ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "component/webmng_methods.h"
+#include "ja_messages.h"
+#include "multipart_body.h"
 
 // The methods on an object whose identity is not under test.
 class TestWebMng : public WebMngMethods {
@@ -37,13 +39,6 @@ private:
 // The bytes of a byte-array variant (type must be VT_ARRAY|VT_UI1).
 std::string BytesOf(const VARIANT& var);
 
-// One part of a multipart body with boundary kBoundary.
-extern const char kBoundary[];
-std::string TextPart(const std::string& name, const std::string& value);
-std::string FilePart(const std::string& name, const std::string& filename, const std::string& content,
-                     const std::string& type = "application/octet-stream");
-std::string Body(const std::vector<std::string>& parts);
-
 // The thread's error information, taken (and so cleared) by the read.
 struct PublishedError {
     bool bPresent = false;
@@ -55,12 +50,6 @@ void ClearError();
 
 // Blocks now allocated in the module's heaps.
 long ModuleHeapBusyBlocks();
-
-// Japanese text of the messages, as a script must read them.
-namespace JaMsg {
-extern const wchar_t kItemNameNull[], kNotArrayType[], kException[], kSystemError[], kWorkMemory[], kFileNameNull[],
-    kPathNameNull[], kFileOpenError[], kFileWriteError[], kFileReadError[], kFileDeleteFailed[], kGuidError[];
-}
 
 // The ANSI code page the test runs under (932 or 1252).
 inline UINT CodePage() { return GetACP(); }
