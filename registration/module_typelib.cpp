@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "component/com_ptr.h"
+#include "registration/loaded_library.h"
 #include "registration/server_registration.h"
 
 namespace {
@@ -23,18 +24,6 @@ void UseTlbExtension(char* pszPath) {
         if (*p == '.') pszDot = p;
     std::strcpy(pszDot ? pszDot : pszPath + std::strlen(pszPath), ".tlb");
 }
-
-class LibraryHandle {
-public:
-    explicit LibraryHandle(const char* pszName) : m_h(LoadLibraryA(pszName)) {}
-    ~LibraryHandle() { if (m_h) FreeLibrary(m_h); }
-    LibraryHandle(const LibraryHandle&) = delete;
-    LibraryHandle& operator=(const LibraryHandle&) = delete;
-    HMODULE get() const { return m_h; }
-
-private:
-    HMODULE m_h;
-};
 
 typedef HRESULT(WINAPI* PFNUNREGISTERTYPELIB)(REFGUID, WORD, WORD, LCID, SYSKIND);
 }  // namespace
@@ -82,7 +71,7 @@ HRESULT UnregisterModuleTypeLib(const ModuleState& module) {
     if (FAILED(hr)) return hr;
     TLIBATTR* pAttr = nullptr;
     if (SUCCEEDED(typeLib->GetLibAttr(&pAttr))) {
-        LibraryHandle oleaut("oleaut32.dll");
+        LoadedLibrary oleaut(LoadLibraryA("oleaut32.dll"));
         auto pfnUnregister = oleaut.get() ? reinterpret_cast<PFNUNREGISTERTYPELIB>(
                                                 reinterpret_cast<void*>(GetProcAddress(oleaut.get(), "UnRegisterTypeLib")))
                                           : nullptr;

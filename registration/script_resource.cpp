@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "component/com_ptr.h"
+#include "registration/loaded_library.h"
 #include "registration/registry_script_engine.h"
 #include "registration/registry_win32.h"
 #include "registration/replacement_map.h"
@@ -16,18 +17,6 @@ HRESULT LastErrorStatus() {
     DWORD dwError = GetLastError();
     return dwError ? static_cast<HRESULT>(0x80070000u | (dwError & 0xFFFFu)) : S_OK;
 }
-
-class DataFile {
-public:
-    explicit DataFile(const char* pszPath) : m_h(LoadLibraryExA(pszPath, nullptr, LOAD_LIBRARY_AS_DATAFILE)) {}
-    ~DataFile() { if (m_h) FreeLibrary(m_h); }
-    DataFile(const DataFile&) = delete;
-    DataFile& operator=(const DataFile&) = delete;
-    HMODULE get() const { return m_h; }
-
-private:
-    HMODULE m_h;
-};
 
 // The module path in the ANSI code page, shortened for an executable server.
 HRESULT ChooseModulePath(const ModuleState& module, char* pszPath) {
@@ -66,7 +55,7 @@ HRESULT AddModuleVariable(ReplacementMap& map, const char* pszPath) {
 }
 
 HRESULT RunScriptFromFile(const char* pszPath, WORD wResourceId, BOOL bRegister, const ReplacementMap& map) {
-    DataFile file(pszPath);
+    LoadedLibrary file(LoadLibraryExA(pszPath, nullptr, LOAD_LIBRARY_AS_DATAFILE));
     if (!file.get()) return LastErrorStatus();
     HRSRC hResource = FindResourceA(file.get(), MAKEINTRESOURCEA(wResourceId), "REGISTRY");
     HGLOBAL hData = hResource ? LoadResource(file.get(), hResource) : nullptr;
