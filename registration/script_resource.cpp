@@ -1,7 +1,6 @@
 // Runs a registry script carried as a REGISTRY resource of the module file.
 #include <cstring>
 
-#include "component/com_ptr.h"
 #include "registration/loaded_library.h"
 #include "registration/registry_script_engine.h"
 #include "registration/registry_win32.h"
