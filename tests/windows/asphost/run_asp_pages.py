@@ -1,0 +1,176 @@
+#!/usr/bin/env python3
+"""Classic pages as a web server runs them: asp_host.exe runs
+samples/upload.asp (VBScript) and upload_page_js.asp (JScript) under Wine over
+request bodies captured from real clients, with VARO.DLL registered in the
+build's prefix. Checks each response (UTF-8) and the files the page saved,
+byte for byte; host_check.asp checks what the pages take from the host.
+
+usage: run_asp_pages.py BUILD_DIR DLL_PATH ASP_HOST CODEPAGE
+"""
+import os
+import shutil
+import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "scripts"))
+import run_page_scripts as pages  # noqa: E402
+
+SAMPLE_PAGE = os.path.join(pages.SOURCE, "samples", "upload.asp")
+JS_PAGE = os.path.join(HERE, "upload_page_js.asp")
+CHECK_PAGE = os.path.join(HERE, "host_check.asp")
+FORM_BODIES = ["chromium-form.bin", "firefox-form.bin", "curl-form.bin"]
+
+# upload_page_js.asp's field list: memo is not in the form; empty is a file
+# input the client left empty.
+JS_FIELDS = [("title", "text"), ("comment", "text"), ("color", "text"), ("memo", "text"),
+             ("empty", "file"), ("upload", "file"), ("data", "file")]
+JS_HEADING = "<h1>\u30a2\u30c3\u30d7\u30ed\u30fc\u30c9\u7d50\u679c</h1>"
+
+
+def html(text):
+    return text.replace("&", "&amp;").replace("<", "&lt;").replace(">", "&gt;").replace('"', "&quot;")
+
+
+def page_tail(page):
+    """The page text after its last script block: the end of every response."""
+    with open(page, "rb") as f:
+        text = f.read().decode("cp932")
+    return text[text.rindex("%>") + 2:]
+
+
+def sent_bytes(name):
+    """What the form sent in a field: a file's content, the joined text
+    values, or None when the field is not in the form."""
+    if name in pages.FORM_FILES:
+        return pages.read(pages.FORM_FILES[name][1])
+    return pages.FORM_TEXT.get(name)
+
+
+def run_page(host, page, body, out, env):
+    """Runs the page over the body with out/uploads as its uploads folder:
+    (exit status, what the host printed, the response or None)."""
+    shutil.rmtree(out, ignore_errors=True)
+    uploads = os.path.join(out, "uploads")
+    os.makedirs(uploads)
+    response_file = os.path.join(out, "response.html")
+    proc = pages.run(["wine", host, pages.wine_path(page), pages.wine_path(body), pages.wine_path(uploads),
+                      pages.wine_path(response_file)], env)
+    response = None
+    if os.path.exists(response_file):
+        with open(response_file, "rb") as f:
+            response = f.read().decode("utf-8", "replace")
+    return proc.returncode, proc.stdout.decode("utf-8", "replace"), response
+
+
+def saved_files(check, uploads, expected):
+    """The uploads folder holds exactly the expected files, byte for byte."""
+    names = sorted(os.listdir(uploads))
+    check.expect(names == sorted(expected), f"uploads holds {names}, expected {sorted(expected)}")
+    for name, content in expected.items():
+        path = os.path.join(uploads, name)
+        if os.path.exists(path):
+            with open(path, "rb") as f:
+                check.expect(f.read() == content, f"{name} differs from what the client sent")
+
+
+def check_sample(host, fixture, codepage, env, out_root):
+    check = pages.Checker(f"upload.asp {fixture} cp{codepage}")
+    out = os.path.join(out_root, "upload-asp-" + os.path.splitext(fixture)[0])
+    status, printed, response = run_page(host, SAMPLE_PAGE, os.path.join(pages.FIXTURES, fixture), out, env)
+    check.expect(status == 0, f"exit status {status}: {printed}")
+    items = [f"<li>{name} = {html(value.decode('ascii'))}</li>" for name, value in pages.FORM_TEXT.items()]
+    saved = {}
+    for name, (client_name, content_file) in pages.FORM_FILES.items():
+        content = pages.read(content_file)
+        items.append(f"<li>{name}: {client_name.decode('ascii')}, {len(content)} bytes, saved</li>")
+        saved[client_name.decode("ascii")] = content
+    expected = "<ul>" + "".join(items) + "</ul>" + page_tail(SAMPLE_PAGE)
+    check.expect(response == expected, f"response:\n{response!r}\nexpected:\n{expected!r}")
+    saved_files(check, os.path.join(out, "uploads"), saved)
+    return check
+
+
+def check_jscript(host, fixture, codepage, env, out_root):
+    check = pages.Checker(f"upload_page_js.asp {fixture} cp{codepage}")
+    out = os.path.join(out_root, "upload-js-" + os.path.splitext(fixture)[0])
+    body = os.path.join(pages.FIXTURES, fixture)
+    status, printed, response = run_page(host, JS_PAGE, body, out, env)
+    check.expect(status == 0, f"exit status {status}: {printed}")
+    response = response or ""
+    items, saved = [], {}
+    for name, kind in JS_FIELDS:
+        sent = sent_bytes(name)
+        if sent is None:
+            items.append(f"<li>{name}: (not in the form)</li>")
+        elif kind == "text":
+            items.append(f"<li>{name} = {html(sent.decode('ascii'))}</li>")
+        else:
+            items.append(f"<li>{name}: WriteForm 0, WriteBinary 0</li>")
+            saved[name + ".saved"] = sent
+            saved[name + ".bin"] = sent
+    pieces = [
+        JS_HEADING,
+        "<ul>" + "".join(items) + "</ul>",
+        f"<p>error: {pages.NOT_ARRAY_TYPE}</p>",
+        f'<p>{os.path.getsize(body)} bytes, saved in uploads\\ ("{pages.wine_path(os.path.join(out, "uploads"))}")</p>',
+    ]
+    for piece in pieces:
+        check.expect(piece in response, f"response lacks {piece!r}:\n{response!r}")
+    check.expect(response.endswith(page_tail(JS_PAGE)), f"response does not end with the page's form:\n{response!r}")
+    saved_files(check, os.path.join(out, "uploads"), saved)
+    return check
+
+
+def check_host(host, codepage, env, out_root):
+    """Page text, server variables, a body read in two parts, paths and
+    encoding; a failed CreateObject is catchable, an uncaught error ends the
+    page with a nonzero status and its page line."""
+    check = pages.Checker(f"host_check.asp cp{codepage}")
+    out = os.path.join(out_root, "host-check")
+    body_file = os.path.join(pages.FIXTURES, "curl-form.bin")
+    body = pages.read("curl-form.bin")
+    status, printed, response = run_page(host, CHECK_PAGE, body_file, out, env)
+    with open(CHECK_PAGE, "rb") as f:
+        lines = f.read().decode("cp932").splitlines()
+    error_line = next(i for i, line in enumerate(lines, start=1) if "NoSuchMember" in line)
+    check.expect(status == 1, f"exit status {status}, expected 1 for the uncaught error")
+    check.expect(f"line {error_line}:" in printed, f"the error is not reported at line {error_line}: {printed}")
+    boundary = body.split(b"\r\n", 1)[0][2:].decode("ascii")
+    expected = ("\n<p class=\"text\">\"\u65e5\u672c\u8a9e\" 'text' \\ end</p>\n"
+                f"<p>method=POST type=multipart/form-data; boundary={boundary} other=[]</p>\n"
+                f"<p>head 100 0</p><p>rest {len(body) - 100} 0</p>"
+                "<p>&lt;a href=&quot;x&quot;&gt;&amp;&lt;/a&gt;</p><p>CreateObject failed: True</p>")
+    check.expect(response == expected, f"response:\n{response!r}\nexpected:\n{expected!r}")
+    saved_files(check, os.path.join(out, "uploads"), {"head.bin": body[:100], "rest.bin": body[100:]})
+    return check
+
+
+def main():
+    build, dll, host, codepage = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
+    env = dict(os.environ, WINEARCH="win32", WINEDEBUG="-all", WINEPREFIX=os.path.join(build, "wine-prefix"),
+               LC_ALL="ja_JP.UTF-8" if codepage == 932 else "C")
+    out_root = os.path.join(build, "asp-pages", f"cp{codepage}")
+    os.makedirs(out_root, exist_ok=True)
+    reg = pages.run(["wine", "regsvr32", "/s", pages.wine_path(dll)], env)
+    if reg.returncode != 0:
+        print(f"regsvr32 failed ({reg.returncode}): {reg.stdout.decode(errors='replace')}")
+        return 1
+    checks = []
+    try:
+        for fixture in FORM_BODIES:
+            checks.append(check_sample(host, fixture, codepage, env, out_root))
+            checks.append(check_jscript(host, fixture, codepage, env, out_root))
+        checks.append(check_host(host, codepage, env, out_root))
+    finally:
+        pages.run(["wine", "regsvr32", "/u", "/s", pages.wine_path(dll)], env)
+    failed = [c for c in checks if c.failures]
+    for c in checks:
+        print(("FAIL " if c.failures else "ok   ") + c.label)
+        for f in c.failures:
+            print("     " + f)
+    print(f"asp pages: {len(checks) - len(failed)} passed, {len(failed)} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
