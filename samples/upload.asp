@@ -2,11 +2,28 @@
 <%
 ' upload.asp - receives a multipart/form-data post and saves its files.
 ' The same logic as upload.vbs, as a classic page: the body comes from
-' Request.BinaryRead and the report goes to the response.
+' Request.BinaryRead and the report goes to the response. Uploads are saved
+' under new names (a GUID and an allowed extension), never under the client's
+' own name: a client must not choose what a file in the web folder is called
+' or replace one that is there.
 Option Explicit
 Response.CharSet = "Shift_JIS"
 
 Dim fields, mng, body, outDir, i, name, clientPath, fileName, fileSize, target
+
+' A new file name for an upload: a GUID, and the client's extension when it is
+' one of the harmless ones.
+Function SavedName(mng, clientName)
+    Dim ext, dot
+    ext = ".upload"
+    dot = InStrRev(clientName, ".")
+    If dot > 0 Then
+        If InStr(" .txt .csv .pdf .jpg .jpeg .png .gif .zip .bin ", " " & LCase(Mid(clientName, dot)) & " ") > 0 Then
+            ext = LCase(Mid(clientName, dot))
+        End If
+    End If
+    SavedName = mng.CreateGUID() & ext
+End Function
 fields = Array("title", "comment", "color", "empty", "upload", "data")
 outDir = Server.MapPath("uploads")
 
@@ -21,11 +38,10 @@ If Request.ServerVariables("REQUEST_METHOD") = "POST" Then
         ElseIf fileName = "" Then
             Response.Write "<li>" & Server.HTMLEncode(name) & " = " & Server.HTMLEncode(mng.Form(body, name)) & "</li>"
         Else
-            target = outDir & "\" & fileName
-            mng.DeleteFile target
-            If mng.WriteForm(body, target, name) = 0 Then
+            target = SavedName(mng, fileName)
+            If mng.WriteForm(body, outDir & "\" & target, name) = 0 Then
                 Response.Write "<li>" & Server.HTMLEncode(name) & ": " & Server.HTMLEncode(fileName) & ", " & _
-                    fileSize & " bytes, saved</li>"
+                    fileSize & " bytes, saved as " & target & "</li>"
             Else
                 Response.Write "<li>" & Server.HTMLEncode(name) & ": not saved</li>"
             End If

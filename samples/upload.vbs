@@ -5,10 +5,24 @@
 ' BODYFILE holds the raw multipart/form-data body of a browser's POST, OUTDIR
 ' is where uploaded files are saved, and the FIELDs are the form's field names
 ' (a page knows its own form). For each field the script prints its value, or
-' describes the uploaded file and saves it under its client file name.
+' describes the uploaded file and saves it under a new name: a GUID and the
+' client's extension when it is a harmless one. A client never chooses the
+' name of a file on the server, nor replaces one.
 Option Explicit
 
 Dim mng, args, body, outDir, i, name, result, clientPath, fileName, fileSize, target
+
+Function SavedName(mng, clientName)
+    Dim ext, dot
+    ext = ".upload"
+    dot = InStrRev(clientName, ".")
+    If dot > 0 Then
+        If InStr(" .txt .csv .pdf .jpg .jpeg .png .gif .zip .bin ", " " & LCase(Mid(clientName, dot)) & " ") > 0 Then
+            ext = LCase(Mid(clientName, dot))
+        End If
+    End If
+    SavedName = mng.CreateGUID() & ext
+End Function
 Set args = WScript.Arguments
 If args.Count < 3 Then
     WScript.Echo "usage: cscript //nologo upload.vbs BODYFILE OUTDIR FIELD..."
@@ -34,8 +48,7 @@ For i = 2 To args.Count - 1
         WScript.Echo "  " & name & " = """ & mng.Form(body, name) & """"
     Else
         WScript.Echo "  " & name & ": file """ & fileName & """, " & fileSize & " bytes, from """ & clientPath & """"
-        target = outDir & "\" & fileName
-        mng.DeleteFile target
+        target = outDir & "\" & SavedName(mng, fileName)
         If mng.WriteForm(body, target, name) = 0 Then
             WScript.Echo "    saved as " & target
         Else

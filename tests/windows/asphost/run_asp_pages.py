@@ -8,6 +8,7 @@ byte for byte; host_check.asp checks what the pages take from the host.
 usage: run_asp_pages.py BUILD_DIR DLL_PATH ASP_HOST CODEPAGE
 """
 import os
+import re
 import shutil
 import sys
 
@@ -78,15 +79,20 @@ def check_sample(host, fixture, codepage, env, out_root):
     out = os.path.join(out_root, "upload-asp-" + os.path.splitext(fixture)[0])
     status, printed, response = run_page(host, SAMPLE_PAGE, os.path.join(pages.FIXTURES, fixture), out, env)
     check.expect(status == 0, f"exit status {status}: {printed}")
-    items = [f"<li>{name} = {html(value.decode('ascii'))}</li>" for name, value in pages.FORM_TEXT.items()]
-    saved = {}
+    # Uploads are saved under a new GUID name that keeps a harmless extension.
+    items = [re.escape(f"<li>{name} = {html(value.decode('ascii'))}</li>") for name, value in pages.FORM_TEXT.items()]
+    contents = []
     for name, (client_name, content_file) in pages.FORM_FILES.items():
         content = pages.read(content_file)
-        items.append(f"<li>{name}: {client_name.decode('ascii')}, {len(content)} bytes, saved</li>")
-        saved[client_name.decode("ascii")] = content
-    expected = "<ul>" + "".join(items) + "</ul>" + page_tail(SAMPLE_PAGE)
-    check.expect(response == expected, f"response:\n{response!r}\nexpected:\n{expected!r}")
-    saved_files(check, os.path.join(out, "uploads"), saved)
+        ext = os.path.splitext(client_name.decode("ascii"))[1]
+        items.append(re.escape(f"<li>{name}: {client_name.decode('ascii')}, {len(content)} bytes, saved as ") +
+                     f"([0-9a-f]{{8}}-[0-9a-f]{{4}}-[0-9a-f]{{4}}-[0-9a-f]{{4}}-[0-9a-f]{{12}}{re.escape(ext)})</li>")
+        contents.append(content)
+    match = re.fullmatch("<ul>" + "".join(items) + "</ul>" + re.escape(page_tail(SAMPLE_PAGE)), response)
+    check.expect(match is not None, f"response:\n{response!r}")
+    if match:
+        check.expect(len(set(match.groups())) == len(contents), f"saved names repeat: {match.groups()}")
+        saved_files(check, os.path.join(out, "uploads"), dict(zip(match.groups(), contents)))
     return check
 
 
