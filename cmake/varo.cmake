@@ -67,3 +67,16 @@ if(WIN32)
     varo_wine_test(${name} ${name} CODEPAGES ${ARG_CODEPAGES})
   endfunction()
 endif()
+
+# A libFuzzer target (preset fuzz) and a ctest that runs its seed corpus once;
+# the timed fuzzing run is scripts/test's.
+function(varo_fuzz_target name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  varo_sanitize(${name})
+  add_test(NAME ${name}.seeds COMMAND ${name} -runs=0 ${CMAKE_CURRENT_SOURCE_DIR}/corpus)
+endfunction()

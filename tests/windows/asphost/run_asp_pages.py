@@ -169,13 +169,7 @@ def main():
         checks.append(check_host(host, codepage, env, out_root))
     finally:
         pages.run(["wine", "regsvr32", "/u", "/s", pages.wine_path(dll)], env)
-    failed = [c for c in checks if c.failures]
-    for c in checks:
-        print(("FAIL " if c.failures else "ok   ") + c.label)
-        for f in c.failures:
-            print("     " + f)
-    print(f"asp pages: {len(checks) - len(failed)} passed, {len(failed)} failed")
-    return 1 if failed else 0
+    return pages.report(checks, "asp pages")
 
 
 if __name__ == "__main__":

@@ -103,15 +103,6 @@ void SetString(VARIANT* pVar, const std::wstring& text) {
     pVar->bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
 }
 
-std::string BytesOf(const VARIANT& var) {
-    if (var.vt != (VT_ARRAY | VT_UI1) || !var.parray) return std::string();
-    void* pv = nullptr;
-    if (FAILED(SafeArrayAccessData(var.parray, &pv))) return std::string();
-    std::string bytes(static_cast<const char*>(pv), var.parray->rgsabound[0].cElements);
-    SafeArrayUnaccessData(var.parray);
-    return bytes;
-}
-
 std::wstring StringOf(const VARIANT& var) {
     if (var.vt != VT_BSTR || !var.bstrVal) return std::wstring();
     return std::wstring(var.bstrVal, SysStringLen(var.bstrVal));

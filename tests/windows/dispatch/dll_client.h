@@ -10,6 +10,7 @@
 #include "varo.h"
 #include "ja_messages.h"
 #include "multipart_body.h"
+#include "variant_bytes.h"
 
 std::string VaroDllPath();
 
@@ -79,9 +80,7 @@ private:
 };
 
 void SetBytes(VARIANT* pVar, const std::string& bytes);  // VT_ARRAY|VT_UI1
-void SetString(VARIANT* pVar, const std::wstring& text);  // VT_BSTR
-std::string BytesOf(const VARIANT& var);
-std::wstring StringOf(const VARIANT& var);  // VT_BSTR only
+void SetString(VARIANT* pVar, const std::wstring& text);  std::wstring StringOf(const VARIANT& var);  // VT_BSTR only
 
 // A method call as a script engine makes it: the DISPID looked up by name,
 // the arguments in reverse order, a variable passed as VT_BYREF|VT_VARIANT

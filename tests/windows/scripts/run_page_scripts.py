@@ -85,6 +85,17 @@ class Checker:
             self.failures.append(what)
 
 
+def report(checks, title):
+    """Prints each check and a summary line; the exit status of the run."""
+    failed = [c for c in checks if c.failures]
+    for c in checks:
+        print(("FAIL " if c.failures else "ok   ") + c.label)
+        for f in c.failures:
+            print("     " + f)
+    print(f"{title}: {len(checks) - len(failed)} passed, {len(failed)} failed")
+    return 1 if failed else 0
+
+
 def run(cmd, env, timeout=120):
     return subprocess.run(cmd, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=timeout,
                           stdin=subprocess.DEVNULL)
@@ -197,13 +208,7 @@ def main():
         checks.append(check_jscript_page(os.path.join(HERE, "webmng_page.js"), codepage, env, out_root))
     finally:
         run(["wine", "regsvr32", "/u", "/s", wine_path(dll)], env)
-    failed = [c for c in checks if c.failures]
-    for c in checks:
-        print(("FAIL " if c.failures else "ok   ") + c.label)
-        for f in c.failures:
-            print("     " + f)
-    print(f"page scripts: {len(checks) - len(failed)} passed, {len(failed)} failed")
-    return 1 if failed else 0
+    return report(checks, "page scripts")
 
 
 if __name__ == "__main__":

@@ -17,15 +17,6 @@ ByteArrayVariant::ByteArrayVariant(const std::string& bytes) {
     }
 }
 
-std::string BytesOf(const VARIANT& var) {
-    if (var.vt != (VT_ARRAY | VT_UI1) || !var.parray) return std::string();
-    void* pv = nullptr;
-    if (FAILED(SafeArrayAccessData(var.parray, &pv))) return std::string();
-    std::string bytes(static_cast<const char*>(pv), var.parray->rgsabound[0].cElements);
-    SafeArrayUnaccessData(var.parray);
-    return bytes;
-}
-
 PublishedError TakeError() {
     PublishedError error;
     IErrorInfo* pInfo = nullptr;

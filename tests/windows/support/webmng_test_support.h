@@ -10,6 +10,7 @@
 #include "component/webmng_methods.h"
 #include "ja_messages.h"
 #include "multipart_body.h"
+#include "variant_bytes.h"
 
 // The methods on an object whose identity is not under test.
 class TestWebMng : public WebMngMethods {
@@ -36,8 +37,6 @@ private:
     VARIANT m_var;
 };
 
-// The bytes of a byte-array variant (type must be VT_ARRAY|VT_UI1).
-std::string BytesOf(const VARIANT& var);
 
 // The thread's error information, taken (and so cleared) by the read.
 struct PublishedError {
