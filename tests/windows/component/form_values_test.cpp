@@ -212,12 +212,53 @@ TEST_F(FormValues, LockFailureIsASystemError) {
     SysFreeString(bstrItem);
 }
 
+// Sets or removes the class's ProgID for a test and puts back what the
+// registry held before (the prefix may have VARO registered).
+class ProgIdState {
+public:
+    ProgIdState() {
+        m_bClassKeyExisted = KeyExists(kClassKey);
+        m_bProgIdExisted = KeyExists(kProgIdKey);
+        if (m_bProgIdExisted) {
+            LONG cb = sizeof m_szOld;
+            RegQueryValueA(HKEY_CLASSES_ROOT, kProgIdKey, m_szOld, &cb);
+        }
+    }
+    ~ProgIdState() {
+        if (m_bProgIdExisted) {
+            RegSetValueA(HKEY_CLASSES_ROOT, kProgIdKey, REG_SZ, m_szOld, lstrlenA(m_szOld));
+            return;
+        }
+        RegDeleteKeyA(HKEY_CLASSES_ROOT, kProgIdKey);
+        if (!m_bClassKeyExisted) RegDeleteKeyA(HKEY_CLASSES_ROOT, kClassKey);
+    }
+    void Remove() { RegDeleteKeyA(HKEY_CLASSES_ROOT, kProgIdKey); }
+    bool Set(const char* pszProgId) {
+        return RegSetValueA(HKEY_CLASSES_ROOT, kProgIdKey, REG_SZ, pszProgId, lstrlenA(pszProgId)) == ERROR_SUCCESS;
+    }
+
+private:
+    static constexpr char kClassKey[] = "CLSID\\{6F1D2C40-3B1A-4E52-9C7D-2A5B8E61F034}";
+    static constexpr char kProgIdKey[] = "CLSID\\{6F1D2C40-3B1A-4E52-9C7D-2A5B8E61F034}\\ProgID";
+    static bool KeyExists(const char* pszKey) {
+        HKEY hKey;
+        if (RegOpenKeyExA(HKEY_CLASSES_ROOT, pszKey, 0, KEY_READ, &hKey) != ERROR_SUCCESS) return false;
+        RegCloseKey(hKey);
+        return true;
+    }
+    bool m_bClassKeyExisted = false;
+    bool m_bProgIdExisted = false;
+    char m_szOld[256] = "";
+};
+
 TEST_F(FormValues, PublishedErrorNamesTheClassAndInterface) {
     ByteArrayVariant body("");
     BSTR bstrItem = SysAllocString(L"f");
     BSTR bstrValue = nullptr;
+    ProgIdState progId;
 
     // Without a registered ProgID the source stays unset.
+    progId.Remove();
     EXPECT_EQ(S_OK, m_webmng.Form(body.get(), bstrItem, &bstrValue));
     PublishedError error = TakeError();
     ASSERT_TRUE(error.bPresent);
@@ -226,14 +267,11 @@ TEST_F(FormValues, PublishedErrorNamesTheClassAndInterface) {
     EXPECT_TRUE(IsEqualGUID(IID_IWebMng, error.guid));
 
     // With the class's ProgID registered it becomes the source.
-    const char kProgIdKey[] = "CLSID\\{6F1D2C40-3B1A-4E52-9C7D-2A5B8E61F034}\\ProgID";
-    ASSERT_EQ(ERROR_SUCCESS, RegSetValueA(HKEY_CLASSES_ROOT, kProgIdKey, REG_SZ, "VARO.WebMng.1", 13));
+    ASSERT_TRUE(progId.Set("VARO.WebMng.1"));
     EXPECT_EQ(S_OK, m_webmng.Form(body.get(), bstrItem, &bstrValue));
     error = TakeError();
     EXPECT_EQ(L"VARO.WebMng.1", error.source);
     EXPECT_EQ(JaMsg::kException, error.description);
-    RegDeleteKeyA(HKEY_CLASSES_ROOT, kProgIdKey);
-    RegDeleteKeyA(HKEY_CLASSES_ROOT, "CLSID\\{6F1D2C40-3B1A-4E52-9C7D-2A5B8E61F034}");
     SysFreeString(bstrItem);
 }
 }  // namespace
