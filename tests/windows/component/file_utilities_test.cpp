@@ -175,16 +175,7 @@ TEST_F(FileUtilities, ReadAndWriteArgumentChecks) {
     const std::wstring path = Scratch(L"checked.bin");
     UniqueBstr filename(NewBstr(path));
     ByteArrayVariant array("bytes");
-    VARIANT varText;
-    varText.vt = VT_BSTR;
-    varText.bstrVal = filename.get();
-    VARIANT varNoArray;
-    varNoArray.vt = VT_ARRAY | VT_UI1;
-    varNoArray.parray = nullptr;
-    SAFEARRAY* psa = array.get()->parray;
-    VARIANT varByRef;
-    varByRef.vt = VT_ARRAY | VT_UI1 | VT_BYREF;
-    varByRef.pparray = &psa;
+    RefusedArrays refused(array);
 
     struct Check {
         const char* label;
@@ -193,10 +184,10 @@ TEST_F(FileUtilities, ReadAndWriteArgumentChecks) {
         const wchar_t* message;
     };
     const Check checks[] = {
-        {"null file name before the type", &varText, nullptr, JaMsg::kFileNameNull},
-        {"string variant", &varText, filename.get(), JaMsg::kNotArrayType},
-        {"by-reference byte array", &varByRef, filename.get(), JaMsg::kNotArrayType},
-        {"byte array type without an array", &varNoArray, filename.get(), JaMsg::kNotArrayType},
+        {"null file name before the type", refused.text(), nullptr, JaMsg::kFileNameNull},
+        {"string variant", refused.text(), filename.get(), JaMsg::kNotArrayType},
+        {"by-reference byte array", refused.byRef(), filename.get(), JaMsg::kNotArrayType},
+        {"byte array type without an array", refused.noArray(), filename.get(), JaMsg::kNotArrayType},
     };
     LONG lResult = 7;
     for (const Check& c : checks) {
@@ -222,6 +213,7 @@ TEST_F(FileUtilities, ReadAndWriteArgumentChecks) {
     EXPECT_FALSE(Exists(path));
 
     // A refused lock: result already -1, no file made.
+    SAFEARRAY* psa = array.get()->parray;
     USHORT usLocks = psa->cLocks;
     psa->cLocks = 0xFFFF;  // one more lock overflows the count
     EXPECT_EQ(E_FAIL, m_webmng.WriteBinary(array.get(), filename.get(), &lResult));

@@ -129,18 +129,7 @@ TEST_F(FormValues, ValuesAreReadInTheAnsiCodePage) {
 TEST_F(FormValues, ArgumentChecksInOrder) {
     ByteArrayVariant body(Body({TextPart("f", "v")}));
     BSTR bstrItem = SysAllocString(L"f");
-    VARIANT varText;
-    VariantInit(&varText);
-    varText.vt = VT_BSTR;
-    varText.bstrVal = SysAllocString(L"not bytes");
-    VARIANT varByRef;
-    VariantInit(&varByRef);
-    varByRef.vt = VT_ARRAY | VT_UI1 | VT_BYREF;
-    SAFEARRAY* psaBody = body.get()->parray;
-    varByRef.pparray = &psaBody;
-    VARIANT varNoArray;
-    VariantInit(&varNoArray);
-    varNoArray.vt = VT_ARRAY | VT_UI1;
+    RefusedArrays refused(body);
 
     struct Check {
         const char* label;
@@ -150,10 +139,10 @@ TEST_F(FormValues, ArgumentChecksInOrder) {
     };
     const Check checks[] = {
         {"null item name", body.get(), nullptr, JaMsg::kItemNameNull},
-        {"null item name comes before the type", &varText, nullptr, JaMsg::kItemNameNull},
-        {"string variant", &varText, bstrItem, JaMsg::kNotArrayType},
-        {"by-reference byte array", &varByRef, bstrItem, JaMsg::kNotArrayType},
-        {"byte array type without an array", &varNoArray, bstrItem, JaMsg::kNotArrayType},
+        {"null item name comes before the type", refused.text(), nullptr, JaMsg::kItemNameNull},
+        {"string variant", refused.text(), bstrItem, JaMsg::kNotArrayType},
+        {"by-reference byte array", refused.byRef(), bstrItem, JaMsg::kNotArrayType},
+        {"byte array type without an array", refused.noArray(), bstrItem, JaMsg::kNotArrayType},
     };
     for (const Check& c : checks) {
         SCOPED_TRACE(c.label);
@@ -181,7 +170,6 @@ TEST_F(FormValues, ArgumentChecksInOrder) {
     EXPECT_EQ(E_POINTER, m_webmng.FormBinary(body.get(), bstrItem, nullptr));
     EXPECT_FALSE(TakeError().bPresent);
 
-    VariantClear(&varText);
     SysFreeString(bstrItem);
 }
 

@@ -164,16 +164,7 @@ TEST_F(UploadedFiles, ArgumentChecksInOrder) {
     UniqueBstr item(NewBstr(L"up"));
     const std::wstring target = Scratch(L"checked.txt");
     UniqueBstr filename(NewBstr(target));
-    VARIANT varText;
-    varText.vt = VT_BSTR;
-    varText.bstrVal = item.get();
-    VARIANT varNoArray;
-    varNoArray.vt = VT_ARRAY | VT_UI1;
-    varNoArray.parray = nullptr;
-    SAFEARRAY* psaBody = body.get()->parray;
-    VARIANT varByRef;
-    varByRef.vt = VT_ARRAY | VT_UI1 | VT_BYREF;
-    varByRef.pparray = &psaBody;
+    RefusedArrays refused(body);
 
     struct Check {
         const char* label;
@@ -184,12 +175,12 @@ TEST_F(UploadedFiles, ArgumentChecksInOrder) {
         const wchar_t* writeFormMessage;
     };
     const Check checks[] = {
-        {"null file name first", &varText, nullptr, nullptr, JaMsg::kItemNameNull, JaMsg::kFileNameNull},
-        {"null item name before the type", &varText, filename.get(), nullptr, JaMsg::kItemNameNull,
+        {"null file name first", refused.text(), nullptr, nullptr, JaMsg::kItemNameNull, JaMsg::kFileNameNull},
+        {"null item name before the type", refused.text(), filename.get(), nullptr, JaMsg::kItemNameNull,
          JaMsg::kItemNameNull},
-        {"string variant", &varText, filename.get(), item.get(), JaMsg::kNotArrayType, JaMsg::kNotArrayType},
-        {"by-reference byte array", &varByRef, filename.get(), item.get(), JaMsg::kNotArrayType, JaMsg::kNotArrayType},
-        {"byte array type without an array", &varNoArray, filename.get(), item.get(), JaMsg::kNotArrayType,
+        {"string variant", refused.text(), filename.get(), item.get(), JaMsg::kNotArrayType, JaMsg::kNotArrayType},
+        {"by-reference byte array", refused.byRef(), filename.get(), item.get(), JaMsg::kNotArrayType, JaMsg::kNotArrayType},
+        {"byte array type without an array", refused.noArray(), filename.get(), item.get(), JaMsg::kNotArrayType,
          JaMsg::kNotArrayType},
     };
     for (const Check& c : checks) {

@@ -17,6 +17,17 @@ ByteArrayVariant::ByteArrayVariant(const std::string& bytes) {
     }
 }
 
+RefusedArrays::RefusedArrays(ByteArrayVariant& array) : m_psa(array.get()->parray) {
+    VariantInit(&m_text);
+    m_text.vt = VT_BSTR;
+    m_text.bstrVal = SysAllocString(L"not bytes");
+    VariantInit(&m_noArray);
+    m_noArray.vt = VT_ARRAY | VT_UI1;
+    VariantInit(&m_byRef);
+    m_byRef.vt = VT_ARRAY | VT_UI1 | VT_BYREF;
+    m_byRef.pparray = &m_psa;
+}
+
 PublishedError TakeError() {
     PublishedError error;
     IErrorInfo* pInfo = nullptr;

@@ -38,6 +38,23 @@ private:
 };
 
 
+// The byte-array arguments every method refuses with "配列型ではありません。":
+// a string, the array type without an array, and the array by reference.
+class RefusedArrays {
+public:
+    explicit RefusedArrays(ByteArrayVariant& array);
+    ~RefusedArrays() { SysFreeString(m_text.bstrVal); }
+    RefusedArrays(const RefusedArrays&) = delete;
+    RefusedArrays& operator=(const RefusedArrays&) = delete;
+    VARIANT* text() { return &m_text; }
+    VARIANT* noArray() { return &m_noArray; }
+    VARIANT* byRef() { return &m_byRef; }
+
+private:
+    SAFEARRAY* m_psa;
+    VARIANT m_text, m_noArray, m_byRef;
+};
+
 // The thread's error information, taken (and so cleared) by the read.
 struct PublishedError {
     bool bPresent = false;
