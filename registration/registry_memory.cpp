@@ -42,6 +42,14 @@ const char* TypeName(DWORD dwType) {
     default: return "REG_OTHER";
     }
 }
+// An enumerated name into the caller's buffer, as RegEnumKeyExA and
+// RegEnumValueA give it: room in, length without the terminator out.
+LONG CopyEnumeratedName(const std::string& strName, char* pszName, DWORD* pcchName) {
+    if (strName.size() + 1 > *pcchName) return ERROR_MORE_DATA;
+    std::memcpy(pszName, strName.c_str(), strName.size() + 1);
+    *pcchName = static_cast<DWORD>(strName.size());
+    return ERROR_SUCCESS;
+}
 }  // namespace
 
 MemoryRegistry::MemoryRegistry() {
@@ -168,11 +176,7 @@ LONG MemoryRegistry::EnumKey(HKEY hKey, DWORD dwIndex, char* pszName, DWORD* pcc
     LONG lResult = Resolve(hKey, KEY_ENUMERATE_SUB_KEYS, &pNode);
     if (lResult != ERROR_SUCCESS) return lResult;
     if (dwIndex >= pNode->subkeys.size()) return ERROR_NO_MORE_ITEMS;
-    const std::string& strName = pNode->subkeys[dwIndex]->strName;
-    if (strName.size() + 1 > *pcchName) return ERROR_MORE_DATA;
-    std::memcpy(pszName, strName.c_str(), strName.size() + 1);
-    *pcchName = static_cast<DWORD>(strName.size());
-    return ERROR_SUCCESS;
+    return CopyEnumeratedName(pNode->subkeys[dwIndex]->strName, pszName, pcchName);
 }
 
 LONG MemoryRegistry::EnumValue(HKEY hKey, DWORD dwIndex, char* pszValueName, DWORD* pcchValueName) {
@@ -180,11 +184,7 @@ LONG MemoryRegistry::EnumValue(HKEY hKey, DWORD dwIndex, char* pszValueName, DWO
     LONG lResult = Resolve(hKey, KEY_QUERY_VALUE, &pNode);
     if (lResult != ERROR_SUCCESS) return lResult;
     if (dwIndex >= pNode->values.size()) return ERROR_NO_MORE_ITEMS;
-    const std::string& strName = pNode->values[dwIndex].strName;
-    if (strName.size() + 1 > *pcchValueName) return ERROR_MORE_DATA;
-    std::memcpy(pszValueName, strName.c_str(), strName.size() + 1);
-    *pcchValueName = static_cast<DWORD>(strName.size());
-    return ERROR_SUCCESS;
+    return CopyEnumeratedName(pNode->values[dwIndex].strName, pszValueName, pcchValueName);
 }
 
 LONG MemoryRegistry::QueryInfoKey(HKEY hKey, DWORD* pcSubKeys, DWORD* pcValues) {
