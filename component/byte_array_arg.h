@@ -3,10 +3,16 @@
 #include <windows.h>
 #include <oleauto.h>
 
-// Only VT_ARRAY|VT_UI1 exactly, with an array behind it, is accepted; a
-// by-reference form is refused.
+// Only VT_ARRAY|VT_UI1 exactly, with a one-dimensional array of one-byte
+// elements behind it, is accepted; a by-reference form is refused. The
+// descriptor must agree with the type: its first bound is taken as the
+// length, so a second dimension would be half read, and an element count
+// without data would hand out memory that is not the array's.
 inline bool IsByteArrayArg(const VARIANT* pvar) {
-    return pvar->vt == (VT_ARRAY | VT_UI1) && pvar->parray != nullptr;
+    if (pvar->vt != (VT_ARRAY | VT_UI1)) return false;
+    const SAFEARRAY* psa = pvar->parray;
+    return psa != nullptr && psa->cDims == 1 && psa->cbElements == 1 &&
+           (psa->rgsabound[0].cElements == 0 || psa->pvData != nullptr);
 }
 
 // Holds the argument's data locked for the call. Unlock() reports whether the
@@ -19,11 +25,11 @@ public:
     LockedByteArray& operator=(const LockedByteArray&) = delete;
 
     // The length is the first bound's element count, read before the lock.
-    bool Lock(const VARIANT* pvar) {
-        m_cb = pvar->parray->rgsabound[0].cElements;
+    bool Lock(SAFEARRAY* psa) {
+        m_cb = psa->rgsabound[0].cElements;
         void* pv = nullptr;
-        if (FAILED(SafeArrayAccessData(pvar->parray, &pv))) return false;
-        m_psa = pvar->parray;
+        if (FAILED(SafeArrayAccessData(psa, &pv))) return false;
+        m_psa = psa;
         m_pb = static_cast<const unsigned char*>(pv);
         return true;
     }

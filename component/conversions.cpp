@@ -3,16 +3,31 @@
 #include <cstring>
 
 #include "formscan/form_scan.h"
+#include "server/text_services.h"
 
-bool AnsiString::Convert(const wchar_t* pszWide) {
-    int cb = WideCharToMultiByte(CP_ACP, 0, pszWide, -1, nullptr, 0, nullptr, nullptr);
+bool HasEmbeddedZero(BSTR bstr) {
+    const UINT cch = SysStringLen(bstr);
+    for (UINT i = 0; i < cch; ++i)
+        if (bstr[i] == L'\0') return true;
+    return false;
+}
+
+AnsiConversion AnsiString::Convert(BSTR bstrWide) {
+    static_assert(sizeof(wchar_t) == sizeof(char16_t), "BSTR text is UTF-16");
+    m_block.reset();
+    if (HasEmbeddedZero(bstrWide)) return AnsiConversion::kRefused;
+    static const char16_t kEmpty[] = u"";
+    const char16_t* pszWide = bstrWide ? reinterpret_cast<const char16_t*>(bstrWide) : kEmpty;
+    bool fInexact = false;
+    int cb = TextWideToAnsiExact(pszWide, nullptr, 0, &fInexact);
+    if (fInexact) return AnsiConversion::kRefused;
     if (cb <= 0) cb = 1;
     m_block.reset(ModuleAlloc(cb));
     char* psz = m_block.as<char>();
-    if (!psz) return false;
+    if (!psz) return AnsiConversion::kNoMemory;
     psz[0] = '\0';
-    if (WideCharToMultiByte(CP_ACP, 0, pszWide, -1, psz, cb, nullptr, nullptr) <= 0) psz[0] = '\0';
-    return true;
+    if (TextWideToAnsiExact(pszWide, psz, cb, &fInexact) <= 0) psz[0] = '\0';
+    return fInexact ? AnsiConversion::kRefused : AnsiConversion::kExact;
 }
 
 BSTR AnsiToWide(const char* pchAnsi, int cb) {

@@ -9,13 +9,27 @@
 
 struct FormScan;
 
-// ANSI (CP_ACP) copy of a wide string, cut at its first zero character, in a
-// module-heap block that lives until the call returns. The block is sized
-// from the conversion itself, so no code page can truncate a path.
+// Outcome of converting a name or path to the ANSI code page.
+enum class AnsiConversion {
+    kExact,
+    kNoMemory,
+    // The text holds a zero character before its end, or a character the code
+    // page holds only as a look-alike or not at all: converting it anyway
+    // would name another file (a full-width "．．＼" becoming "..\") or
+    // another field.
+    kRefused,
+};
+
+// True when the string holds a zero character before the end its length
+// prefix gives: everything after it would be silently dropped.
+bool HasEmbeddedZero(BSTR bstr);
+
+// ANSI (CP_ACP) copy of a string in a module-heap block that lives until the
+// call returns. The block is sized from the conversion itself, so no code
+// page can truncate a path.
 class AnsiString {
 public:
-    // False when the block cannot be had.
-    bool Convert(const wchar_t* pszWide);
+    AnsiConversion Convert(BSTR bstrWide);
     const char* get() const { return m_block.as<const char>(); }
 
 private:

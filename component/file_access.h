@@ -69,10 +69,20 @@ constexpr std::int32_t kReadFailed = -2;
 // kReadFailed.
 std::int32_t ReadWholeFile(HANDLE hFile, ModuleBlock& buffer);
 
-// The ANSI form of a path argument. Without memory for it, publishes
-// "作業領域メモリを確保できませんでした。" and gives false.
-inline bool ConvertPath(AnsiString& path, BSTR bstrPath) {
-    if (path.Convert(bstrPath)) return true;
+// The ANSI form of a path argument. A path the code page cannot spell exactly
+// publishes pszRefusal (the message of the method's own failure to open or
+// delete: no file was touched); without memory for it, publishes
+// "作業領域メモリを確保できませんでした。". Either gives false.
+inline bool ConvertPath(AnsiString& path, BSTR bstrPath, const char* pszRefusal) {
+    switch (path.Convert(bstrPath)) {
+    case AnsiConversion::kExact:
+        return true;
+    case AnsiConversion::kRefused:
+        ErrorReporter(pszRefusal);
+        return false;
+    case AnsiConversion::kNoMemory:
+        break;
+    }
     ErrorReporter(Msg::kWorkMemory);
     return false;
 }

@@ -3,19 +3,26 @@
 #include <climits>
 
 #include "component/byte_array_arg.h"
+#include "component/conversions.h"
 #include "component/error_reporter.h"
 #include "component/messages.h"
 #include "formscan/form_scan.h"
 
-// Locks the body, publishing "システムエラー" when it cannot be locked.
-inline bool LockBody(LockedByteArray& body, const VARIANT* pvarBinaryArray) {
-    if (body.Lock(pvarBinaryArray)) return true;
+// Locks the body, publishing "システムエラー" when it cannot be locked. The
+// methods take the array from the argument before they write their outputs:
+// a caller may pass one variable as both (GetFileInfo body, "x", body, ...),
+// and the output written first must not leave the body without its array.
+inline bool LockBody(LockedByteArray& body, SAFEARRAY* psaBody) {
+    if (body.Lock(psaBody)) return true;
     ErrorReporter(Msg::kSystemError);
     return false;
 }
 
 // Runs the scan over the locked body into the call's own record.
+// A name with a zero character inside names no part: cut there it would
+// name another.
 inline std::int32_t ScanBody(const LockedByteArray& body, BSTR bstrItemName, FormScan& scan, int bTextOnly) {
+    if (HasEmbeddedZero(bstrItemName)) return kScanNotFound;
     std::int32_t cbBody = body.size() > static_cast<ULONG>(INT32_MAX) ? INT32_MAX : static_cast<std::int32_t>(body.size());
     return ScanForm(body.data(), cbBody, reinterpret_cast<const char16_t*>(bstrItemName), &scan, bTextOnly);
 }

@@ -7,9 +7,10 @@ STDMETHODIMP WebMngMethods::Form(VARIANT* pvarBinaryArray, BSTR bstrItemName, BS
     if (!pvarBinaryArray || !pbstrValue) return E_POINTER;
     if (!bstrItemName) return FailWith(Msg::kItemNameNull);
     if (!IsByteArrayArg(pvarBinaryArray)) return FailWith(Msg::kNotArrayType);
+    SAFEARRAY* const psaBody = pvarBinaryArray->parray;
     *pbstrValue = nullptr;
     LockedByteArray body;
-    if (!LockBody(body, pvarBinaryArray)) return E_FAIL;
+    if (!LockBody(body, psaBody)) return E_FAIL;
     FormScan scan;
     std::int32_t lResult = ScanBody(body, bstrItemName, scan, 1);
     if (lResult > 0) {
@@ -32,9 +33,10 @@ STDMETHODIMP WebMngMethods::FormBinary(VARIANT* pvarBinaryArray, BSTR bstrItemNa
     if (!pvarBinaryArray || !pvarBinaryValue) return E_POINTER;
     if (!bstrItemName) return FailWith(Msg::kItemNameNull);
     if (!IsByteArrayArg(pvarBinaryArray)) return FailWith(Msg::kNotArrayType);
+    SAFEARRAY* const psaBody = pvarBinaryArray->parray;
     pvarBinaryValue->parray = nullptr;
     LockedByteArray body;
-    if (!LockBody(body, pvarBinaryArray)) return E_FAIL;
+    if (!LockBody(body, psaBody)) return E_FAIL;
     FormScan scan;
     std::int32_t lResult = ScanBody(body, bstrItemName, scan, 0);
     if (lResult > 0) {

@@ -30,6 +30,7 @@ STDMETHODIMP WebMngMethods::GetFileInfo(VARIANT* pvarBinaryArray, BSTR bstrItemN
     if (!pvarBinaryArray || !pvarPath || !pvarFilename || !pvarFileSize || !plResult) return E_POINTER;
     if (!bstrItemName) return FailWith(Msg::kItemNameNull);
     if (!IsByteArrayArg(pvarBinaryArray)) return FailWith(Msg::kNotArrayType);
+    SAFEARRAY* const psaBody = pvarBinaryArray->parray;
     pvarPath->vt = VT_BSTR;
     pvarPath->bstrVal = nullptr;
     pvarFilename->vt = VT_BSTR;
@@ -38,7 +39,7 @@ STDMETHODIMP WebMngMethods::GetFileInfo(VARIANT* pvarBinaryArray, BSTR bstrItemN
     pvarFileSize->lVal = 0;
     *plResult = -1;
     LockedByteArray body;
-    if (!LockBody(body, pvarBinaryArray)) return E_FAIL;
+    if (!LockBody(body, psaBody)) return E_FAIL;
     FormScan scan;
     std::int32_t lResult = ScanBody(body, bstrItemName, scan, 0);
     if (lResult > 0) {
@@ -84,21 +85,28 @@ STDMETHODIMP WebMngMethods::WriteForm(VARIANT* pvarBinaryArray, BSTR bstrFilenam
     if (!bstrFilename) return FailWith(Msg::kFileNameNull);
     if (!bstrItemName) return FailWith(Msg::kItemNameNull);
     if (!IsByteArrayArg(pvarBinaryArray)) return FailWith(Msg::kNotArrayType);
+    SAFEARRAY* const psaBody = pvarBinaryArray->parray;
     *plResult = -1;
     LockedByteArray body;
-    if (!LockBody(body, pvarBinaryArray)) return E_FAIL;
+    if (!LockBody(body, psaBody)) return E_FAIL;
     FormScan scan;
     std::int32_t lResult = ScanBody(body, bstrItemName, scan, 0);
     AnsiString path;
     if (lResult <= 0) {
         ReportScanFailure(lResult);
-    } else if (ConvertPath(path, bstrFilename)) {
+    } else if (ConvertPath(path, bstrFilename, Msg::kFileOpenError)) {
         // Only a new file: an existing one is never overwritten.
         FileHandle file(OpenUnshared(path.get(), GENERIC_WRITE, CREATE_NEW));
-        if (!file)
+        if (!file) {
             ErrorReporter(Msg::kFileOpenError);
-        else if (WriteValues(file.get(), scan))
+        } else if (WriteValues(file.get(), scan)) {
             *plResult = 0;
+        } else {
+            // The file is ours (made new above): a partial upload left behind
+            // would pass for a whole one and block a retry under its name.
+            file.Close();
+            ::DeleteFileA(path.get());
+        }
     }
     return FinishLocked(body);
 }

@@ -45,6 +45,7 @@ inline ValueSlice GetValueSlice(const FormScan& scan, std::int32_t i) {
 // bTextOnly nonzero: text parts only, a file part of that name gives -3.
 // bTextOnly zero: a file part of that name becomes the only value and the
 // result is the offset just past the CR LF that ends its content.
+// A name the ANSI code page cannot hold exactly gives kScanNotFound.
 // Result: 1..3000 value count, a positive offset (all-parts mode, file part),
 // kScanNotFound, kScanFailed or kScanFilePart. Every module-heap block the
 // scan takes is released before it returns.

@@ -125,11 +125,16 @@ std::int32_t ScanFormWith(const unsigned char* pbBody, std::int32_t cbBody, cons
     if (!pszItemName) return kScanFailed;
 
     // The item name in the ANSI code page, in this call's own storage.
+    // A name the code page cannot spell exactly names no part: its nearest
+    // spelling ('?' or a look-alike) would match a part of another name.
     char szItemName[kcbItemNameRoom];
-    const int cbItemName = TextWideToAnsi(pszItemName, nullptr, 0);
+    bool fInexact = false;
+    const int cbItemName = TextWideToAnsiExact(pszItemName, nullptr, 0, &fInexact);
+    if (fInexact) return kScanNotFound;
     if (cbItemName <= 0) return kScanFailed;
     const bool bNameCanMatch = cbItemName <= kcbItemNameRoom;
-    if (bNameCanMatch && TextWideToAnsi(pszItemName, szItemName, kcbItemNameRoom) <= 0) return kScanFailed;
+    if (bNameCanMatch && TextWideToAnsiExact(pszItemName, szItemName, kcbItemNameRoom, &fInexact) <= 0)
+        return fInexact ? kScanNotFound : kScanFailed;
 
     ModuleBlock boundary(FindBoundaryWith<Search>(pbBody, cbBody));
     if (!boundary) return kScanFailed;

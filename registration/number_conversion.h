@@ -1,6 +1,6 @@
 // Text to number conversion for "D" values: VarUI4FromStr with locale 0 and
-// no flags on Windows. The host accepts decimal digits, and hexadecimal digits
-// after 0x or &H (the system conversion takes &H but not 0x).
+// no flags on Windows; the host reads the same forms the same way (blanks
+// around, sign, decimal with fraction and exponent, &H and &O, never 0x).
 #pragma once
 #include "registration/registry_types.h"
 

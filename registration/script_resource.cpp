@@ -11,10 +11,11 @@
 namespace {
 const DWORD kPathBuffer = MAX_PATH;
 
-// A failure the system may not have described: no code means no failure.
+// A failure the system may not have described: without a code it is still a
+// failure (nothing was registered), so it is never reported as success.
 HRESULT LastErrorStatus() {
     DWORD dwError = GetLastError();
-    return dwError ? static_cast<HRESULT>(0x80070000u | (dwError & 0xFFFFu)) : S_OK;
+    return dwError ? static_cast<HRESULT>(0x80070000u | (dwError & 0xFFFFu)) : E_FAIL;
 }
 
 // The module path in the ANSI code page, shortened for an executable server.
@@ -76,9 +77,12 @@ HRESULT RunScriptResource(const ModuleState& module, WORD wResourceId, BOOL bReg
     char szPath[kPathBuffer];
     HRESULT hr = ChooseModulePath(module, szPath);
     if (FAILED(hr)) return hr;
-    AddModuleVariable(map, szPath);
-    for (const ScriptReplacement* p = pExtras; p && p->pszName; ++p)
-        map.Add(reinterpret_cast<const char16_t*>(p->pszName), reinterpret_cast<const char16_t*>(p->pszValue));
+    // A variable that could not be stored would leave the script's
+    // references to it unexpanded: stop before any key is written.
+    hr = AddModuleVariable(map, szPath);
+    for (const ScriptReplacement* p = pExtras; SUCCEEDED(hr) && p && p->pszName; ++p)
+        hr = map.Add(reinterpret_cast<const char16_t*>(p->pszName), reinterpret_cast<const char16_t*>(p->pszValue));
+    if (FAILED(hr)) return hr;
     return RunScriptFromFile(szPath, wResourceId, bRegister, map);
 }
 

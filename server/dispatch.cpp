@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "server/out_arguments.h"
 #include "server/type_info_cache.h"
 
 namespace {
@@ -73,6 +74,7 @@ STDMETHODIMP WebMngDispatch::Invoke(DISPID dispIdMember, REFIID /*riid*/, LCID l
     ITypeInfo* pTypeInfo = RequireTypeInfo(lcid, &hr);
     if (!pTypeInfo) return hr;
     if (!pDispParams) return E_POINTER;
+    ClearOutArguments(pTypeInfo, dispIdMember, wFlags, pDispParams);
     return pTypeInfo->Invoke(static_cast<IWebMng*>(this), dispIdMember, wFlags, pDispParams, pVarResult, pExcepInfo,
                              puArgErr);
 }

@@ -42,22 +42,32 @@ private:
     iconv_t m_cd;
 };
 
-// Appends the ANSI bytes of one code point.
-void AppendAnsi(char32_t cp, std::string& out) {
-    if (cp < 0x80) { out += static_cast<char>(cp); return; }
+size_t DecodeAnsi(const unsigned char* p, std::u16string& out);
+
+// Appends the ANSI bytes of one code point; false when the code page holds
+// it only approximately (a best-fit mapping such as U+00A5 to 0x5C in 932)
+// or not at all ('?' appended).
+bool AppendAnsi(char32_t cp, std::string& out) {
+    if (cp < 0x80) { out += static_cast<char>(cp); return true; }
     if (!Is932()) {
-        if (cp >= 0xA0 && cp <= 0xFF) { out += static_cast<char>(cp); return; }
+        if (cp >= 0xA0 && cp <= 0xFF) { out += static_cast<char>(cp); return true; }
         for (int i = 0; i < 32; ++i)
-            if (kCp1252High[i] == cp) { out += static_cast<char>(0x80 + i); return; }
+            if (kCp1252High[i] == cp) { out += static_cast<char>(0x80 + i); return true; }
         out += '?';
-        return;
+        return false;
     }
     thread_local Converter toCp932("CP932", "UTF-32LE");
     char32_t in = cp;
-    char buf[4];
+    char buf[4] = {};
     size_t cb = 0;
-    if (toCp932.Convert(reinterpret_cast<const char*>(&in), 4, buf, sizeof buf, &cb)) out.append(buf, cb);
-    else out += '?';
+    if (!toCp932.Convert(reinterpret_cast<const char*>(&in), 4, buf, sizeof buf - 1, &cb)) {
+        out += '?';
+        return false;
+    }
+    out.append(buf, cb);
+    std::u16string back;
+    DecodeAnsi(reinterpret_cast<const unsigned char*>(buf), back);
+    return back.size() == 1 && back[0] == cp;
 }
 
 // Decodes one ANSI character at p into UTF-16 units; returns bytes consumed.
@@ -95,22 +105,38 @@ char16_t FoldCase(char16_t ch) {
 void HostSetCodePage(unsigned nCodePage) { g_nCodePage.store(nCodePage == 1252 ? 1252 : 932); }
 unsigned HostGetCodePage() { return g_nCodePage.load(); }
 
-int TextWideToAnsi(const char16_t* pszWide, char* pszAnsi, int cbAnsi) {
+namespace {
+int WideToAnsi(const char16_t* pszWide, char* pszAnsi, int cbAnsi, bool* pfInexact) {
+    if (pfInexact) *pfInexact = false;
     if (!pszWide || cbAnsi < 0) return 0;
     std::string out;
+    bool fExact = true;
     for (const char16_t* p = pszWide; *p; ++p) {
         char32_t cp = *p;
         if (cp >= 0xD800 && cp <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF) {
             cp = 0x10000 + ((cp - 0xD800) << 10) + (p[1] - 0xDC00);
             ++p;
         }
-        AppendAnsi(cp, out);
+        fExact = AppendAnsi(cp, out) && fExact;
+    }
+    if (pfInexact && !fExact) {
+        *pfInexact = true;
+        return 0;
     }
     int cbNeeded = static_cast<int>(out.size()) + 1;
     if (cbAnsi == 0) return cbNeeded;
     if (cbAnsi < cbNeeded) return 0;
     std::memcpy(pszAnsi, out.c_str(), cbNeeded);
     return cbNeeded;
+}
+}  // namespace
+
+int TextWideToAnsi(const char16_t* pszWide, char* pszAnsi, int cbAnsi) {
+    return WideToAnsi(pszWide, pszAnsi, cbAnsi, nullptr);
+}
+
+int TextWideToAnsiExact(const char16_t* pszWide, char* pszAnsi, int cbAnsi, bool* pfInexact) {
+    return WideToAnsi(pszWide, pszAnsi, cbAnsi, pfInexact);
 }
 
 int TextAnsiToWide(const char* pszAnsi, char16_t* pszWide, int cchWide) {

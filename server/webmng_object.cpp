@@ -53,10 +53,16 @@ STDMETHODIMP_(ULONG) WebMng::Release() {
     return static_cast<ULONG>(lCount);
 }
 
-// Only the outer object knows the aggregate's interfaces, so its answer is
-// final: falling back on our own table would hand out interfaces that the
-// object's identity denies.
-STDMETHODIMP ContainedWebMng::QueryInterface(REFIID riid, void** ppv) { return pOuter->QueryInterface(riid, ppv); }
+// The outer object answers first. What it refuses, the part still answers
+// from its own table: outer objects written for this class rely on reaching
+// the part's interfaces through it. An outer pointer that is the part itself
+// gets its own answer back, so the table is not asked twice.
+STDMETHODIMP ContainedWebMng::QueryInterface(REFIID riid, void** ppv) {
+    HRESULT hr = pOuter->QueryInterface(riid, ppv);
+    if (FAILED(hr) && pOuter != static_cast<IUnknown*>(static_cast<IWebMng*>(this)))
+        return LookupWebMng(this, riid, ppv);
+    return hr;
+}
 
 STDMETHODIMP_(ULONG) ContainedWebMng::AddRef() { return pOuter->AddRef(); }
 

@@ -67,9 +67,9 @@ TEST(CodePage1252, JapaneseItemNameDoesNotFindShiftJisName) {
     EXPECT_EQ(Scan(text, u"名前", 1, record.get()), kScanNotFound);
     // The same bytes read as 1252 text: "–¼‘O".
     EXPECT_EQ(Scan(text, u"\u2013\u00BC\u2018O", 1, record.get()), 1);
-    // The unmappable name becomes the default character and finds a part
-    // literally named "??".
-    EXPECT_EQ(Scan(TextPart("??", "q") + kClose, u"名前", 1, record.get()), 1);
+    // A name the code page cannot spell names no part, not even one literally
+    // named "??" (its spelling with the default character).
+    EXPECT_EQ(Scan(TextPart("??", "q") + kClose, u"名前", 1, record.get()), kScanNotFound);
 }
 
 TEST(CodePage1252, LatinLettersCompareWithoutCase) {

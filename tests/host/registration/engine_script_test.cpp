@@ -41,12 +41,12 @@ TEST_F(EngineScriptTest, WritesAndRemovesKeysAndValues) {
         {"white space only", {}, " \r\n\t", DISP_E_EXCEPTION, {}, DISP_E_EXCEPTION, {}},
         {"values of every type, blanks around the root entries",
          {},
-         "\r\n HKCU\r\n{\r\n\tApp = s 'Apartment'\r\n\t{\r\n\t\tval Count = d 10\r\n\t\tval Hex = D 0x1F\r\n"
+         "\r\n HKCU\r\n{\r\n\tApp = s 'Apartment'\r\n\t{\r\n\t\tval Count = d 10\r\n\t\tval Spaced = D ' 42 '\r\n"
          "\t\tval VbHex = d &h1f\r\n\t\tval Max = d 4294967295\r\n\t\tval Bytes = b 0aFF\r\n\t\tval Odd = B 0g\r\n\t\tval None = b ''\r\n"
          "\t\tval '' = s 'default through val'\r\n\t}\r\n}\r\n  ",
          S_OK,
          {"App", "App [] REG_SZ \"default through val\"", "App [Count] REG_DWORD 0x0000000a",
-          "App [Hex] REG_DWORD 0x0000001f", "App [VbHex] REG_DWORD 0x0000001f", "App [Max] REG_DWORD 0xffffffff", "App [Bytes] REG_BINARY 0a ff",
+          "App [Spaced] REG_DWORD 0x0000002a", "App [VbHex] REG_DWORD 0x0000001f", "App [Max] REG_DWORD 0xffffffff", "App [Bytes] REG_BINARY 0a ff",
           "App [Odd] REG_BINARY 00", "App [None] REG_BINARY"},
          S_OK,
          {}},

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "file_method_fixture.h"
+#include "import_patch.h"
 
 namespace {
 class FileUtilities : public FileMethodTest {
@@ -183,12 +185,12 @@ TEST_F(FileUtilities, ReadAndWriteArgumentChecks) {
         BSTR bstrFilename;
         const wchar_t* message;
     };
-    const Check checks[] = {
+    std::vector<Check> checks = {
         {"null file name before the type", refused.text(), nullptr, JaMsg::kFileNameNull},
         {"string variant", refused.text(), filename.get(), JaMsg::kNotArrayType},
-        {"by-reference byte array", refused.byRef(), filename.get(), JaMsg::kNotArrayType},
-        {"byte array type without an array", refused.noArray(), filename.get(), JaMsg::kNotArrayType},
     };
+    for (const RefusedArrays::Row& shape : refused.Shapes())
+        checks.push_back({shape.label, shape.pvar, filename.get(), JaMsg::kNotArrayType});
     LONG lResult = 7;
     for (const Check& c : checks) {
         SCOPED_TRACE(c.label);
@@ -264,33 +266,80 @@ std::vector<std::wstring> Sorted(std::vector<std::wstring> names) {
     return names;
 }
 
+// Every file under the folder, as paths relative to it, sorted.
+std::vector<std::wstring> FilesUnder(const std::wstring& folder, const std::wstring& prefix = L"") {
+    std::vector<std::wstring> files;
+    for (const std::wstring& name : SearchOrder(folder)) {
+        const std::wstring path = folder + L"\\" + name;
+        if (GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY) {
+            for (const std::wstring& inner : FilesUnder(path, prefix + name + L"\\")) files.push_back(inner);
+        } else {
+            files.push_back(prefix + name);
+        }
+    }
+    return Sorted(files);
+}
+
+// Makes the file, and its folder first when the name has one.
+void PutFileIn(const std::wstring& folder, const std::wstring& name) {
+    const std::size_t iSeparator = name.rfind(L'\\');
+    if (iSeparator != std::wstring::npos) CreateDirectoryW((folder + L"\\" + name.substr(0, iSeparator)).c_str(), nullptr);
+    ASSERT_TRUE(PutFile(folder + L"\\" + name, "x"));
+}
+
+// Sets the process's current folder for a scope.
+class CurrentFolder {
+public:
+    explicit CurrentFolder(const std::wstring& folder) {
+        GetCurrentDirectoryW(MAX_PATH, m_szSaved);
+        SetCurrentDirectoryW(folder.c_str());
+    }
+    ~CurrentFolder() { SetCurrentDirectoryW(m_szSaved); }
+
+private:
+    wchar_t m_szSaved[MAX_PATH];
+};
+
 TEST_F(FileUtilities, DeleteFileExResults) {
+    enum PathArg { kFolderAndTail, kNullPath, kEmptyPath };
     struct Case {
         const char* label;
         std::vector<std::wstring> files;
-        bool bNullPath;
+        PathArg pathArg;
         std::wstring pathTail;  // what follows the case's folder in the path argument
-        const wchar_t* pattern;  // nullptr: a null name argument
+        std::optional<std::wstring> pattern;  // nullopt: a null name argument
         HRESULT hr;
         LONG lResult;
         const wchar_t* message;
         std::vector<std::wstring> remaining;
     };
     const Case cases[] = {
-        {"three files", {L"a.tmp", L"b.tmp", L"c.tmp", L"keep.txt"}, false, L"\\", L"*.tmp", S_OK, 0, kNothing,
-         {L"keep.txt"}},
-        {"every file of the folder", {L"a.txt", L"b.bin"}, false, L"\\", L"*", S_OK, 0, kNothing, {}},
-        {"nothing matches", {L"keep.txt"}, false, L"\\", L"*.tmp", S_OK, 0, kNothing, {L"keep.txt"}},
-        {"missing folder", {L"keep.txt"}, false, L"\\missing\\", L"*", S_OK, 0, kNothing, {L"keep.txt"}},
-        // Found names are joined to the path argument alone, so without its
-        // separator they name files that do not exist.
-        {"path without its separator", {L"a.txt", L"b.txt"}, false, L"", L"\\*.txt", S_OK, -1, kNothing,
-         {L"a.txt", L"b.txt"}},
-        {"pattern too long to form", {L"keep.txt"}, false, L"\\" + std::wstring(1100, L'p') + L"\\", L"*", S_OK, 0,
+        {"three files", {L"a.tmp", L"b.tmp", L"c.tmp", L"keep.txt"}, kFolderAndTail, L"\\", L"*.tmp", S_OK, 0,
          kNothing, {L"keep.txt"}},
-        {"null path", {L"keep.txt"}, true, L"", L"*", E_FAIL, -2, JaMsg::kPathNameNull, {L"keep.txt"}},
-        {"null name", {L"keep.txt"}, false, L"\\", nullptr, E_FAIL, -2, JaMsg::kFileNameNull, {L"keep.txt"}},
-        {"both null: the path first", {L"keep.txt"}, true, L"", nullptr, E_FAIL, -2, JaMsg::kPathNameNull,
+        {"every file of the folder", {L"a.txt", L"b.bin"}, kFolderAndTail, L"\\", L"*", S_OK, 0, kNothing, {}},
+        {"nothing matches", {L"keep.txt"}, kFolderAndTail, L"\\", L"*.tmp", S_OK, 0, kNothing, {L"keep.txt"}},
+        {"missing folder", {L"keep.txt"}, kFolderAndTail, L"\\missing\\", L"*", S_OK, 0, kNothing, {L"keep.txt"}},
+        // Each match is deleted where the search found it, whichever argument
+        // its folder came from.
+        {"path without its separator", {L"a.txt", L"b.txt"}, kFolderAndTail, L"", L"\\*.txt", S_OK, 0, kNothing, {}},
+        {"path ending inside a name", {L"up_1.txt", L"upup_1.txt"}, kFolderAndTail, L"\\up", L"_1.txt", S_OK, 0,
+         kNothing, {L"upup_1.txt"}},
+        {"pattern with a folder", {L"a.tmp", L"keep.txt", L"sub\\a.tmp", L"sub\\b.tmp"}, kFolderAndTail, L"\\",
+         L"sub\\*.tmp", S_OK, 0, kNothing, {L"a.tmp", L"keep.txt"}},
+        {"pattern too long to form", {L"keep.txt"}, kFolderAndTail, L"\\" + std::wstring(1100, L'p') + L"\\", L"*",
+         S_OK, 0, kNothing, {L"keep.txt"}},
+        // No code page holds a snowman: as '?' it would match ab.txt.
+        {"pattern the code page cannot spell", {L"ab.txt"}, kFolderAndTail, L"\\", L"a\u2603.txt", E_FAIL, -2,
+         JaMsg::kFileDeleteFailed, {L"ab.txt"}},
+        {"pattern with a zero character inside", {L"keep.txt"}, kFolderAndTail, L"\\",
+         std::wstring(L"keep.txt\0*", 10), E_FAIL, -2,
+         JaMsg::kFileDeleteFailed, {L"keep.txt"}},
+        {"null path", {L"keep.txt"}, kNullPath, L"", L"*", E_FAIL, -2, JaMsg::kPathNameNull, {L"keep.txt"}},
+        // Searched from the case's folder, an empty path would empty it.
+        {"empty path", {L"keep.txt"}, kEmptyPath, L"", L"*", E_FAIL, -2, JaMsg::kPathNameNull, {L"keep.txt"}},
+        {"null name", {L"keep.txt"}, kFolderAndTail, L"\\", std::nullopt, E_FAIL, -2, JaMsg::kFileNameNull,
+         {L"keep.txt"}},
+        {"both null: the path first", {L"keep.txt"}, kNullPath, L"", std::nullopt, E_FAIL, -2, JaMsg::kPathNameNull,
          {L"keep.txt"}},
     };
     int iCase = 0;
@@ -298,14 +347,65 @@ TEST_F(FileUtilities, DeleteFileExResults) {
         SCOPED_TRACE(c.label);
         const std::wstring folder = Scratch(L"case" + std::to_wstring(++iCase));
         ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
-        for (const std::wstring& name : c.files) ASSERT_TRUE(PutFile(folder + L"\\" + name, "x"));
-        UniqueBstr path(c.bNullPath ? nullptr : NewBstr(folder + c.pathTail));
-        UniqueBstr pattern(c.pattern ? NewBstr(c.pattern) : nullptr);
+        for (const std::wstring& name : c.files) PutFileIn(folder, name);
+        UniqueBstr path(c.pathArg == kNullPath ? nullptr
+                        : NewBstr(c.pathArg == kEmptyPath ? std::wstring() : folder + c.pathTail));
+        UniqueBstr pattern(c.pattern ? NewBstr(*c.pattern) : nullptr);
         LONG lResult = 7;
-        EXPECT_EQ(c.hr, m_webmng.DeleteFileEx(path.get(), pattern.get(), &lResult));
+        {
+            CurrentFolder inside(folder);
+            EXPECT_EQ(c.hr, m_webmng.DeleteFileEx(path.get(), pattern.get(), &lResult));
+        }
         EXPECT_EQ(c.lResult, lResult);
         EXPECT_EQ(c.message, Published());
-        EXPECT_EQ(c.remaining, Sorted(SearchOrder(folder)));
+        EXPECT_EQ(c.remaining, FilesUnder(folder));
+    }
+}
+
+// Paths that best-fit conversion would turn into another file's: the parent
+// folder's secret.txt through "..\\" spelled with full-width dots and
+// backslash (1252 has neither) or with yen signs (932 maps them to '\\'), and
+// a name cut at a zero character. A code page that cannot spell the path
+// exactly refuses it; none of them may reach secret.txt.
+TEST_F(FileUtilities, PathsAreSpelledExactlyOrRefused) {
+    struct Case {
+        const char* label;
+        std::wstring tail;   // after the scratch folder's "up\\"
+        UINT uRefusedIn;     // the code page that cannot spell it; 0: every code page
+    };
+    const Case cases[] = {
+        {"full-width dots and backslash", L"\uFF0E\uFF0E\uFF3Csecret.txt", 1252},
+        {"yen signs", L"\u00A5..\u00A5secret.txt", 932},
+        {"zero character inside", std::wstring(L"..\\secret.txt\0.bak", 18), 0},
+    };
+    const std::wstring secret = Scratch(L"secret.txt");
+    ASSERT_TRUE(CreateDirectoryW(Scratch(L"up").c_str(), nullptr));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        ASSERT_TRUE(PutFile(secret, "secret"));
+        const bool bRefused = c.uRefusedIn == 0 || c.uRefusedIn == CodePage();
+        const std::wstring path = Scratch(L"up\\" + c.tail);
+
+        WriteOutcome written = Write(path, "overwritten");
+        EXPECT_EQ("secret", FileBytes(secret));
+        ReadOutcome read = Read(path);
+        EXPECT_NE("secret", read.bytes);
+        UniqueBstr filename(NewBstr(path));
+        LONG lDeleted = 7;
+        HRESULT hrDeleted = m_webmng.DeleteFile(filename.get(), &lDeleted);
+        std::wstring deleteMessage = Published();
+        EXPECT_EQ("secret", FileBytes(secret));
+        if (!bRefused) continue;
+        EXPECT_EQ(S_OK, written.hr);
+        EXPECT_EQ(-1, written.lResult);
+        EXPECT_EQ(JaMsg::kFileOpenError, written.message);
+        EXPECT_EQ(E_FAIL, read.hr);
+        EXPECT_EQ(-1, read.lResult);
+        EXPECT_EQ(JaMsg::kFileOpenError, read.message);
+        EXPECT_EQ(E_FAIL, hrDeleted);
+        EXPECT_EQ(-2, lDeleted);
+        EXPECT_EQ(JaMsg::kFileDeleteFailed, deleteMessage);
+        EXPECT_TRUE(SearchOrder(Scratch(L"up")).empty()) << "a file was made under another name";
     }
 }
 
@@ -370,6 +470,22 @@ TEST_F(FileUtilities, CreateGUIDGivesANewLowercaseGuidEachCall) {
         seen.push_back(text);
     }
     EXPECT_EQ(kNothing, Published());
+}
+
+// Stands in for UuidToStringA when the text cannot be allocated.
+RPC_STATUS RPC_ENTRY UuidToStringOutOfMemory(const UUID*, RPC_CSTR* ppszText) {
+    *ppszText = nullptr;
+    return RPC_S_OUT_OF_MEMORY;
+}
+
+TEST_F(FileUtilities, CreateGUIDWithoutItsTextFails) {
+    ImportPatch noText(GetModuleHandleW(nullptr), "rpcrt4.dll", "UuidToStringA",
+                       reinterpret_cast<const void*>(&UuidToStringOutOfMemory));
+    ASSERT_TRUE(noText.Applied());
+    BSTR bstrGuid = reinterpret_cast<BSTR>(0x1);
+    EXPECT_EQ(E_FAIL, m_webmng.CreateGUID(&bstrGuid));
+    EXPECT_EQ(nullptr, bstrGuid);
+    EXPECT_EQ(JaMsg::kGuidError, Published());
 }
 
 TEST_F(FileUtilities, NullOutPointersComeFirst) {

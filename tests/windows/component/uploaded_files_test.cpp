@@ -5,6 +5,7 @@
 #include <string>
 
 #include "file_method_fixture.h"
+#include "import_patch.h"
 
 namespace {
 class UploadedFiles : public FileMethodTest {
@@ -159,6 +160,69 @@ TEST_F(UploadedFiles, WriteFormSavesTheValues) {
     }
 }
 
+// Stands in for WriteFile: the disk is full before the first byte.
+BOOL WINAPI WriteFileDiskFull(HANDLE, LPCVOID, DWORD, LPDWORD pcbWritten, LPOVERLAPPED) {
+    if (pcbWritten) *pcbWritten = 0;
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+}
+
+TEST_F(UploadedFiles, WriteFormRemovesTheFileItCouldNotWrite) {
+    const struct {
+        const char* label;
+        std::string body;
+    } cases[] = {
+        {"one uploaded file", Body({FilePart("up", "C:\\b.bin", "content")})},
+        {"text values joined", Body({TextPart("up", "x"), TextPart("up", "yz")})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        const std::wstring target = Scratch(L"partial.bin");
+        ByteArrayVariant body(c.body);
+        UniqueBstr filename(NewBstr(target));
+        UniqueBstr item(NewBstr(L"up"));
+        LONG lResult = 7;
+        {
+            ImportPatch diskFull(GetModuleHandleW(nullptr), "kernel32.dll", "WriteFile",
+                                 reinterpret_cast<const void*>(&WriteFileDiskFull));
+            ASSERT_TRUE(diskFull.Applied());
+            EXPECT_EQ(S_OK, m_webmng.WriteForm(body.get(), filename.get(), item.get(), &lResult));
+        }
+        EXPECT_EQ(-1, lResult);
+        EXPECT_EQ(JaMsg::kFileWriteError, Published());
+        EXPECT_FALSE(Exists(target)) << "a partial upload was left behind";
+        // Nothing blocks a retry under the same name.
+        EXPECT_EQ(S_OK, m_webmng.WriteForm(body.get(), filename.get(), item.get(), &lResult));
+        EXPECT_EQ(0, lResult);
+        EXPECT_TRUE(DeleteFileW(target.c_str()));
+    }
+}
+
+// Item names that the ANSI code page cannot spell exactly, or that hold a zero
+// character, name no part: as '?' or cut at the zero they would name another.
+TEST_F(UploadedFiles, ItemNamesAreSpelledExactlyOrNotFound) {
+    ByteArrayVariant body(Body({FilePart("?", "C:\\q.bin", "question"), FilePart("up", "C:\\u.bin", "upload")}));
+    const std::wstring names[] = {L"\u2603", std::wstring(L"up\0x", 4)};
+    for (const std::wstring& name : names) {
+        SCOPED_TRACE(testing::Message() << "name of " << name.size() << " characters");
+        UniqueBstr item(NewBstr(name));
+        VARIANT varPath, varFilename, varSize;
+        LONG lResult = 7;
+        EXPECT_EQ(S_OK, m_webmng.GetFileInfo(body.get(), item.get(), &varPath, &varFilename, &varSize, &lResult));
+        EXPECT_EQ(-1, lResult);
+        EXPECT_EQ(nullptr, varFilename.bstrVal);
+        EXPECT_EQ(kNothing, Published());
+
+        const std::wstring target = Scratch(L"never.bin");
+        UniqueBstr filename(NewBstr(target));
+        lResult = 7;
+        EXPECT_EQ(S_OK, m_webmng.WriteForm(body.get(), filename.get(), item.get(), &lResult));
+        EXPECT_EQ(-1, lResult);
+        EXPECT_EQ(kNothing, Published());
+        EXPECT_FALSE(Exists(target));
+    }
+}
+
 TEST_F(UploadedFiles, ArgumentChecksInOrder) {
     ByteArrayVariant body(Body({FilePart("up", "C:\\a.txt", "abc")}));
     UniqueBstr item(NewBstr(L"up"));
@@ -174,15 +238,15 @@ TEST_F(UploadedFiles, ArgumentChecksInOrder) {
         const wchar_t* getFileInfoMessage;
         const wchar_t* writeFormMessage;
     };
-    const Check checks[] = {
+    std::vector<Check> checks = {
         {"null file name first", refused.text(), nullptr, nullptr, JaMsg::kItemNameNull, JaMsg::kFileNameNull},
         {"null item name before the type", refused.text(), filename.get(), nullptr, JaMsg::kItemNameNull,
          JaMsg::kItemNameNull},
         {"string variant", refused.text(), filename.get(), item.get(), JaMsg::kNotArrayType, JaMsg::kNotArrayType},
-        {"by-reference byte array", refused.byRef(), filename.get(), item.get(), JaMsg::kNotArrayType, JaMsg::kNotArrayType},
-        {"byte array type without an array", refused.noArray(), filename.get(), item.get(), JaMsg::kNotArrayType,
-         JaMsg::kNotArrayType},
     };
+    for (const RefusedArrays::Row& shape : refused.Shapes())
+        checks.push_back({shape.label, shape.pvar, filename.get(), item.get(), JaMsg::kNotArrayType,
+                          JaMsg::kNotArrayType});
     for (const Check& c : checks) {
         SCOPED_TRACE(c.label);
         VARIANT varPath, varFilename, varSize;

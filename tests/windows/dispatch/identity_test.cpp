@@ -327,11 +327,17 @@ TEST_F(ServerTest, AggregatedObjectDelegatesToItsOuterObject) {
     EXPECT_EQ(1u, cTypeInfo);
     pDispatch->Release();
 
-    // The outer object decides: what it refuses, its parts refuse too.
+    // What the outer object refuses, the part answers from its own table,
+    // counted on the outer object; what neither has is refused.
     void* pv = kGarbage;
     EXPECT_EQ(E_NOINTERFACE, outer.QueryInterface(IID_ISupportErrorInfo, &pv));
+    ISupportErrorInfo* pPartSupport = nullptr;
+    ASSERT_EQ(S_OK, pWebMng->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(&pPartSupport)));
+    EXPECT_EQ(3, outer.Count());
+    EXPECT_EQ(S_OK, pPartSupport->InterfaceSupportsErrorInfo(IID_IWebMng));
+    pPartSupport->Release();
     pv = kGarbage;
-    EXPECT_EQ(E_NOINTERFACE, pWebMng->QueryInterface(IID_ISupportErrorInfo, &pv));
+    EXPECT_EQ(E_NOINTERFACE, pWebMng->QueryInterface(IID_IPersist, &pv));
     EXPECT_EQ(nullptr, pv);
     // The non-delegating unknown still gives the outer object every part.
     ISupportErrorInfo* pSupport = nullptr;

@@ -55,6 +55,81 @@ TEST_F(InvokeTest, WriteBinaryThenReadBinaryGiveBackTheBytes) {
     EXPECT_EQ(bytes, BytesOf(*readBack));
 }
 
+// An object a script variable can hold, counting the references to it.
+class CountedObject : public IUnknown {
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        *ppv = IsEqualIID(riid, IID_IUnknown) ? this : nullptr;
+        if (!*ppv) return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++m_lRef); }
+    STDMETHODIMP_(ULONG) Release() override { return static_cast<ULONG>(--m_lRef); }
+    LONG Count() const { return m_lRef; }
+
+    // Puts a counted reference into the variable.
+    void HeldBy(ScriptVariable& variable) {
+        AddRef();
+        variable.get()->vt = VT_UNKNOWN;
+        variable.get()->punkVal = this;
+    }
+
+private:
+    LONG m_lRef = 1;  // the test's own
+};
+
+// A script that reuses its variables for out values gets back what they held
+// (here, an object whose references are counted) instead of leaking it.
+TEST_F(InvokeTest, ReusedOutVariablesReleaseWhatTheyHeld) {
+    ASSERT_TRUE(WriteFileBytes(AnsiPathOf("data.bin"), "bytes"));
+    CountedObject held[4];
+    ScriptVariable data, path, filename, size;
+    held[0].HeldBy(data);
+    ScriptCall read;
+    read.Literal(PathOf("data.bin")).Var(data);
+    ASSERT_EQ(S_OK, read.Run(m_pObject, L"ReadBinary"));
+    EXPECT_EQ(0, IntegerResult(read));
+    EXPECT_EQ(1, held[0].Count()) << "the variable's object was not released";
+    EXPECT_EQ("bytes", BytesOf(*data));
+
+    ScriptVariable body;
+    SetBytes(body.get(), Body({FilePart("upfile", "C:\\up\\photo.jpg", "xyz")}));
+    held[1].HeldBy(path);
+    held[2].HeldBy(filename);
+    held[3].HeldBy(size);
+    ScriptCall info;
+    info.Var(body).Literal(L"upfile").Var(path).Var(filename).Var(size);
+    ASSERT_EQ(S_OK, info.Run(m_pObject, L"GetFileInfo"));
+    EXPECT_EQ(0, IntegerResult(info));
+    for (int i = 1; i < 4; ++i) EXPECT_EQ(1, held[i].Count()) << "out variable " << i;
+    EXPECT_EQ(L"photo.jpg", StringOf(*filename));
+}
+
+// A variable passed both as the body and as an out value is still read as
+// the body; a call with the wrong number of arguments fails without touching
+// the caller's variables.
+TEST_F(InvokeTest, OutVariablesThatMustStayAreKept) {
+    ScriptVariable body, filename, size;
+    SetBytes(body.get(), Body({FilePart("upfile", "C:\\up\\photo.jpg", "xyz")}));
+    SAFEARRAY* psaBody = (*body).parray;
+    ScriptCall info;
+    info.Var(body).Literal(L"upfile").Var(body).Var(filename).Var(size);
+    ASSERT_EQ(S_OK, info.Run(m_pObject, L"GetFileInfo"));
+    EXPECT_EQ(0, IntegerResult(info)) << "the body was cleared before it was read";
+    EXPECT_EQ(L"C:\\up", StringOf(*body));
+    SafeArrayDestroy(psaBody);  // written over by the path, as the call's contract has it
+
+    CountedObject held;
+    ScriptVariable data;
+    held.HeldBy(data);
+    ScriptCall wrongCount;
+    wrongCount.Literal(PathOf("data.bin")).Var(data).Literal(L"extra");
+    EXPECT_EQ(DISP_E_BADPARAMCOUNT, wrongCount.Run(m_pObject, L"ReadBinary"));
+    EXPECT_EQ(2, held.Count());
+    EXPECT_EQ(VT_UNKNOWN, (*data).vt);
+}
+
 TEST_F(InvokeTest, DeleteFileDeletesOneFile) {
     ASSERT_TRUE(WriteFileBytes(AnsiPathOf("gone.txt"), "x"));
     ScriptCall call;

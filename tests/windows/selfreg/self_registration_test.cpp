@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 
+#include "import_patch.h"
 #include "test_paths.h"
 
 namespace {
@@ -195,6 +196,56 @@ TEST_F(SelfRegistration, ForeignSubkeyKeepsTheClassKey) {
     EXPECT_FALSE(KeyExists("VARO.WebMng.1"));
     RegDeleteKeyA(HKEY_CLASSES_ROOT, foreign.c_str());
     RegDeleteKeyA(HKEY_CLASSES_ROOT, kClassKey);
+}
+
+// Stand-ins for the calls that load the script: each fails without giving an
+// error code, or (HeapAlloc) fails only its first call, which is the storing
+// of the module path's variable.
+HMODULE WINAPI LoadLibraryExWithoutCode(LPCSTR, HANDLE, DWORD) {
+    SetLastError(0);
+    return nullptr;
+}
+HRSRC WINAPI FindResourceWithoutCode(HMODULE, LPCSTR, LPCSTR) {
+    SetLastError(0);
+    return nullptr;
+}
+typedef LPVOID(WINAPI* PFNHEAPALLOC)(HANDLE, DWORD, SIZE_T);
+PFNHEAPALLOC g_pfnHeapAlloc;
+int g_nHeapFailures;
+LPVOID WINAPI HeapAllocFailingFirst(HANDLE hHeap, DWORD dwFlags, SIZE_T cb) {
+    if (g_nHeapFailures > 0) {
+        --g_nHeapFailures;
+        return nullptr;
+    }
+    return g_pfnHeapAlloc(hHeap, dwFlags, cb);
+}
+
+TEST_F(SelfRegistration, FailuresAreNeverReportedAsSuccess) {
+    const struct {
+        const char* label;
+        const char* function;
+        const void* replacement;
+        HRESULT hr;
+    } cases[] = {
+        {"module file not loaded, no error code", "LoadLibraryExA",
+         reinterpret_cast<const void*>(&LoadLibraryExWithoutCode), E_FAIL},
+        {"script resource not found, no error code", "FindResourceA",
+         reinterpret_cast<const void*>(&FindResourceWithoutCode), E_FAIL},
+        {"no memory for the module variable", "HeapAlloc", reinterpret_cast<const void*>(&HeapAllocFailingFirst),
+         E_OUTOFMEMORY},
+    };
+    LoadedServer server(WinePath(VARO_DLL_PATH));
+    ASSERT_NE(nullptr, server.get());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        ImportPatch patch(server.get(), "kernel32.dll", c.function, c.replacement);
+        ASSERT_TRUE(patch.Applied());
+        g_pfnHeapAlloc = reinterpret_cast<PFNHEAPALLOC>(patch.Original());
+        g_nHeapFailures = 1;
+        EXPECT_EQ(c.hr, server.Register());
+        EXPECT_TRUE(DumpServerKeys().empty());
+        EXPECT_FALSE(TypeLibRegistered()) << "the type library is registered only after every class";
+    }
 }
 
 }  // namespace

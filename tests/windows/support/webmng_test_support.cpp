@@ -26,6 +26,41 @@ RefusedArrays::RefusedArrays(ByteArrayVariant& array) : m_psa(array.get()->parra
     VariantInit(&m_byRef);
     m_byRef.vt = VT_ARRAY | VT_UI1 | VT_BYREF;
     m_byRef.pparray = &m_psa;
+
+    SAFEARRAYBOUND square[2] = {{4, 0}, {4, 0}};
+    VariantInit(&m_twoDimensions);
+    m_twoDimensions.vt = VT_ARRAY | VT_UI1;
+    m_twoDimensions.parray = SafeArrayCreate(VT_UI1, 2, square);
+    VariantInit(&m_wideElements);
+    m_wideElements.vt = VT_ARRAY | VT_UI1;
+    m_wideElements.parray = SafeArrayCreate(VT_I4, 1, square);
+
+    // A descriptor that promises 64 bytes and holds none: reading it would
+    // read whatever lies at address 0 onwards, or the caller's own memory.
+    std::memset(&m_noData, 0, sizeof m_noData);
+    m_noData.cDims = 1;
+    m_noData.fFeatures = FADF_STATIC;
+    m_noData.cbElements = 1;
+    m_noData.rgsabound[0].cElements = 64;
+    VariantInit(&m_countWithoutData);
+    m_countWithoutData.vt = VT_ARRAY | VT_UI1;
+    m_countWithoutData.parray = &m_noData;
+}
+
+RefusedArrays::~RefusedArrays() {
+    SysFreeString(m_text.bstrVal);
+    SafeArrayDestroy(m_twoDimensions.parray);
+    SafeArrayDestroy(m_wideElements.parray);
+}
+
+std::vector<RefusedArrays::Row> RefusedArrays::Shapes() {
+    return {
+        {"by-reference byte array", byRef()},
+        {"byte array type without an array", noArray()},
+        {"two-dimensional byte array", twoDimensions()},
+        {"array of four-byte elements", wideElements()},
+        {"element count without data", countWithoutData()},
+    };
 }
 
 PublishedError TakeError() {

@@ -39,20 +39,34 @@ private:
 
 
 // The byte-array arguments every method refuses with "配列型ではありません。":
-// a string, the array type without an array, and the array by reference.
+// a string, the array type without an array, the array by reference, and
+// byte-array variants whose array is not one-dimensional bytes: two
+// dimensions, four-byte elements, and an element count without data.
 class RefusedArrays {
 public:
     explicit RefusedArrays(ByteArrayVariant& array);
-    ~RefusedArrays() { SysFreeString(m_text.bstrVal); }
+    ~RefusedArrays();
     RefusedArrays(const RefusedArrays&) = delete;
     RefusedArrays& operator=(const RefusedArrays&) = delete;
     VARIANT* text() { return &m_text; }
     VARIANT* noArray() { return &m_noArray; }
     VARIANT* byRef() { return &m_byRef; }
+    VARIANT* twoDimensions() { return &m_twoDimensions; }
+    VARIANT* wideElements() { return &m_wideElements; }
+    VARIANT* countWithoutData() { return &m_countWithoutData; }
+
+    struct Row {
+        const char* label;
+        VARIANT* pvar;
+    };
+    // Every refused shape but the string (which some tables use with a null
+    // name to show which check comes first).
+    std::vector<Row> Shapes();
 
 private:
     SAFEARRAY* m_psa;
-    VARIANT m_text, m_noArray, m_byRef;
+    SAFEARRAY m_noData;
+    VARIANT m_text, m_noArray, m_byRef, m_twoDimensions, m_wideElements, m_countWithoutData;
 };
 
 // The thread's error information, taken (and so cleared) by the read.
