@@ -92,12 +92,11 @@ class ConcurrencyTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(S_OK, m_apartment.status());
-        UnregisterVaroTypeLib();
-        ASSERT_EQ(S_OK, RegisterVaroTypeLib());
+        ASSERT_EQ(S_OK, m_registered.status());
     }
-    void TearDown() override { UnregisterVaroTypeLib(); }
 
     ComApartment m_apartment;
+    RegisteredServer m_registered;
 };
 
 TEST_F(ConcurrencyTest, FirstCallsFromManyApartmentsAtOnce) {

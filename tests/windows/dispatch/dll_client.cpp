@@ -43,6 +43,21 @@ HRESULT VaroDll::GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) const 
 
 HRESULT VaroDll::CanUnloadNow() const { return m_pfnCanUnloadNow(); }
 
+HRESULT VaroDll::CallExport(const char* pszName) const {
+    auto pfn = reinterpret_cast<HRESULT(WINAPI*)()>(reinterpret_cast<void*>(GetProcAddress(m_hModule, pszName)));
+    return pfn ? pfn() : E_NOTIMPL;
+}
+
+RegisteredServer::RegisteredServer() {
+    VaroDll dll;
+    m_hr = dll.Load() ? dll.RegisterServer() : E_FAIL;
+}
+
+RegisteredServer::~RegisteredServer() {
+    VaroDll dll;
+    if (dll.Load()) dll.UnregisterServer();
+}
+
 long VaroDll::BusyBlocks() const {
     long lBusy = 0;
     for (HANDLE hHeap : ProcessHeaps())

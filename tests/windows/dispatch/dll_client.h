@@ -28,11 +28,16 @@ public:
     bool IsLoaded() const { return m_hModule != nullptr; }
 
     HRESULT GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) const;
+    // DllRegisterServer and DllUnregisterServer of the loaded module.
+    HRESULT RegisterServer() const { return CallExport("DllRegisterServer"); }
+    HRESULT UnregisterServer() const { return CallExport("DllUnregisterServer"); }
     HRESULT CanUnloadNow() const;
     // Blocks now allocated in the heaps the module created.
     long BusyBlocks() const;
 
 private:
+    HRESULT CallExport(const char* pszName) const;
+
     HMODULE m_hModule = nullptr;
     HRESULT(WINAPI* m_pfnGetClassObject)(REFCLSID, REFIID, void**) = nullptr;
     HRESULT(WINAPI* m_pfnCanUnloadNow)() = nullptr;
@@ -46,6 +51,21 @@ ULONG RefCount(IUnknown* p);
 // the module answers that it can unload, then locking back. The class object
 // held for the probe counts itself.
 long ModuleLockCount(const VaroDll& dll, IClassFactory* pFactory);
+
+// Registers VARO.DLL (class, ProgIDs, type library) for a scope: methods
+// that publish error information look up the class's ProgID, and under Wine
+// several threads doing that for an unregistered class fail spuriously.
+class RegisteredServer {
+public:
+    RegisteredServer();
+    ~RegisteredServer();
+    RegisteredServer(const RegisteredServer&) = delete;
+    RegisteredServer& operator=(const RegisteredServer&) = delete;
+    HRESULT status() const { return m_hr; }
+
+private:
+    HRESULT m_hr;
+};
 
 // The type library's registration, as the test needs it to be.
 HRESULT RegisterVaroTypeLib();

@@ -190,6 +190,53 @@ def check_jscript_page(script, codepage, env, out_root):
     return check
 
 
+def peak_memory_kb(marker):
+    """VmHWM of the running Wine process whose command line holds marker."""
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit():
+            continue
+        try:
+            with open(f"/proc/{pid}/cmdline", "rb") as f:
+                cmdline = f.read().decode(errors="replace")
+            if marker not in cmdline or "cscript.exe" not in cmdline or "start.exe" in cmdline:
+                continue
+            with open(f"/proc/{pid}/status") as f:
+                for line in f:
+                    if line.startswith("VmHWM:"):
+                        return int(line.split()[1])
+        except OSError:
+            continue
+    return None
+
+
+def check_reused_variables(codepage, env, out_root, rounds=300, size=2 << 20):
+    """A page that reads a 2 MB file into the same variable 300 times: the
+    process's peak memory after the last read is that after the 20th, not
+    280 copies of the file more."""
+    check = Checker(f"reused variables cp{codepage}")
+    data = os.path.join(out_root, "two-megabytes.bin")
+    with open(data, "wb") as f:
+        f.write(os.urandom(size))
+    script = os.path.join(HERE, "reuse_variables.vbs")
+    proc = subprocess.Popen(["wine", "cscript", "//nologo", wine_path(script), wine_path(data), str(rounds)], env=env,
+                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+    peaks, lines = [], []
+    for raw in proc.stdout:
+        line = raw.decode(errors="replace").strip()
+        lines.append(line)
+        if line.startswith("reads "):
+            peaks.append(peak_memory_kb("reuse_variables.vbs"))
+    proc.wait(timeout=120)
+    check.expect(lines[-1:] == ["sentinel done"], f"no sentinel; output: {lines}")
+    check.expect(lines[:1] == ["reads 20"] and f"reads {rounds}" in lines, f"reads failed: {lines}")
+    check.expect(len(peaks) == 2 and None not in peaks, f"peak memory not measured: {peaks}")
+    if len(peaks) == 2 and None not in peaks:
+        growth_mb = (peaks[1] - peaks[0]) / 1024
+        print(f"     peak memory after 20 reads {peaks[0] // 1024} MB, after {rounds} {peaks[1] // 1024} MB")
+        check.expect(growth_mb < 32, f"memory grew by {growth_mb:.0f} MB over {rounds - 20} reads")
+    return check
+
+
 def main():
     build, dll, codepage = sys.argv[1], sys.argv[2], int(sys.argv[3])
     env = dict(os.environ, WINEARCH="win32", WINEDEBUG="-all", WINEPREFIX=os.path.join(build, "wine-prefix"),
@@ -206,6 +253,7 @@ def main():
             checks.append(check_page("vbs", os.path.join(HERE, "webmng_page.vbs"), fixture, text_fields, file_fields,
                                      codepage, env, out_root))
         checks.append(check_jscript_page(os.path.join(HERE, "webmng_page.js"), codepage, env, out_root))
+        checks.append(check_reused_variables(codepage, env, out_root))
     finally:
         run(["wine", "regsvr32", "/u", "/s", wine_path(dll)], env)
     return report(checks, "page scripts")
