@@ -6,6 +6,7 @@
 // and every call answers as it did the first time.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -207,7 +208,11 @@ TEST_F(SoakTest, FourApartmentsCallingTensOfThousandsOfTimes) {
     WaitForMultipleObjects(kApartments, threads.data(), TRUE, 60000);
 
     EXPECT_EQ(before.lModuleBlocks, after.lModuleBlocks);
-    EXPECT_EQ(before.lProcessBlocks, after.lProcessBlocks);
+    // The system's own libraries now and then keep one more block of the
+    // process heap (seen under Wine: +1 in some runs, never more); a leak in
+    // any call would show as thousands over the rounds.
+    EXPECT_LE(std::labs(after.lProcessBlocks - before.lProcessBlocks), 4L)
+        << "process heap blocks " << before.lProcessBlocks << " -> " << after.lProcessBlocks;
     EXPECT_EQ(before.dwHandles, after.dwHandles);
     for (const Apartment& a : apartments) {
         EXPECT_EQ(S_OK, a.hr);
