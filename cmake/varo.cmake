@@ -1,11 +1,17 @@
 # Shared build settings.
 
+# The Win32 definitions every Windows target compiles with, written once.
+if(WIN32)
+  add_library(varo_win32_defs INTERFACE)
+  target_compile_definitions(varo_win32_defs INTERFACE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0501 WINVER=0x0501)
+endif()
+
 # Product code: no exceptions (nothing may cross a COM boundary), warnings on.
 function(varo_product_options target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -fno-exceptions)
   target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
   if(WIN32)
-    target_compile_definitions(${target} PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0501 WINVER=0x0501)
+    target_link_libraries(${target} PUBLIC varo_win32_defs)
     # SSE2 is fine on every server this runs on; the scanner's search uses it.
     target_compile_options(${target} PRIVATE -msse2)
   endif()
@@ -57,9 +63,9 @@ if(WIN32)
     cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;CODEPAGES" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests/windows)
-    target_compile_definitions(${name} PRIVATE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0501 WINVER=0x0501
+    target_compile_definitions(${name} PRIVATE
       VARO_SOURCE_DIR="${PROJECT_SOURCE_DIR}" VARO_BINARY_DIR="${PROJECT_BINARY_DIR}")
-    target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest_main
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} varo_win32_defs GTest::gtest_main
       ole32 oleaut32 uuid rpcrt4 advapi32 user32 kernel32)
     if(NOT ARG_CODEPAGES)
       set(ARG_CODEPAGES 932)

@@ -57,6 +57,6 @@ std::int32_t SliceValue(const unsigned char* pbBody, std::int32_t lValueStart, s
 }
 
 std::int32_t ScanForm(const unsigned char* pbBody, std::int32_t cbBody, const char16_t* pszItemName,
-                      FormScan* pScan, int bTextOnly) {
-    return formscan::ScanFormWith<ByteSearchPolicy>(pbBody, cbBody, pszItemName, pScan, bTextOnly);
+                      FormScan* pScan, ScanMode mode) {
+    return formscan::ScanFormWith<ByteSearchPolicy>(pbBody, cbBody, pszItemName, pScan, mode);
 }

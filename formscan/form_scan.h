@@ -40,14 +40,20 @@ inline ValueSlice GetValueSlice(const FormScan& scan, std::int32_t i) {
     return ValueSlice{scan.pValueStart[i], scan.lValueLength[i]};
 }
 
+// What a scan accepts under the item's name.
+enum class ScanMode {
+    // Every part: a file part of that name becomes the only value and the
+    // result is the offset just past the CR LF that ends its content.
+    kAllParts,
+    // Text parts only: a file part of that name gives kScanFilePart.
+    kTextOnly,
+};
+
 // Scans the body (cbBody bytes; never read at or beyond cbBody) for the item
 // named pszItemName (UTF-16, NUL-terminated, may be null) and fills *pScan.
-// bTextOnly nonzero: text parts only, a file part of that name gives -3.
-// bTextOnly zero: a file part of that name becomes the only value and the
-// result is the offset just past the CR LF that ends its content.
 // A name the ANSI code page cannot hold exactly gives kScanNotFound.
 // Result: 1..3000 value count, a positive offset (all-parts mode, file part),
 // kScanNotFound, kScanFailed or kScanFilePart. Every module-heap block the
 // scan takes is released before it returns.
 std::int32_t ScanForm(const unsigned char* pbBody, std::int32_t cbBody, const char16_t* pszItemName,
-                      FormScan* pScan, int bTextOnly);
+                      FormScan* pScan, ScanMode mode);

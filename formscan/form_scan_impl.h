@@ -6,8 +6,8 @@
 #pragma once
 #include "formscan/byte_search.h"
 #include "formscan/form_scan.h"
-#include "server/module_heap.h"
-#include "server/text_services.h"
+#include "platform/module_heap.h"
+#include "platform/text_services.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -119,7 +119,7 @@ std::int32_t SliceValueWith(const unsigned char* pbBody, std::int32_t lValueStar
 // The whole scan (see ScanForm in form_scan.h).
 template <class Search>
 std::int32_t ScanFormWith(const unsigned char* pbBody, std::int32_t cbBody, const char16_t* pszItemName,
-                          FormScan* pScan, int bTextOnly) {
+                          FormScan* pScan, ScanMode mode) {
     if (!pScan) return kScanFailed;
     std::memset(pScan, 0, sizeof *pScan);
     if (!pszItemName) return kScanFailed;
@@ -167,7 +167,7 @@ std::int32_t ScanFormWith(const unsigned char* pbBody, std::int32_t cbBody, cons
         q += h + 4;
 
         if (!bNameCanMatch || TextCompareNoCase(szItemName, scratch.szName) != 0) continue;
-        if (bTextOnly && scratch.szFilename[0] != '\0') return kScanFilePart;
+        if (mode == ScanMode::kTextOnly && scratch.szFilename[0] != '\0') return kScanFilePart;
 
         // Accepted: the record's header fields become this part's (reading the
         // same copy again would give exactly the scratch fields).

@@ -1,8 +1,9 @@
-// DllRegisterServer and DllUnregisterServer: every class of the class table,
+// Registration of the module (behind DllRegisterServer and DllUnregisterServer):
+// every class of the class table,
 // then the type library.
 #include <comcat.h>
 
-#include "component/com_ptr.h"
+#include "platform/com_ptr.h"
 #include "registration/server_registration.h"
 
 namespace {
@@ -55,12 +56,5 @@ HRESULT RegisterClassCategories(const CLSID& clsid, const ClassCategory* pCatego
             manager->UnRegisterClassReqCategories(clsidCopy, 1, &catid);
         }
     }
-    return S_OK;
-}
-
-STDAPI DllRegisterServer() { return RegisterModule(g_ModuleState); }
-
-STDAPI DllUnregisterServer() {
-    UnregisterModule(g_ModuleState);
     return S_OK;
 }

@@ -1,20 +1,14 @@
 // Registration of the type library the module carries.
 #include <cstring>
 
-#include "component/com_ptr.h"
-#include "registration/loaded_library.h"
+#include "platform/com_ptr.h"
+#include "platform/multibyte_text.h"
+#include "platform/win32_owners.h"
 #include "registration/server_registration.h"
 
 namespace {
 // Room for a 260-byte module name and a replaced extension.
 const DWORD kTypeLibPathBuffer = 272;
-
-BSTR WidePath(const char* pszPath) {
-    int cch = MultiByteToWideChar(CP_ACP, 0, pszPath, -1, nullptr, 0);
-    BSTR bstr = SysAllocStringLen(nullptr, cch > 0 ? cch - 1 : 0);
-    if (bstr && cch > 0) MultiByteToWideChar(CP_ACP, 0, pszPath, -1, bstr, cch);
-    return bstr;
-}
 
 // Replaces the text from the path's last '.' (double-byte characters taken
 // whole) with ".tlb", or appends ".tlb" when there is none.
@@ -34,11 +28,11 @@ HRESULT LoadModuleTypeLib(const ModuleState& module, BSTR* pbstrPath, ITypeLib**
     char szPath[kTypeLibPathBuffer];
     DWORD cch = GetModuleFileNameA(module.hTypeLibModule, szPath, MAX_PATH);
     szPath[cch < MAX_PATH ? cch : MAX_PATH - 1] = '\0';
-    UniqueBstr path(WidePath(szPath));
+    UniqueBstr path(MultiByteToBstr(CP_ACP, szPath, -1));
     HRESULT hr = LoadTypeLib(path.get(), ppTypeLib);
     if (FAILED(hr)) {
         UseTlbExtension(szPath);
-        *path.put() = WidePath(szPath);
+        *path.put() = MultiByteToBstr(CP_ACP, szPath, -1);
         hr = LoadTypeLib(path.get(), ppTypeLib);
         if (FAILED(hr)) {
             *ppTypeLib = nullptr;
@@ -69,14 +63,14 @@ HRESULT UnregisterModuleTypeLib(const ModuleState& module) {
     ComPtr<ITypeLib> typeLib;
     HRESULT hr = LoadModuleTypeLib(module, path.put(), typeLib.put());
     if (FAILED(hr)) return hr;
-    TLIBATTR* pAttr = nullptr;
-    if (SUCCEEDED(typeLib->GetLibAttr(&pAttr))) {
-        LoadedLibrary oleaut(LoadLibraryA("oleaut32.dll"));
+    LibAttrBlock attr(typeLib.get());
+    if (SUCCEEDED(typeLib->GetLibAttr(attr.put()))) {
+        const TLIBATTR* pAttr = attr.get();
+        UniqueLibrary oleaut(LoadLibraryA("oleaut32.dll"));
         auto pfnUnregister = oleaut.get() ? reinterpret_cast<PFNUNREGISTERTYPELIB>(
                                                 reinterpret_cast<void*>(GetProcAddress(oleaut.get(), "UnRegisterTypeLib")))
                                           : nullptr;
         if (pfnUnregister) pfnUnregister(pAttr->guid, pAttr->wMajorVerNum, pAttr->wMinorVerNum, pAttr->lcid, pAttr->syskind);
-        typeLib->ReleaseTLibAttr(pAttr);
     }
     return hr;
 }

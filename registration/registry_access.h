@@ -3,7 +3,7 @@
 // The Windows build routes them to the system registry; the host build has an
 // in-memory registry with the same contracts.
 #pragma once
-#include "registration/registry_types.h"
+#include "platform/win32_types.h"
 
 class RegistryAccess {
 public:

@@ -1,18 +1,13 @@
 #include "registration/registry_script_engine.h"
 
-#include "registration/number_conversion.h"
+#include "platform/hresult_checks.h"
+#include "platform/number_conversion.h"
 #include "registration/replacement_map.h"
 #include "registration/script_expand.h"
-#include "registration/task_memory.h"
-#include "server/text_services.h"
+#include "platform/task_memory.h"
+#include "platform/text_services.h"
 
 #include <cstring>
-
-#define RETURN_IF_FAILED(expr)                 \
-    do {                                       \
-        HRESULT hrFailed_ = (expr);            \
-        if (FAILED(hrFailed_)) return hrFailed_; \
-    } while (0)
 
 namespace {
 // Below the root only the token "{" alone opens a block; "{6F1D...}" is a name.

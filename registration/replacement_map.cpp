@@ -1,8 +1,8 @@
 #include "registration/replacement_map.h"
 
-#include "registration/task_memory.h"
-#include "server/module_heap.h"
-#include "server/text_services.h"
+#include "platform/task_memory.h"
+#include "platform/module_heap.h"
+#include "platform/text_services.h"
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
 // The variables of a registry script: ordered (name, value) pairs of wide
 // strings, looked up by ANSI name without regard to case.
 #pragma once
-#include "registration/registry_types.h"
+#include "platform/win32_types.h"
 
 class ReplacementMap {
 public:

@@ -1,7 +1,7 @@
 // Variable expansion of a registry script: %% becomes %, %NAME% becomes the
 // value of NAME in the replacement map, in the ANSI code page.
 #pragma once
-#include "registration/registry_types.h"
+#include "platform/win32_types.h"
 
 class ReplacementMap;
 

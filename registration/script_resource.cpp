@@ -1,12 +1,13 @@
 // Runs a registry script carried as a REGISTRY resource of the module file.
 #include <cstring>
 
-#include "registration/loaded_library.h"
+#include "platform/multibyte_text.h"
+#include "platform/win32_owners.h"
 #include "registration/registry_script_engine.h"
 #include "registration/registry_win32.h"
 #include "registration/replacement_map.h"
 #include "registration/server_registration.h"
-#include "server/module_heap.h"
+#include "platform/module_heap.h"
 
 namespace {
 const DWORD kPathBuffer = MAX_PATH;
@@ -37,25 +38,23 @@ HRESULT ChooseModulePath(const ModuleState& module, char* pszPath) {
 // The path as a wide string with every single quote doubled, so it survives
 // as one quoted script token.
 HRESULT AddModuleVariable(ReplacementMap& map, const char* pszPath) {
-    int cch = MultiByteToWideChar(CP_ACP, 0, pszPath, -1, nullptr, 0);
-    if (cch <= 0) cch = 1;
-    ModuleBlock wide(ModuleAlloc(cch * sizeof(wchar_t)));
-    ModuleBlock doubled(ModuleAlloc((2 * cch + 1) * sizeof(char16_t)));
-    if (!wide || !doubled) return E_OUTOFMEMORY;
-    wchar_t* pszWide = wide.as<wchar_t>();
-    pszWide[0] = L'\0';
-    MultiByteToWideChar(CP_ACP, 0, pszPath, -1, pszWide, cch);
+    static_assert(sizeof(wchar_t) == sizeof(char16_t), "BSTR text is UTF-16");
+    UniqueBstr wide(MultiByteToBstr(CP_ACP, pszPath, -1));
+    if (!wide) return E_OUTOFMEMORY;
+    const UINT cch = SysStringLen(wide.get());
+    ModuleBlock doubled(ModuleAlloc((2 * static_cast<std::size_t>(cch) + 1) * sizeof(char16_t)));
+    if (!doubled) return E_OUTOFMEMORY;
     char16_t* pch = doubled.as<char16_t>();
-    for (const wchar_t* p = pszWide; *p; ++p) {
-        *pch++ = static_cast<char16_t>(*p);
-        if (*p == L'\'') *pch++ = u'\'';
+    for (UINT i = 0; i < cch; ++i) {
+        *pch++ = static_cast<char16_t>(wide.get()[i]);
+        if (wide.get()[i] == L'\'') *pch++ = u'\'';
     }
     *pch = u'\0';
     return map.Add(u"Module", doubled.as<const char16_t>());
 }
 
 HRESULT RunScriptFromFile(const char* pszPath, WORD wResourceId, BOOL bRegister, const ReplacementMap& map) {
-    LoadedLibrary file(LoadLibraryExA(pszPath, nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    UniqueLibrary file(LoadLibraryExA(pszPath, nullptr, LOAD_LIBRARY_AS_DATAFILE));
     if (!file.get()) return LastErrorStatus();
     HRSRC hResource = FindResourceA(file.get(), MAKEINTRESOURCEA(wResourceId), "REGISTRY");
     HGLOBAL hData = hResource ? LoadResource(file.get(), hResource) : nullptr;

@@ -1,6 +1,6 @@
 #include "registration/script_tokens.h"
 
-#include "server/text_services.h"
+#include "platform/text_services.h"
 
 #include <cstring>
 

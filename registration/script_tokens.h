@@ -1,7 +1,7 @@
 // Tokens of the expanded registry script text and the tables that give them
 // meaning: root keys, value types and keywords.
 #pragma once
-#include "registration/registry_types.h"
+#include "platform/win32_types.h"
 
 #include <cstddef>
 

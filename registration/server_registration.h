@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
-#include "server/module_state.h"
+#include "platform/module_state.h"
 
 // An extra %NAME% variable for a registry script; a list ends with a null name.
 struct ScriptReplacement {
@@ -31,5 +31,3 @@ HRESULT UnregisterModuleTypeLib(const ModuleState& module);
 // The WebMng row's registration routine: script 101, no extra variables.
 HRESULT RegisterWebMngScript(BOOL bRegister);
 
-STDAPI DllRegisterServer();
-STDAPI DllUnregisterServer();

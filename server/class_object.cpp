@@ -1,8 +1,8 @@
 #include "server/class_object.h"
 
 #include "server/interface_table.h"
-#include "server/module_object.h"
-#include "server/module_state.h"
+#include "platform/module_object.h"
+#include "platform/module_state.h"
 
 namespace {
 const InterfaceTableEntry kClassObjectInterfaces[] = {

@@ -4,7 +4,7 @@
 #include <windows.h>
 #include <unknwn.h>
 
-#include "server/class_table.h"
+#include "platform/class_table.h"
 
 class ClassObject final : public IClassFactory {
 public:

@@ -1,7 +1,7 @@
 // IWebMng's IDispatch operations, for both shapes of WebMng: late-bound
 // calls go through the shared type information of IWebMng.
 #pragma once
-#include "component/webmng_methods.h"
+#include "webmng/webmng_methods.h"
 
 class WebMngDispatch : public WebMngMethods {
 public:

@@ -1,5 +1,7 @@
 #include "server/out_arguments.h"
 
+#include "platform/win32_owners.h"
+
 namespace {
 bool IsOutVariant(const ELEMDESC& param) {
     const USHORT wFlags = param.paramdesc.wParamFlags;
@@ -26,28 +28,9 @@ bool SharedWithAnother(const DISPPARAMS& params, const VARIANT* pSelf, const voi
     return false;
 }
 
-// Holds a function description for a scope.
-class FuncDescHolder {
-public:
-    FuncDescHolder(ITypeInfo* pTypeInfo, UINT iFunc) : m_pTypeInfo(pTypeInfo) {
-        if (FAILED(pTypeInfo->GetFuncDesc(iFunc, &m_pDesc))) m_pDesc = nullptr;
-    }
-    ~FuncDescHolder() { if (m_pDesc) m_pTypeInfo->ReleaseFuncDesc(m_pDesc); }
-    FuncDescHolder(const FuncDescHolder&) = delete;
-    FuncDescHolder& operator=(const FuncDescHolder&) = delete;
-    const FUNCDESC* get() const { return m_pDesc; }
-
-private:
-    ITypeInfo* m_pTypeInfo;
-    FUNCDESC* m_pDesc = nullptr;
-};
-
 UINT FunctionCount(ITypeInfo* pTypeInfo) {
-    TYPEATTR* pAttr = nullptr;
-    if (FAILED(pTypeInfo->GetTypeAttr(&pAttr)) || !pAttr) return 0;
-    UINT cFuncs = pAttr->cFuncs;
-    pTypeInfo->ReleaseTypeAttr(pAttr);
-    return cFuncs;
+    TypeAttrBlock attr(pTypeInfo);
+    return SUCCEEDED(pTypeInfo->GetTypeAttr(attr.put())) && attr ? attr->cFuncs : 0;
 }
 
 void ClearFor(const FUNCDESC& func, const DISPPARAMS& params) {
@@ -76,8 +59,9 @@ void ClearOutArguments(ITypeInfo* pTypeInfo, DISPID dispIdMember, WORD wFlags, c
     if (!fAnyByReference) return;
     const UINT cFuncs = FunctionCount(pTypeInfo);
     for (UINT i = 0; i < cFuncs; ++i) {
-        FuncDescHolder func(pTypeInfo, i);
-        if (!func.get() || func.get()->memid != dispIdMember || !(func.get()->invkind & INVOKE_FUNC)) continue;
+        FuncDescBlock func(pTypeInfo);
+        if (FAILED(pTypeInfo->GetFuncDesc(i, func.put())) || !func) continue;
+        if (func->memid != dispIdMember || !(func->invkind & INVOKE_FUNC)) continue;
         ClearFor(*func.get(), *pDispParams);
         return;
     }

@@ -1,9 +1,9 @@
 #include "server/type_info_cache.h"
 
-#include "component/com_ptr.h"
-#include "component/webmng_interface.h"
-#include "server/module_object.h"
-#include "server/module_state.h"
+#include "platform/com_ptr.h"
+#include "webmng/webmng_interface.h"
+#include "platform/module_object.h"
+#include "platform/module_state.h"
 
 TypeInfoCache g_TypeInfoCache = {&IID_IWebMng, &LIBID_VAROLib, 1, 0, nullptr, nullptr, 0};
 
@@ -34,35 +34,6 @@ HRESULT LoadLocked(TypeInfoCache& cache, LCID lcid) {
     return S_OK;
 }
 
-class FuncDesc {
-public:
-    FuncDesc(ITypeInfo* pTypeInfo, UINT index) : m_pTypeInfo(pTypeInfo) {
-        if (FAILED(pTypeInfo->GetFuncDesc(index, &m_pDesc))) m_pDesc = nullptr;
-    }
-    ~FuncDesc() { if (m_pDesc) m_pTypeInfo->ReleaseFuncDesc(m_pDesc); }
-    FuncDesc(const FuncDesc&) = delete;
-    FuncDesc& operator=(const FuncDesc&) = delete;
-    const FUNCDESC* get() const { return m_pDesc; }
-
-private:
-    ITypeInfo* m_pTypeInfo;
-    FUNCDESC* m_pDesc = nullptr;
-};
-
-class TypeAttr {
-public:
-    explicit TypeAttr(ITypeInfo* pTypeInfo) : m_pTypeInfo(pTypeInfo) {
-        if (FAILED(pTypeInfo->GetTypeAttr(&m_pAttr))) m_pAttr = nullptr;
-    }
-    ~TypeAttr() { if (m_pAttr) m_pTypeInfo->ReleaseTypeAttr(m_pAttr); }
-    TypeAttr(const TypeAttr&) = delete;
-    TypeAttr& operator=(const TypeAttr&) = delete;
-    const TYPEATTR* get() const { return m_pAttr; }
-
-private:
-    ITypeInfo* m_pTypeInfo;
-    TYPEATTR* m_pAttr = nullptr;
-};
 }  // namespace
 
 HRESULT LoadTypeInfo(TypeInfoCache& cache, LCID lcid) {
@@ -79,8 +50,8 @@ HRESULT LoadTypeInfo(TypeInfoCache& cache, LCID lcid) {
 ITypeInfo* LoadedTypeInfo(const TypeInfoCache& cache) { return ReadPublished(&cache.pTypeInfo); }
 
 void BuildNameTable(TypeInfoCache& cache, ITypeInfo* pTypeInfo) {
-    TypeAttr attr(pTypeInfo);
-    if (!attr.get()) return;
+    TypeAttrBlock attr(pTypeInfo);
+    if (FAILED(pTypeInfo->GetTypeAttr(attr.put())) || !attr) return;
     UINT nFuncs = attr.get()->cFuncs;
     if (nFuncs == 0) return;
     NameEntry* pTable = static_cast<NameEntry*>(ModuleAlloc(nFuncs * sizeof(NameEntry)));
@@ -89,8 +60,8 @@ void BuildNameTable(TypeInfoCache& cache, ITypeInfo* pTypeInfo) {
     cache.pNameTable = pTable;
     cache.nNameCount = static_cast<LONG>(nFuncs);
     for (UINT i = 0; i < nFuncs; ++i) {
-        FuncDesc func(pTypeInfo, i);
-        if (!func.get()) continue;
+        FuncDescBlock func(pTypeInfo);
+        if (FAILED(pTypeInfo->GetFuncDesc(i, func.put())) || !func) continue;
         BSTR bstrName = nullptr;
         if (FAILED(pTypeInfo->GetDocumentation(func.get()->memid, &bstrName, nullptr, nullptr, nullptr))) continue;
         pTable[i].bstrName = bstrName;

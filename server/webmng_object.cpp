@@ -1,7 +1,7 @@
 #include "server/webmng_object.h"
 
-#include "server/module_object.h"
-#include "server/module_state.h"
+#include "platform/module_object.h"
+#include "platform/module_state.h"
 
 const InterfaceTableEntry g_WebMngInterfaceTable[] = {
     {&IID_IWebMng, InterfaceOf<WebMngInterfaces, IWebMng>},

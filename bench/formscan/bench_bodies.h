@@ -44,7 +44,7 @@ struct BenchBody {
     std::vector<unsigned char> bytes;
     std::string item;      // ASCII item name
     std::u16string itemWide;
-    int bTextOnly;
+    ScanMode mode = ScanMode::kAllParts;
     std::int32_t expected;  // ScanForm's result
 };
 
@@ -91,7 +91,7 @@ inline BenchBody FieldAfterFile(std::size_t cbFile) {
     w.TextPart("comment", rng.Text(200));
     w.Close();
     SetItem(body, "comment");
-    body.bTextOnly = 1;
+    body.mode = ScanMode::kTextOnly;
     body.expected = 1;
     return body;
 }
@@ -105,7 +105,7 @@ inline BenchBody RepeatedField() {
     for (int i = 0; i < 3000; ++i) w.TextPart("tag", rng.Text(200 + rng.Next() % 50));
     w.Close();
     SetItem(body, "tag");
-    body.bTextOnly = 1;
+    body.mode = ScanMode::kTextOnly;
     body.expected = 3000;
     return body;
 }
@@ -123,7 +123,7 @@ inline BenchBody DistinctFields() {
     }
     w.Close();
     SetItem(body, "field09999");
-    body.bTextOnly = 1;
+    body.mode = ScanMode::kTextOnly;
     body.expected = 1;
     return body;
 }

@@ -8,8 +8,8 @@
 #include "formscan/byte_search.h"
 #include "formscan/form_scan.h"
 #include "formscan/form_scan_impl.h"
-#include "server/host_services.h"
-#include "tests/host/formscan/plain_search.h"
+#include "testing/host_services.h"
+#include "testing/plain_search.h"
 
 #include <benchmark/benchmark.h>
 
@@ -56,7 +56,7 @@ void RunScan(benchmark::State& state, const BenchBody* body) {
     const std::int32_t cb = static_cast<std::int32_t>(body->bytes.size());
     for (auto _ : state) {
         const std::int32_t result = formscan::ScanFormWith<Search>(body->bytes.data(), cb, body->itemWide.c_str(),
-                                                                   record.get(), body->bTextOnly);
+                                                                   record.get(), body->mode);
         benchmark::DoNotOptimize(result);
         if (result != body->expected) state.SkipWithError("unexpected scan result");
     }
@@ -68,7 +68,7 @@ void RunProductScan(benchmark::State& state, const BenchBody* body) {
     const std::int32_t cb = static_cast<std::int32_t>(body->bytes.size());
     for (auto _ : state) {
         const std::int32_t result = ScanForm(body->bytes.data(), cb, body->itemWide.c_str(), record.get(),
-                                             body->bTextOnly);
+                                             body->mode);
         benchmark::DoNotOptimize(result);
         if (result != body->expected) state.SkipWithError("unexpected scan result");
     }

@@ -8,8 +8,8 @@
 #include "formscan/byte_search.h"
 #include "formscan/form_scan.h"
 #include "formscan/form_scan_impl.h"
-#include "server/module_state.h"
-#include "tests/host/formscan/plain_search.h"
+#include "platform/module_state.h"
+#include "testing/plain_search.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -40,7 +40,7 @@ template <class Scan>
 double Measure(const BenchBody& body, int runs, Scan scan) {
     std::unique_ptr<FormScan> record(new FormScan);
     const std::int32_t cb = static_cast<std::int32_t>(body.bytes.size());
-    if (scan(body.bytes.data(), cb, body.itemWide.c_str(), record.get(), body.bTextOnly) != body.expected) {
+    if (scan(body.bytes.data(), cb, body.itemWide.c_str(), record.get(), body.mode) != body.expected) {
         std::printf("unexpected scan result for %s\n", body.label.c_str());
         return 0;
     }
@@ -51,7 +51,7 @@ double Measure(const BenchBody& body, int runs, Scan scan) {
         double t = t0;
         do {
             volatile std::int32_t result = scan(body.bytes.data(), cb, body.itemWide.c_str(), record.get(),
-                                                body.bTextOnly);
+                                                body.mode);
             (void)result;
             ++n;
             t = Seconds();
@@ -69,7 +69,7 @@ double MeasureSearch(const BenchBody& body, int runs) {
     const auto* pb = reinterpret_cast<const unsigned char*>(pattern.data());
     const std::int32_t m = static_cast<std::int32_t>(pattern.size());
     const std::int32_t cb = static_cast<std::int32_t>(body.bytes.size());
-    return Measure(body, runs, [&](const unsigned char* pbBody, std::int32_t cbBody, const char16_t*, FormScan*, int) {
+    return Measure(body, runs, [&](const unsigned char* pbBody, std::int32_t cbBody, const char16_t*, FormScan*, ScanMode) {
         return Search::Find(pb, m, pbBody, 0, cbBody) == cb - m ? body.expected : -100;
     });
 }

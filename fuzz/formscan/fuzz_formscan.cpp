@@ -12,9 +12,9 @@
 #include "formscan/byte_search.h"
 #include "formscan/form_scan.h"
 #include "formscan/form_scan_impl.h"
-#include "server/host_services.h"
-#include "server/text_services.h"
-#include "tests/host/formscan/plain_search.h"
+#include "testing/host_services.h"
+#include "platform/text_services.h"
+#include "testing/plain_search.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -103,10 +103,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const long lLive = HostHeapLiveBlocks();
     HostHeapFailAfter(lFailAfter);
-    const std::int32_t result = ScanForm(pbBody, lBody, pszItem, scan.get(), bTextOnly ? 1 : 0);
+    const std::int32_t result = ScanForm(pbBody, lBody, pszItem, scan.get(), bTextOnly ? ScanMode::kTextOnly : ScanMode::kAllParts);
     HostHeapFailAfter(lFailAfter);
     const std::int32_t expected =
-        formscan::ScanFormWith<PlainSearchPolicy>(pbBody, lBody, pszItem, reference.get(), bTextOnly ? 1 : 0);
+        formscan::ScanFormWith<PlainSearchPolicy>(pbBody, lBody, pszItem, reference.get(), bTextOnly ? ScanMode::kTextOnly : ScanMode::kAllParts);
     HostHeapFailAfter(-1);
     Check(HostHeapLiveBlocks() == lLive, "no heap block left");
 

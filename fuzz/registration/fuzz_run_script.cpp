@@ -1,10 +1,10 @@
 // RunScript over the in-memory registry: registration, then unregistration of
 // the same text, in the code page the first byte selects. Every run must end
 // with no key open and no block allocated.
-#include "registration/registry_memory.h"
+#include "testing/registry_memory.h"
 #include "registration/registry_script_engine.h"
 #include "registration/replacement_map.h"
-#include "server/host_services.h"
+#include "testing/host_services.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "registration/number_conversion.h"
+#include "platform/number_conversion.h"
 
 namespace {
 struct NumberCase {

@@ -34,11 +34,11 @@ struct Scanned {
     std::int32_t fileEnd;  // value start + length + 2 of the first value, or -1
 };
 
-Scanned Scan(const std::string& text, const char16_t* item, int bTextOnly) {
+Scanned Scan(const std::string& text, const char16_t* item, ScanMode mode) {
     ExactBody body(text);
     auto record = NewRecord();
     const long lLive = TestHeapLiveBlocks();
-    Scanned s{ScanForm(body.data(), body.size(), item, record.get(), bTextOnly), {}, record->szName,
+    Scanned s{ScanForm(body.data(), body.size(), item, record.get(), mode), {}, record->szName,
               record->szDisposition, record->szContentType, record->szFilename, -1};
     EXPECT_EQ(TestHeapLiveBlocks(), lLive);
     for (std::int32_t i = 0; i < record->lValueCount; ++i) s.values.push_back(body.Slice(*record, i));
@@ -59,41 +59,41 @@ TEST_P(CapturedForm, EveryField) {
     ASSERT_EQ(hello.size(), 61u);
     ASSERT_EQ(bytes.size(), 256u);
 
-    for (int bTextOnly : {1, 0}) {
-        SCOPED_TRACE(bTextOnly);
-        Scanned s = Scan(text, u"title", bTextOnly);
+    for (ScanMode mode : {ScanMode::kTextOnly, ScanMode::kAllParts}) {
+        SCOPED_TRACE(mode == ScanMode::kTextOnly ? "text-only" : "all-parts");
+        Scanned s = Scan(text, u"title", mode);
         EXPECT_EQ(s.result, 1);
         EXPECT_EQ(s.values, Values{"hello"});
         EXPECT_EQ(s.disposition, "form-data");
 
-        s = Scan(text, u"comment", bTextOnly);
+        s = Scan(text, u"comment", mode);
         EXPECT_EQ(s.values, Values{"line one\r\nline two"});
 
-        s = Scan(text, u"COLOR", bTextOnly);
+        s = Scan(text, u"COLOR", mode);
         EXPECT_EQ(s.result, 3);
         EXPECT_EQ(s.values, (Values{"red", "", "blue"}));
 
         // A file input left empty is a text part with an empty value.
-        s = Scan(text, u"empty", bTextOnly);
+        s = Scan(text, u"empty", mode);
         EXPECT_EQ(s.result, 1);
         EXPECT_EQ(s.values, Values{""});
         EXPECT_EQ(s.filename, "");
         EXPECT_EQ(s.contentType, "application/octet-stream");
 
-        s = Scan(text, u"missing", bTextOnly);
+        s = Scan(text, u"missing", mode);
         EXPECT_EQ(s.result, kScanNotFound);
     }
 
-    Scanned s = Scan(text, u"upload", 1);
+    Scanned s = Scan(text, u"upload", ScanMode::kTextOnly);
     EXPECT_EQ(s.result, kScanFilePart);
-    s = Scan(text, u"upload", 0);
+    s = Scan(text, u"upload", ScanMode::kAllParts);
     EXPECT_EQ(s.values, Values{hello});
     EXPECT_EQ(s.result, s.fileEnd);
     EXPECT_EQ(s.filename, "hello.txt");
     EXPECT_EQ(s.contentType, "text/plain");
     EXPECT_EQ(s.name, "upload");
 
-    s = Scan(text, u"data", 0);
+    s = Scan(text, u"data", ScanMode::kAllParts);
     EXPECT_EQ(s.values, Values{bytes});
     EXPECT_EQ(s.result, s.fileEnd);
     EXPECT_EQ(s.filename, "bytes.bin");
@@ -113,16 +113,16 @@ TEST_P(CapturedShiftJis, JapaneseNamesUnder932) {
     if (!TestUseCodePage(932)) GTEST_SKIP() << "this run's ANSI code page is not 932";
     const std::string text = Request(GetParam());
     ASSERT_GT(text.size(), 300u);
-    Scanned s = Scan(text, u"名前", 1);
+    Scanned s = Scan(text, u"名前", ScanMode::kTextOnly);
     EXPECT_EQ(s.values, Values{"\x93\x63\x92\x86\x20\x91\xBE\x98\x59"});  // 田中 太郎
     EXPECT_EQ(s.name, "\x96\xBC\x91\x4F");
     // 表 ends in 0x5C right before the closing quote.
-    s = Scan(text, u"表", 1);
+    s = Scan(text, u"表", ScanMode::kTextOnly);
     EXPECT_EQ(s.values, Values{"\x83\x5C\x83\x74\x83\x67"});  // ソフト
     EXPECT_EQ(s.name, "\x95\x5C");
 
-    EXPECT_EQ(Scan(text, u"添付", 1).result, kScanFilePart);
-    s = Scan(text, u"添付", 0);
+    EXPECT_EQ(Scan(text, u"添付", ScanMode::kTextOnly).result, kScanFilePart);
+    s = Scan(text, u"添付", ScanMode::kAllParts);
     EXPECT_EQ(s.values, Values{Request("sjis-file.txt")});
     EXPECT_EQ(s.result, s.fileEnd);
     EXPECT_EQ(s.filename, "\x95\x5C.txt");  // 表.txt
@@ -132,8 +132,8 @@ TEST_P(CapturedShiftJis, JapaneseNamesUnder932) {
 TEST_P(CapturedShiftJis, JapaneseNamesNotFoundUnder1252) {
     if (!TestUseCodePage(1252)) GTEST_SKIP() << "this run's ANSI code page is not 1252";
     const std::string text = Request(GetParam());
-    EXPECT_EQ(Scan(text, u"名前", 1).result, kScanNotFound);
-    EXPECT_EQ(Scan(text, u"添付", 0).result, kScanNotFound);
+    EXPECT_EQ(Scan(text, u"名前", ScanMode::kTextOnly).result, kScanNotFound);
+    EXPECT_EQ(Scan(text, u"添付", ScanMode::kAllParts).result, kScanNotFound);
 }
 
 INSTANTIATE_TEST_SUITE_P(FormScan, CapturedShiftJis, ::testing::Values("chromium-sjis.bin", "firefox-sjis.bin"),

@@ -90,7 +90,7 @@ TEST(FixtureBodies, MatchExpectations) {
         const std::u16string item = FromUtf8(col[1]);
         auto record = NewRecord();
         const long lLive = TestHeapLiveBlocks();
-        const std::int32_t result = ScanForm(body.data(), body.size(), item.c_str(), record.get(), col[3] == "text");
+        const std::int32_t result = ScanForm(body.data(), body.size(), item.c_str(), record.get(), col[3] == "text" ? ScanMode::kTextOnly : ScanMode::kAllParts);
         EXPECT_EQ(TestHeapLiveBlocks(), lLive);
 
         std::vector<std::string> values;

@@ -158,12 +158,12 @@ std::vector<ScanCase> Cases() {
 
 class ScanTable : public ::testing::TestWithParam<std::size_t> {};
 
-void CheckCase(const ScanCase& c, int bTextOnly) {
-    SCOPED_TRACE(std::string(c.label) + (bTextOnly ? " [text-only]" : " [all-parts]"));
+void CheckCase(const ScanCase& c, ScanMode mode) {
+    SCOPED_TRACE(std::string(c.label) + (mode == ScanMode::kTextOnly ? " [text-only]" : " [all-parts]"));
     ExactBody body(c.body);
     auto record = NewRecord();
     const long lLive = TestHeapLiveBlocks();
-    const std::int32_t result = ScanForm(body.data(), body.size(), c.item, record.get(), bTextOnly);
+    const std::int32_t result = ScanForm(body.data(), body.size(), c.item, record.get(), mode);
     EXPECT_EQ(TestHeapLiveBlocks(), lLive) << "a heap block was left";
 
     ASSERT_EQ(record->lValueCount, static_cast<std::int32_t>(c.values.size()));
@@ -186,7 +186,7 @@ void CheckCase(const ScanCase& c, int bTextOnly) {
 
     // The same scan over the plain position-by-position search.
     auto reference = NewRecord();
-    EXPECT_EQ(formscan::ScanFormWith<PlainSearchPolicy>(body.data(), body.size(), c.item, reference.get(), bTextOnly),
+    EXPECT_EQ(formscan::ScanFormWith<PlainSearchPolicy>(body.data(), body.size(), c.item, reference.get(), mode),
               result);
     EXPECT_EQ(std::memcmp(reference.get(), record.get(), sizeof(FormScan)), 0);
 }
@@ -194,8 +194,8 @@ void CheckCase(const ScanCase& c, int bTextOnly) {
 TEST_P(ScanTable, Row) {
     ASSERT_TRUE(TestUseCodePage(1252) || TestUseCodePage(932));
     const ScanCase c = Cases()[GetParam()];
-    if (c.modes & kTextOnly) CheckCase(c, 1);
-    if (c.modes & kAllParts) CheckCase(c, 0);
+    if (c.modes & kTextOnly) CheckCase(c, ScanMode::kTextOnly);
+    if (c.modes & kAllParts) CheckCase(c, ScanMode::kAllParts);
 }
 
 INSTANTIATE_TEST_SUITE_P(FormScan, ScanTable, ::testing::Range<std::size_t>(0, Cases().size()),
@@ -208,13 +208,13 @@ INSTANTIATE_TEST_SUITE_P(FormScan, ScanTable, ::testing::Range<std::size_t>(0, C
 
 TEST(FormScan, ClearsTheWholeRecordFirst) {
     auto record = NewRecord();
-    EXPECT_EQ(ScanForm(nullptr, 0, nullptr, record.get(), 1), kScanFailed);
+    EXPECT_EQ(ScanForm(nullptr, 0, nullptr, record.get(), ScanMode::kTextOnly), kScanFailed);
     const FormScan zero{};
     EXPECT_EQ(std::memcmp(record.get(), &zero, sizeof zero), 0);
 
     ExactBody body(TextPart("a", "1") + kClose);
     record = NewRecord();
-    EXPECT_EQ(ScanForm(body.data(), body.size(), u"a", record.get(), 1), 1);
+    EXPECT_EQ(ScanForm(body.data(), body.size(), u"a", record.get(), ScanMode::kTextOnly), 1);
     for (std::int32_t i = 1; i < kMaxFormValues; ++i) {
         ASSERT_EQ(record->pValueStart[i], nullptr);
         ASSERT_EQ(record->lValueLength[i], 0);
@@ -227,7 +227,7 @@ TEST(FormScan, ExactFileEndOffset) {
     ExactBody body(text);
     auto record = NewRecord();
     ASSERT_EQ(text.find("AB"), 63u);
-    EXPECT_EQ(ScanForm(body.data(), body.size(), u"f", record.get(), 0), 63 + 2 + 2);
+    EXPECT_EQ(ScanForm(body.data(), body.size(), u"f", record.get(), ScanMode::kAllParts), 63 + 2 + 2);
     EXPECT_EQ(record->lValueCount, 1);
     EXPECT_EQ(body.OffsetOf(record->pValueStart[0]), 63);
 }
@@ -241,9 +241,9 @@ TEST(FormScan, ValueCapOf3000) {
         ExactBody body(text);
         auto record = NewRecord();
         const long lLive = TestHeapLiveBlocks();
-        for (int bTextOnly : {1, 0}) {
+        for (ScanMode mode : {ScanMode::kTextOnly, ScanMode::kAllParts}) {
             const std::int32_t expected = nParts < 3000 ? nParts : 3000;
-            EXPECT_EQ(ScanForm(body.data(), body.size(), u"v", record.get(), bTextOnly), expected);
+            EXPECT_EQ(ScanForm(body.data(), body.size(), u"v", record.get(), mode), expected);
             ASSERT_EQ(record->lValueCount, expected);
             EXPECT_EQ(body.Slice(*record, 0), "0");
             EXPECT_EQ(body.Slice(*record, expected - 1), std::to_string(expected - 1));
@@ -259,11 +259,11 @@ TEST(FormScan, AllPartsFileAfterFullTable) {
     text += FilePart("v", "f.bin", "application/octet-stream", "FILE") + kClose;
     ExactBody body(text);
     auto record = NewRecord();
-    const std::int32_t result = ScanForm(body.data(), body.size(), u"v", record.get(), 0);
+    const std::int32_t result = ScanForm(body.data(), body.size(), u"v", record.get(), ScanMode::kAllParts);
     ASSERT_EQ(record->lValueCount, 1);
     EXPECT_EQ(body.Slice(*record, 0), "FILE");
     EXPECT_EQ(result, body.OffsetOf(record->pValueStart[0]) + 4 + 2);
-    EXPECT_EQ(ScanForm(body.data(), body.size(), u"v", record.get(), 1), kScanFilePart);
+    EXPECT_EQ(ScanForm(body.data(), body.size(), u"v", record.get(), ScanMode::kTextOnly), kScanFilePart);
     EXPECT_EQ(record->lValueCount, 3000);
 }
 
@@ -276,7 +276,7 @@ TEST(FormScan, HeaderFieldOf256BytesFitsLongerIsCut) {
     ExactBody body(text);
     auto record = NewRecord();
     std::u16string item(name256.begin(), name256.end());
-    EXPECT_GT(ScanForm(body.data(), body.size(), item.c_str(), record.get(), 0), 0);
+    EXPECT_GT(ScanForm(body.data(), body.size(), item.c_str(), record.get(), ScanMode::kAllParts), 0);
     EXPECT_EQ(std::string(record->szName), name256);
     EXPECT_EQ(std::string(record->szFilename), filename400.substr(0, 256));
     EXPECT_EQ(std::string(record->szContentType), type300.substr(0, 256));
@@ -286,12 +286,12 @@ TEST(FormScan, HeaderFieldOf256BytesFitsLongerIsCut) {
     const std::string name300(300, 'm');
     ExactBody body2(TextPart(name300, "w") + kClose);
     std::u16string full(name300.begin(), name300.end()), cut(name300.begin(), name300.begin() + 256);
-    EXPECT_EQ(ScanForm(body2.data(), body2.size(), full.c_str(), record.get(), 1), kScanNotFound);
-    EXPECT_EQ(ScanForm(body2.data(), body2.size(), cut.c_str(), record.get(), 1), 1);
+    EXPECT_EQ(ScanForm(body2.data(), body2.size(), full.c_str(), record.get(), ScanMode::kTextOnly), kScanNotFound);
+    EXPECT_EQ(ScanForm(body2.data(), body2.size(), cut.c_str(), record.get(), ScanMode::kTextOnly), 1);
 
     // An item name too long for the scan's own storage matches nothing.
     std::u16string huge(5000, u'm');
-    EXPECT_EQ(ScanForm(body2.data(), body2.size(), huge.c_str(), record.get(), 1), kScanNotFound);
+    EXPECT_EQ(ScanForm(body2.data(), body2.size(), huge.c_str(), record.get(), ScanMode::kTextOnly), kScanNotFound);
 }
 
 TEST(FormScan, NeverReadsAtOrBeyondTheLength) {
@@ -300,7 +300,7 @@ TEST(FormScan, NeverReadsAtOrBeyondTheLength) {
     const std::int32_t cbCut = static_cast<std::int32_t>(text.find("2\r\n--AaB03x--"));
     ExactBody body(text.substr(0, static_cast<std::size_t>(cbCut)));
     auto record = NewRecord();
-    EXPECT_EQ(ScanForm(body.data(), body.size(), u"a", record.get(), 1), 1);
+    EXPECT_EQ(ScanForm(body.data(), body.size(), u"a", record.get(), ScanMode::kTextOnly), 1);
     EXPECT_EQ(body.Slice(*record, 0), "1");
 }
 

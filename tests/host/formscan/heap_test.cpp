@@ -22,21 +22,21 @@ protected:
         if (TestCanInjectFailures()) TestHeapFailAfter(-1);
     }
     // Scans with the n+1-th allocation and all later ones failing.
-    std::int32_t ScanFailing(long n, const ExactBody& body, const char16_t* item, int bTextOnly, FormScan* record) {
+    std::int32_t ScanFailing(long n, const ExactBody& body, const char16_t* item, ScanMode mode, FormScan* record) {
         const long lLive = TestHeapLiveBlocks();
         TestHeapFailAfter(n);
-        const std::int32_t result = ScanForm(body.data(), body.size(), item, record, bTextOnly);
+        const std::int32_t result = ScanForm(body.data(), body.size(), item, record, mode);
         TestHeapFailAfter(-1);
         EXPECT_EQ(TestHeapLiveBlocks(), lLive) << "block left after a failure at allocation " << n;
         return result;
     }
     // Number of allocations a scan makes: the least n that lets it run as if
     // memory never failed.
-    long CountAllocations(const ExactBody& body, const char16_t* item, int bTextOnly) {
+    long CountAllocations(const ExactBody& body, const char16_t* item, ScanMode mode) {
         auto record = NewRecord(), reference = NewRecord();
-        const std::int32_t expected = ScanForm(body.data(), body.size(), item, reference.get(), bTextOnly);
+        const std::int32_t expected = ScanForm(body.data(), body.size(), item, reference.get(), mode);
         for (long n = 0; n < 100000; ++n) {
-            if (ScanFailing(n, body, item, bTextOnly, record.get()) == expected &&
+            if (ScanFailing(n, body, item, mode, record.get()) == expected &&
                 std::memcmp(record.get(), reference.get(), sizeof(FormScan)) == 0)
                 return n;
         }
@@ -51,15 +51,15 @@ TEST_F(HeapFailure, BlocksPerScan) {
     // block per accepted value.
     const std::string text = TextPart("a", "1") + TextPart("b", "2") + TextPart("a", "3") + TextPart("c", "4") + kClose;
     ExactBody body(text);
-    EXPECT_EQ(CountAllocations(body, u"a", 1), 2 + 4 + 2);
-    EXPECT_EQ(CountAllocations(body, u"b", 0), 2 + 4 + 1);
+    EXPECT_EQ(CountAllocations(body, u"a", ScanMode::kTextOnly), 2 + 4 + 2);
+    EXPECT_EQ(CountAllocations(body, u"b", ScanMode::kAllParts), 2 + 4 + 1);
     // No part: boundary text and pattern memory only (the closing line is no
     // boundary line).
     ExactBody empty(kClose);
-    EXPECT_EQ(CountAllocations(empty, u"a", 1), 2);
+    EXPECT_EQ(CountAllocations(empty, u"a", ScanMode::kTextOnly), 2);
     // The name conversion takes nothing from the module heap.
     ExactBody noCrlf("abc");
-    EXPECT_EQ(CountAllocations(noCrlf, u"a", 1), 0);
+    EXPECT_EQ(CountAllocations(noCrlf, u"a", ScanMode::kTextOnly), 0);
 }
 
 TEST_F(HeapFailure, EveryFailurePoint) {
@@ -70,37 +70,37 @@ TEST_F(HeapFailure, EveryFailurePoint) {
     ExactBody body(text);
     auto record = NewRecord();
 
-    for (int bTextOnly : {1, 0}) {
-        SCOPED_TRACE(bTextOnly);
+    for (ScanMode mode : {ScanMode::kTextOnly, ScanMode::kAllParts}) {
+        SCOPED_TRACE(mode == ScanMode::kTextOnly ? "text-only" : "all-parts");
         // No memory for the boundary text or the pattern memory: -2, cleared.
         for (long n : {0L, 1L}) {
-            EXPECT_EQ(ScanFailing(n, body, u"a", bTextOnly, record.get()), kScanFailed);
+            EXPECT_EQ(ScanFailing(n, body, u"a", mode, record.get()), kScanFailed);
             EXPECT_EQ(std::memcmp(record.get(), &kCleared, sizeof kCleared), 0);
         }
         // No memory for the first header copy: -2, nothing gathered.
-        EXPECT_EQ(ScanFailing(2, body, u"a", bTextOnly, record.get()), kScanFailed);
+        EXPECT_EQ(ScanFailing(2, body, u"a", mode, record.get()), kScanFailed);
         EXPECT_EQ(record->lValueCount, 0);
         EXPECT_STREQ(record->szName, "");
         // The first text value's block fails: -2, the first part's fields,
         // no values.
-        EXPECT_EQ(ScanFailing(3, body, u"a", bTextOnly, record.get()), kScanFailed);
+        EXPECT_EQ(ScanFailing(3, body, u"a", mode, record.get()), kScanFailed);
         EXPECT_EQ(record->lValueCount, 0);
         EXPECT_STREQ(record->szName, "a");
         // Header copy of part b fails: the values gathered before.
-        EXPECT_EQ(ScanFailing(4, body, u"a", bTextOnly, record.get()), kScanFailed);
+        EXPECT_EQ(ScanFailing(4, body, u"a", mode, record.get()), kScanFailed);
         EXPECT_EQ(record->lValueCount, 1);
         EXPECT_EQ(body.Slice(*record, 0), "1");
-        EXPECT_EQ(ScanFailing(7, body, u"a", bTextOnly, record.get()), kScanFailed);
+        EXPECT_EQ(ScanFailing(7, body, u"a", mode, record.get()), kScanFailed);
         EXPECT_EQ(record->lValueCount, 2);
     }
     // The file part's own value block fails (all-parts): -2, its header
     // fields, no values.
-    EXPECT_EQ(ScanFailing(8, body, u"a", 0, record.get()), kScanFailed);
+    EXPECT_EQ(ScanFailing(8, body, u"a", ScanMode::kAllParts, record.get()), kScanFailed);
     EXPECT_EQ(record->lValueCount, 0);
     EXPECT_STREQ(record->szFilename, "x.bin");
     EXPECT_STREQ(record->szContentType, "application/octet-stream");
     // Text-only: the file part is turned away before its value: -3.
-    EXPECT_EQ(ScanFailing(8, body, u"a", 1, record.get()), kScanFilePart);
+    EXPECT_EQ(ScanFailing(8, body, u"a", ScanMode::kTextOnly, record.get()), kScanFilePart);
     EXPECT_EQ(record->lValueCount, 2);
 }
 
@@ -110,12 +110,12 @@ TEST_F(HeapFailure, TextValueWithoutMemoryFailsTheScan) {
     // the values before it, rather than a success with a value missing.
     ExactBody body(TextPart("a", "1") + TextPart("a", "2") + kClose);
     auto record = NewRecord();
-    for (int bTextOnly : {1, 0}) {
-        EXPECT_EQ(ScanFailing(5, body, u"a", bTextOnly, record.get()), kScanFailed);
+    for (ScanMode mode : {ScanMode::kTextOnly, ScanMode::kAllParts}) {
+        EXPECT_EQ(ScanFailing(5, body, u"a", mode, record.get()), kScanFailed);
         ASSERT_EQ(record->lValueCount, 1);
         EXPECT_EQ(body.Slice(*record, 0), "1");
         ExactBody one(TextPart("a", "1") + kClose);
-        EXPECT_EQ(ScanFailing(3, one, u"a", bTextOnly, record.get()), kScanFailed);
+        EXPECT_EQ(ScanFailing(3, one, u"a", mode, record.get()), kScanFailed);
         EXPECT_EQ(record->lValueCount, 0);
         EXPECT_STREQ(record->szName, "a");
     }
@@ -132,8 +132,8 @@ TEST_F(HeapFailure, NoBlockLeftAtAnyFailurePointOfManyBodies) {
     for (const std::string& text : bodies) {
         ExactBody body(text);
         auto record = NewRecord();
-        for (int bTextOnly : {1, 0})
-            for (long n = 0; n < 12; ++n) ScanFailing(n, body, u"a", bTextOnly, record.get());
+        for (ScanMode mode : {ScanMode::kTextOnly, ScanMode::kAllParts})
+            for (long n = 0; n < 12; ++n) ScanFailing(n, body, u"a", mode, record.get());
     }
 }
 

@@ -1,6 +1,6 @@
 #include "tests/host/formscan/formscan_test_env.h"
 
-#include "server/host_services.h"
+#include "testing/host_services.h"
 
 bool TestUseCodePage(unsigned nCodePage) {
     HostSetCodePage(nCodePage);

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/host/formscan/formscan_test_env.h"
-#include "tests/host/formscan/plain_search.h"
+#include "testing/plain_search.h"
 #include "tests/host/formscan/scan_helpers.h"
 
 #include <random>

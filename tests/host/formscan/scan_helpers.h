@@ -3,7 +3,7 @@
 #pragma once
 #include "formscan/form_scan.h"
 #include "formscan/form_scan_impl.h"
-#include "tests/host/formscan/plain_search.h"
+#include "testing/plain_search.h"
 
 #include <cstring>
 #include <memory>

@@ -1,5 +1,5 @@
 #include "registration/replacement_map.h"
-#include "server/host_services.h"
+#include "testing/host_services.h"
 
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
 #include "registration/replacement_map.h"
 #include "registration/script_expand.h"
 #include "registration/script_tokens.h"
-#include "registration/task_memory.h"
-#include "server/host_services.h"
+#include "platform/task_memory.h"
+#include "testing/host_services.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // Runs registry scripts against an in-memory registry and checks that every
 // run leaves no key open and no block allocated, whatever its status.
 #pragma once
-#include "registration/registry_memory.h"
+#include "testing/registry_memory.h"
 #include "registration/registry_script_engine.h"
 #include "registration/replacement_map.h"
-#include "server/host_services.h"
+#include "testing/host_services.h"
 
 #include <gtest/gtest.h>
 

@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "server/host_services.h"
-#include "server/module_heap.h"
-#include "server/text_services.h"
+#include "testing/host_services.h"
+#include "platform/module_heap.h"
+#include "platform/text_services.h"
 
 namespace {
 std::string ToAnsi(const std::u16string& wide) {

@@ -2,7 +2,7 @@
 // page's named objects and keeps the first script error with its page line.
 #pragma once
 #include "asp_page.h"
-#include "component/com_ptr.h"
+#include "platform/com_ptr.h"
 
 #include <activscp.h>
 

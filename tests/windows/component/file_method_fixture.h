@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "component/com_ptr.h"
+#include "platform/com_ptr.h"
 #include "scratch_folder.h"
 #include "webmng_test_support.h"
 

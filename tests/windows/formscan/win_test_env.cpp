@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "heap_walk.h"
-#include "server/module_heap.h"
-#include "server/module_state.h"
+#include "platform/module_heap.h"
+#include "platform/module_state.h"
 #include "tests/host/formscan/formscan_test_env.h"
 
 namespace {

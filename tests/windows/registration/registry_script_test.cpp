@@ -5,7 +5,7 @@
 #include "registration/registry_win32.h"
 #include "registration/replacement_map.h"
 #include "registry_dump.h"
-#include "server/module_state.h"
+#include "platform/module_state.h"
 #include "test_paths.h"
 
 #include <gtest/gtest.h>

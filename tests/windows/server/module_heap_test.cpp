@@ -1,8 +1,8 @@
 // Heap choice at attach and the per-processor heap blocks.
 #include <gtest/gtest.h>
 
-#include "server/module_heap.h"
-#include "server/module_state.h"
+#include "platform/module_heap.h"
+#include "platform/module_state.h"
 
 namespace {
 const DWORD kNT = VER_PLATFORM_WIN32_NT;

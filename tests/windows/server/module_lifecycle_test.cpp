@@ -3,8 +3,8 @@
 
 #include <vector>
 
-#include "server/module_heap.h"
-#include "server/module_state.h"
+#include "platform/module_heap.h"
+#include "platform/module_state.h"
 
 namespace {
 std::vector<DWORD_PTR> g_cleanupOrder;

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "server/module_state.h"
+#include "platform/module_state.h"
 
 ByteArrayVariant::ByteArrayVariant(const std::string& bytes) {
     VariantInit(&m_var);

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "component/webmng_methods.h"
+#include "webmng/webmng_methods.h"
 #include "ja_messages.h"
 #include "multipart_body.h"
 #include "variant_bytes.h"

@@ -1,0 +1,22 @@
+// The classes VARO.DLL serves. This is the one place that names both how a
+// class is made (server/) and how it is registered (registration/), so that
+// neither layer needs the other.
+#include "platform/class_table.h"
+#include "registration/server_registration.h"
+#include "server/class_object.h"
+#include "server/webmng_object.h"
+#include "webmng/webmng_interface.h"
+
+namespace {
+// The table keeps a description hook (a row that returns text is skipped by
+// registration), a category hook and a per-class attach hook, as servers of
+// this kind carry them; WebMng needs none of them.
+const wchar_t* NoDescription() { return nullptr; }
+const ClassCategory* NoCategories() { return nullptr; }
+void NoClassInit(BOOL /*bAttach*/) {}
+}  // namespace
+
+ClassTableEntry g_ClassTable[] = {
+    {&CLSID_WebMng, RegisterWebMngScript, CreateClassObject, CreateWebMng, nullptr, NoDescription, NoCategories, NoClassInit},
+    {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
+};

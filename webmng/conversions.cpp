@@ -1,0 +1,64 @@
+#include "webmng/conversions.h"
+
+#include <cstring>
+
+#include "formscan/form_scan.h"
+#include "platform/multibyte_text.h"
+#include "platform/text_services.h"
+
+bool HasEmbeddedZero(BSTR bstr) {
+    const UINT cch = SysStringLen(bstr);
+    for (UINT i = 0; i < cch; ++i)
+        if (bstr[i] == L'\0') return true;
+    return false;
+}
+
+AnsiConversion AnsiString::Convert(BSTR bstrWide) {
+    static_assert(sizeof(wchar_t) == sizeof(char16_t), "BSTR text is UTF-16");
+    m_block.reset();
+    if (HasEmbeddedZero(bstrWide)) return AnsiConversion::kRefused;
+    static const char16_t kEmpty[] = u"";
+    const char16_t* pszWide = bstrWide ? reinterpret_cast<const char16_t*>(bstrWide) : kEmpty;
+    bool fInexact = false;
+    int cb = TextWideToAnsiExact(pszWide, nullptr, 0, &fInexact);
+    if (fInexact) return AnsiConversion::kRefused;
+    if (cb <= 0) cb = 1;
+    m_block.reset(ModuleAlloc(cb));
+    char* psz = m_block.as<char>();
+    if (!psz) return AnsiConversion::kNoMemory;
+    psz[0] = '\0';
+    if (TextWideToAnsiExact(pszWide, psz, cb, &fInexact) <= 0) psz[0] = '\0';
+    return fInexact ? AnsiConversion::kRefused : AnsiConversion::kExact;
+}
+
+BSTR AnsiToWide(const char* pchAnsi, int cb) { return MultiByteToBstr(CP_ACP, pchAnsi, cb); }
+
+BSTR AnsiToWide(const char* pszAnsi) { return MultiByteToBstr(CP_ACP, pszAnsi, -1); }
+
+bool MakeByteArray(VARIANT* pvar, const void* pvBytes, ULONG cbBytes) {
+    pvar->vt = VT_ARRAY | VT_UI1;
+    SAFEARRAYBOUND bound;
+    bound.cElements = cbBytes;
+    bound.lLbound = 0;
+    pvar->parray = SafeArrayCreate(VT_UI1, 1, &bound);
+    if (!pvar->parray) return false;
+    void* pvData = nullptr;
+    if (FAILED(SafeArrayAccessData(pvar->parray, &pvData))) return false;
+    if (cbBytes) std::memcpy(pvData, pvBytes, cbBytes);
+    return SUCCEEDED(SafeArrayUnaccessData(pvar->parray));
+}
+
+bool JoinValues(const FormScan& scan, ModuleBlock& buffer, std::size_t* pcbBuffer) {
+    std::size_t cbSize = 0;
+    for (std::int32_t i = 0; i < scan.lValueCount; ++i) cbSize += static_cast<std::size_t>(scan.lValueLength[i]) + 1;
+    buffer.reset(ModuleAlloc(cbSize));
+    unsigned char* pb = buffer.as<unsigned char>();
+    if (!pb) return false;
+    for (std::int32_t i = 0; i < scan.lValueCount; ++i) {
+        std::memcpy(pb, scan.pValueStart[i], scan.lValueLength[i]);
+        pb += scan.lValueLength[i];
+        *pb++ = ',';
+    }
+    *pcbBuffer = cbSize;
+    return true;
+}

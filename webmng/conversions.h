@@ -1,0 +1,51 @@
+// Conversions shared by the WebMng methods.
+#pragma once
+#include <windows.h>
+#include <oleauto.h>
+
+#include <cstddef>
+
+#include "platform/module_heap.h"
+
+struct FormScan;
+
+// Outcome of converting a name or path to the ANSI code page.
+enum class AnsiConversion {
+    kExact,
+    kNoMemory,
+    // The text holds a zero character before its end, or a character the code
+    // page holds only as a look-alike or not at all: converting it anyway
+    // would name another file (a full-width "．．＼" becoming "..\") or
+    // another field.
+    kRefused,
+};
+
+// True when the string holds a zero character before the end its length
+// prefix gives: everything after it would be silently dropped.
+bool HasEmbeddedZero(BSTR bstr);
+
+// ANSI (CP_ACP) copy of a string in a module-heap block that lives until the
+// call returns. The block is sized from the conversion itself, so no code
+// page can truncate a path.
+class AnsiString {
+public:
+    AnsiConversion Convert(BSTR bstrWide);
+    const char* get() const { return m_block.as<const char>(); }
+
+private:
+    ModuleBlock m_block;
+};
+
+// A new BSTR from ANSI text: the whole NUL-terminated string, or exactly cb
+// bytes (zero bytes included). A null input gives a null string.
+BSTR AnsiToWide(const char* pszAnsi);
+BSTR AnsiToWide(const char* pchAnsi, int cb);
+
+// Fills *pvar with a new one-dimensional byte array (lower bound 0) holding a
+// copy of the bytes. The type is set to VT_ARRAY|VT_UI1 first, so it holds
+// even when a later step fails. Only the type and the array are written.
+bool MakeByteArray(VARIANT* pvar, const void* pvBytes, ULONG cbBytes);
+
+// The stored values of a scan, each followed by one comma byte, in one
+// module-heap block of exactly that size. False when it cannot be had.
+bool JoinValues(const FormScan& scan, ModuleBlock& buffer, std::size_t* pcbBuffer);

@@ -1,0 +1,41 @@
+// Steps shared by the methods that scan or write a locked request body.
+#pragma once
+#include <climits>
+
+#include "webmng/byte_array_arg.h"
+#include "webmng/conversions.h"
+#include "webmng/error_reporter.h"
+#include "webmng/messages.h"
+#include "formscan/form_scan.h"
+
+// Locks the body, publishing "システムエラー" when it cannot be locked. The
+// methods take the array from the argument before they write their outputs:
+// a caller may pass one variable as both (GetFileInfo body, "x", body, ...),
+// and the output written first must not leave the body without its array.
+inline bool LockBody(LockedByteArray& body, SAFEARRAY* psaBody) {
+    if (body.Lock(psaBody)) return true;
+    ReportError(Msg::kSystemError);
+    return false;
+}
+
+// Runs the scan over the locked body into the call's own record.
+// A name with a zero character inside names no part: cut there it would
+// name another.
+inline std::int32_t ScanBody(const LockedByteArray& body, BSTR bstrItemName, FormScan& scan, ScanMode mode) {
+    if (HasEmbeddedZero(bstrItemName)) return kScanNotFound;
+    std::int32_t cbBody = body.size() > static_cast<ULONG>(INT32_MAX) ? INT32_MAX : static_cast<std::int32_t>(body.size());
+    return ScanForm(body.data(), cbBody, reinterpret_cast<const char16_t*>(bstrItemName), &scan, mode);
+}
+
+// Not found is no error; any other non-positive result is.
+inline void ReportScanFailure(std::int32_t lResult) {
+    if (lResult != kScanNotFound) ReportError(Msg::kException);
+}
+
+// Ends a method that holds the lock: its work's failures were published and
+// the status is the unlock's; only a failed unlock gives E_FAIL.
+inline HRESULT FinishLocked(LockedByteArray& body) {
+    if (body.Unlock()) return S_OK;
+    ReportError(Msg::kSystemError);
+    return E_FAIL;
+}

@@ -1,0 +1,57 @@
+// Form and FormBinary: the values of a named field of a request body.
+#include "webmng/conversions.h"
+#include "webmng/form_call.h"
+#include "webmng/webmng_methods.h"
+
+STDMETHODIMP WebMngMethods::Form(VARIANT* pvarBinaryArray, BSTR bstrItemName, BSTR* pbstrValue) {
+    if (!pvarBinaryArray || !pbstrValue) return E_POINTER;
+    if (!bstrItemName) return FailWith(Msg::kItemNameNull);
+    if (!IsByteArrayArg(pvarBinaryArray)) return FailWith(Msg::kNotArrayType);
+    SAFEARRAY* const psaBody = pvarBinaryArray->parray;
+    *pbstrValue = nullptr;
+    LockedByteArray body;
+    if (!LockBody(body, psaBody)) return E_FAIL;
+    FormScan scan;
+    std::int32_t lResult = ScanBody(body, bstrItemName, scan, ScanMode::kTextOnly);
+    if (lResult > 0) {
+        ModuleBlock joined;
+        std::size_t cbJoined = 0;
+        if (!JoinValues(scan, joined, &cbJoined)) {
+            ReportError(Msg::kWorkMemory);
+        } else {
+            // Every byte but the final comma, zero bytes included: a value
+            // holding a zero byte must not cut off what follows it.
+            *pbstrValue = AnsiToWide(joined.as<const char>(), static_cast<int>(cbJoined - 1));
+        }
+    } else {
+        ReportScanFailure(lResult);
+    }
+    return FinishLocked(body);
+}
+
+STDMETHODIMP WebMngMethods::FormBinary(VARIANT* pvarBinaryArray, BSTR bstrItemName, VARIANT* pvarBinaryValue) {
+    if (!pvarBinaryArray || !pvarBinaryValue) return E_POINTER;
+    if (!bstrItemName) return FailWith(Msg::kItemNameNull);
+    if (!IsByteArrayArg(pvarBinaryArray)) return FailWith(Msg::kNotArrayType);
+    SAFEARRAY* const psaBody = pvarBinaryArray->parray;
+    pvarBinaryValue->parray = nullptr;
+    LockedByteArray body;
+    if (!LockBody(body, psaBody)) return E_FAIL;
+    FormScan scan;
+    std::int32_t lResult = ScanBody(body, bstrItemName, scan, ScanMode::kAllParts);
+    if (lResult > 0) {
+        if (scan.lValueCount > 1) {
+            ModuleBlock joined;
+            std::size_t cbJoined = 0;
+            if (!JoinValues(scan, joined, &cbJoined))
+                ReportError(Msg::kWorkMemory);
+            else if (!MakeByteArray(pvarBinaryValue, joined.get(), static_cast<ULONG>(cbJoined - 1)))
+                ReportError(Msg::kException);
+        } else if (!MakeByteArray(pvarBinaryValue, scan.pValueStart[0], static_cast<ULONG>(scan.lValueLength[0]))) {
+            ReportError(Msg::kException);
+        }
+    } else {
+        ReportScanFailure(lResult);
+    }
+    return FinishLocked(body);
+}
