@@ -60,8 +60,8 @@ std::int32_t ByteSearch(const unsigned char* pbPattern, std::int32_t cbPattern, 
     std::size_t i = 0;
 
 #if defined(__SSE2__)
-    // A block of candidates i .. i+w-1 needs bytes up to i+w-1+cbPat-1, which
-    // must lie before cbData: i + cbPat - 1 + w <= cbData.
+    // A block of w candidates starting at i reads up to its last candidate's
+    // last pattern byte, which must lie before cbData: i + cbPat - 1 + w <= cbData.
     const __m128i vFirst = _mm_set1_epi8(static_cast<char>(chFirst));
     const __m128i vLast = _mm_set1_epi8(static_cast<char>(chLast));
     const unsigned char* const pbTail = pbBase + cbPat - 1;

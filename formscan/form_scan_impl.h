@@ -98,7 +98,8 @@ std::int32_t SliceValueWith(const unsigned char* pbBody, std::int32_t lValueStar
         if (n < 0) return -1;
     }
 
-    // The last CR LF wholly inside pbBody[v] .. pbBody[v + n - 1].
+    // The last CR LF wholly inside the n bytes before the delimiter line: the
+    // one that belongs to the delimiter, not to the value.
     std::int32_t k = 0;
     const unsigned char* const pbValue = pbBody + lValueStart;
     for (std::int32_t j = n - 2; j >= 0; --j) {
@@ -128,13 +129,13 @@ std::int32_t ScanFormWith(const unsigned char* pbBody, std::int32_t cbBody, cons
     // A name the code page cannot spell exactly names no part: its nearest
     // spelling ('?' or a look-alike) would match a part of another name.
     char szItemName[kcbItemNameRoom];
-    bool fInexact = false;
-    const int cbItemName = TextWideToAnsiExact(pszItemName, nullptr, 0, &fInexact);
-    if (fInexact) return kScanNotFound;
+    bool bInexact = false;
+    const int cbItemName = TextWideToAnsiExact(pszItemName, nullptr, 0, &bInexact);
+    if (bInexact) return kScanNotFound;
     if (cbItemName <= 0) return kScanFailed;
     const bool bNameCanMatch = cbItemName <= kcbItemNameRoom;
-    if (bNameCanMatch && TextWideToAnsiExact(pszItemName, szItemName, kcbItemNameRoom, &fInexact) <= 0)
-        return fInexact ? kScanNotFound : kScanFailed;
+    if (bNameCanMatch && TextWideToAnsiExact(pszItemName, szItemName, kcbItemNameRoom, &bInexact) <= 0)
+        return bInexact ? kScanNotFound : kScanFailed;
 
     ModuleBlock boundary(FindBoundaryWith<Search>(pbBody, cbBody));
     if (!boundary) return kScanFailed;

@@ -37,7 +37,10 @@ void DestroyProcessorHeaps(DWORD dwMade) {
     g_ModuleState.dwHeapMask = 0;
 }
 
-// Without all of its per-processor heaps the module runs on the base heap.
+// Per-processor heaps served multi-processor systems before NT 5, whose heap
+// lock was a bottleneck; no system this runs on today takes this path, but
+// servers of this kind keep it. Without all of them the module runs on the
+// base heap.
 void CreateProcessorHeaps(const PlatformFacts& facts) {
     DWORD dwCount = ProcessorHeapCount(facts);
     if (dwCount == 0) return;

@@ -1,5 +1,7 @@
 #include "platform/number_conversion.h"
 
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "the system's wide text is UTF-16");
+
 HRESULT NumberUI4FromStr(const char16_t* pszText, std::uint32_t* pulResult) {
     ULONG ulValue = 0;
     // The text is only read; some SDK headers declare the parameter non-const.

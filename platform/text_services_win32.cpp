@@ -2,6 +2,8 @@
 
 #include "platform/text_services.h"
 
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "the system's wide text is UTF-16");
+
 int TextWideToAnsi(const char16_t* pszWide, char* pszAnsi, int cbAnsi) {
     return WideCharToMultiByte(CP_ACP, 0, reinterpret_cast<LPCWSTR>(pszWide), -1, pszAnsi, cbAnsi, nullptr, nullptr);
 }
@@ -20,9 +22,9 @@ int TextWideToAnsiExact(const char16_t* pszWide, char* pszAnsi, int cbAnsi, bool
         if (cb == 0 && GetLastError() == ERROR_NO_UNICODE_TRANSLATION) *pfInexact = true;
         return cb;
     }
-    BOOL fUsedDefault = FALSE;
-    int cb = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, pszSource, -1, pszAnsi, cbAnsi, nullptr, &fUsedDefault);
-    if (fUsedDefault) {
+    BOOL bUsedDefault = FALSE;
+    int cb = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, pszSource, -1, pszAnsi, cbAnsi, nullptr, &bUsedDefault);
+    if (bUsedDefault) {
         *pfInexact = true;
         return 0;
     }

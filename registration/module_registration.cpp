@@ -36,6 +36,8 @@ HRESULT UnregisterModule(const ModuleState& module) {
     return S_OK;
 }
 
+// Component categories a class names through its row: WebMng names none, so
+// this never runs here; the driver keeps it for rows that do.
 HRESULT RegisterClassCategories(const CLSID& clsid, const ClassCategory* pCategories, BOOL bRegister) {
     if (!pCategories) return S_OK;
     ComPtr<ICatRegister> manager;

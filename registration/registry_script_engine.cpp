@@ -54,7 +54,7 @@ unsigned char HexDigitValue(unsigned char ch) {
     return 0;
 }
 
-HRESULT RegistryScriptEngine::RunScript(const char* pszScript, bool fRegister) {
+HRESULT RegistryScriptEngine::RunScript(const char* pszScript, bool bRegister) {
     if (!pszScript) return E_POINTER;
     char* pszExpanded = nullptr;
     RETURN_IF_FAILED(ExpandVariables(pszScript, m_replacements, &pszExpanded));
@@ -68,7 +68,7 @@ HRESULT RegistryScriptEngine::RunScript(const char* pszScript, bool fRegister) {
         if (!hkeyRoot) return DISP_E_EXCEPTION;
         RETURN_IF_FAILED(m_cursor.ReadToken(szToken));
         if (szToken[0] != '{') return DISP_E_EXCEPTION;
-        if (fRegister) {
+        if (bRegister) {
             const char* pszBlock = m_cursor.Position();
             HRESULT hr = ProcessBlock(szToken, hkeyRoot, true, false);
             if (FAILED(hr)) {
@@ -85,10 +85,10 @@ HRESULT RegistryScriptEngine::RunScript(const char* pszScript, bool fRegister) {
     return S_OK;
 }
 
-HRESULT RegistryScriptEngine::ProcessBlock(char* pszToken, HKEY hkeyParent, bool fRegister, bool fWalkOnly) {
+HRESULT RegistryScriptEngine::ProcessBlock(char* pszToken, HKEY hkeyParent, bool bRegister, bool bWalkOnly) {
     if (m_nBlockDepth >= kMaxBlockDepth) return DISP_E_EXCEPTION;
     DepthScope depth(m_nBlockDepth);
-    return fRegister ? RegisterBlock(pszToken, hkeyParent) : UnregisterBlock(pszToken, hkeyParent, fWalkOnly);
+    return bRegister ? RegisterBlock(pszToken, hkeyParent) : UnregisterBlock(pszToken, hkeyParent, bWalkOnly);
 }
 
 HRESULT RegistryScriptEngine::SkipValueClause(char* pszToken) {
@@ -119,12 +119,12 @@ HRESULT RegistryScriptEngine::RegisterBlock(char* pszToken, HKEY hkeyParent) {
 // Processes the statement that begins with the token in pszToken; on success
 // pszToken holds the first token after it.
 HRESULT RegistryScriptEngine::RegisterStatement(char* pszToken, HKEY hkeyParent, RegistryKey& current) {
-    bool fDelete = IsKeyword(pszToken, "Delete");
-    if (fDelete || IsKeyword(pszToken, "ForceRemove")) {
+    bool bDelete = IsKeyword(pszToken, "Delete");
+    if (bDelete || IsKeyword(pszToken, "ForceRemove")) {
         RETURN_IF_FAILED(m_cursor.ReadToken(pszToken));
         RETURN_IF_FAILED(CheckKeyName(pszToken));
         if (!IsProtectedKeyName(pszToken)) DeleteKeyTree(hkeyParent, pszToken);  // a missing key is no failure
-        if (fDelete) {
+        if (bDelete) {
             RETURN_IF_FAILED(m_cursor.ReadToken(pszToken));
             RETURN_IF_FAILED(SkipValueClause(pszToken));
             return IsBlockOpening(pszToken) ? DISP_E_EXCEPTION : S_OK;
@@ -198,16 +198,16 @@ HRESULT RegistryScriptEngine::WriteValue(HKEY hKey, const char* pszValueName, ch
 
 // ---- Unregistration ----
 
-HRESULT RegistryScriptEngine::UnregisterBlock(char* pszToken, HKEY hkeyParent, bool fWalkOnly) {
+HRESULT RegistryScriptEngine::UnregisterBlock(char* pszToken, HKEY hkeyParent, bool bWalkOnly) {
     RegistryKey current(m_registry);
-    bool fDeleteAllowed = true;
-    bool fWalk = fWalkOnly;
+    bool bDeleteAllowed = true;
+    bool bWalk = bWalkOnly;
     RETURN_IF_FAILED(m_cursor.ReadToken(pszToken));
     while (!IsClosingToken(pszToken)) {
-        bool fDelete = IsKeyword(pszToken, "Delete");
-        if (fDelete || IsKeyword(pszToken, "ForceRemove")) RETURN_IF_FAILED(m_cursor.ReadToken(pszToken));
+        bool bDelete = IsKeyword(pszToken, "Delete");
+        if (bDelete || IsKeyword(pszToken, "ForceRemove")) RETURN_IF_FAILED(m_cursor.ReadToken(pszToken));
         if (IsKeyword(pszToken, "NoRemove")) {
-            fDeleteAllowed = false;
+            bDeleteAllowed = false;
             RETURN_IF_FAILED(m_cursor.ReadToken(pszToken));
         }
 
@@ -216,22 +216,22 @@ HRESULT RegistryScriptEngine::UnregisterBlock(char* pszToken, HKEY hkeyParent, b
             RETURN_IF_FAILED(ReadName(pszToken, szValueName));
             RETURN_IF_FAILED(m_cursor.ReadToken(pszToken));
             if (!IsValueClause(pszToken)) return DISP_E_EXCEPTION;
-            if (!fWalk) m_registry.DeleteValue(hkeyParent, szValueName);
+            if (!bWalk) m_registry.DeleteValue(hkeyParent, szValueName);
             RETURN_IF_FAILED(SkipValueClause(pszToken));
             if (IsBlockOpening(pszToken)) return DISP_E_EXCEPTION;
             continue;
         }
 
         RETURN_IF_FAILED(CheckKeyName(pszToken));
-        if (fWalk) {
+        if (bWalk) {
             RETURN_IF_FAILED(m_cursor.ReadToken(pszToken));
             RETURN_IF_FAILED(SkipValueClause(pszToken));
             // After a walked block of its own the block goes on as it began.
-            if (IsBlockOpening(pszToken)) fWalk = fWalkOnly;
-            RETURN_IF_FAILED(WalkBlock(pszToken, fDelete));
+            if (IsBlockOpening(pszToken)) bWalk = bWalkOnly;
+            RETURN_IF_FAILED(WalkBlock(pszToken, bDelete));
             continue;
         }
-        RETURN_IF_FAILED(UnregisterKey(pszToken, hkeyParent, fDeleteAllowed, fDelete, current, fWalk));
+        RETURN_IF_FAILED(UnregisterKey(pszToken, hkeyParent, bDeleteAllowed, bDelete, current, bWalk));
     }
     current.Close();
     return S_OK;
@@ -239,9 +239,9 @@ HRESULT RegistryScriptEngine::UnregisterBlock(char* pszToken, HKEY hkeyParent, b
 
 // Reads through the block that follows a key when there is one, changing
 // nothing: its key is gone, missing, or the walk is walk-only anyway.
-HRESULT RegistryScriptEngine::WalkBlock(char* pszToken, bool fDeleteStatement) {
+HRESULT RegistryScriptEngine::WalkBlock(char* pszToken, bool bDeleteStatement) {
     if (!IsBlockOpening(pszToken)) return S_OK;
-    if (fDeleteStatement) return DISP_E_EXCEPTION;
+    if (bDeleteStatement) return DISP_E_EXCEPTION;
     RETURN_IF_FAILED(ProcessBlock(pszToken, nullptr, false, true));
     return m_cursor.ReadToken(pszToken);
 }
@@ -249,9 +249,9 @@ HRESULT RegistryScriptEngine::WalkBlock(char* pszToken, bool fDeleteStatement) {
 // Unregisters the key named in pszToken beneath hkeyParent, with its value
 // clause and block; pszToken ends at the first token after the statement. A
 // missing key without a block of its own leaves the rest of the enclosing
-// block to be walked without changes (fWalk set).
-HRESULT RegistryScriptEngine::UnregisterKey(char* pszToken, HKEY hkeyParent, bool fDeleteAllowed,
-                                            bool fDeleteStatement, RegistryKey& current, bool& fWalk) {
+// block to be walked without changes (bWalk set).
+HRESULT RegistryScriptEngine::UnregisterKey(char* pszToken, HKEY hkeyParent, bool bDeleteAllowed,
+                                            bool bDeleteStatement, RegistryKey& current, bool& bWalk) {
     char szLastKey[kNameBufferSize];
     std::memcpy(szLastKey, pszToken, std::strlen(pszToken) + 1);
 
@@ -263,10 +263,10 @@ HRESULT RegistryScriptEngine::UnregisterKey(char* pszToken, HKEY hkeyParent, boo
         RETURN_IF_FAILED(m_cursor.ReadToken(pszToken));
         RETURN_IF_FAILED(SkipValueClause(pszToken));
         if (!IsBlockOpening(pszToken)) {
-            fWalk = true;
+            bWalk = true;
             return S_OK;
         }
-        return WalkBlock(pszToken, fDeleteStatement);
+        return WalkBlock(pszToken, bDeleteStatement);
     }
     current.Reset(hKey);
 
@@ -274,19 +274,19 @@ HRESULT RegistryScriptEngine::UnregisterKey(char* pszToken, HKEY hkeyParent, boo
         RETURN_IF_FAILED(m_cursor.ReadToken(pszToken));
         RETURN_IF_FAILED(SkipValueClause(pszToken));
         if (IsBlockOpening(pszToken)) {
-            if (fDeleteStatement) return DISP_E_EXCEPTION;
+            if (bDeleteStatement) return DISP_E_EXCEPTION;
             RETURN_IF_FAILED(ProcessBlock(pszToken, hKey, false, false));
             RETURN_IF_FAILED(m_cursor.ReadToken(pszToken));
         }
         if (KeyHasSubkeys(hKey)) return S_OK;  // foreign subkeys: the key stays
         if (current.Close() != ERROR_SUCCESS) return DISP_E_EXCEPTION;
-        if (fDeleteAllowed) m_registry.DeleteKey(hkeyParent, szLastKey);
+        if (bDeleteAllowed) m_registry.DeleteKey(hkeyParent, szLastKey);
         return S_OK;
     }
 
     if (current.Close() != ERROR_SUCCESS) return DISP_E_EXCEPTION;
-    if (fDeleteAllowed) m_registry.DeleteKey(hkeyParent, szLastKey);
+    if (bDeleteAllowed) m_registry.DeleteKey(hkeyParent, szLastKey);
     RETURN_IF_FAILED(m_cursor.ReadToken(pszToken));
     RETURN_IF_FAILED(SkipValueClause(pszToken));
-    return WalkBlock(pszToken, fDeleteStatement);
+    return WalkBlock(pszToken, bDeleteStatement);
 }

@@ -23,7 +23,7 @@ public:
 
     // pszScript: ANSI text ending in NUL. S_OK or the first failure; a root
     // block whose registration fails is unregistered again before returning.
-    HRESULT RunScript(const char* pszScript, bool fRegister);
+    HRESULT RunScript(const char* pszScript, bool bRegister);
 
     // Deletes the key and everything beneath it; the registry's status.
     LONG DeleteKeyTree(HKEY hkeyParent, const char* pszName);
@@ -33,13 +33,13 @@ public:
     bool KeyHasNamedValues(HKEY hKey);
 
 private:
-    HRESULT ProcessBlock(char* pszToken, HKEY hkeyParent, bool fRegister, bool fWalkOnly);
+    HRESULT ProcessBlock(char* pszToken, HKEY hkeyParent, bool bRegister, bool bWalkOnly);
     HRESULT RegisterBlock(char* pszToken, HKEY hkeyParent);
     HRESULT RegisterStatement(char* pszToken, HKEY hkeyParent, RegistryKey& current);
-    HRESULT UnregisterBlock(char* pszToken, HKEY hkeyParent, bool fWalkOnly);
-    HRESULT UnregisterKey(char* pszToken, HKEY hkeyParent, bool fDeleteAllowed, bool fDeleteStatement,
-                          RegistryKey& current, bool& fWalk);
-    HRESULT WalkBlock(char* pszToken, bool fDeleteStatement);
+    HRESULT UnregisterBlock(char* pszToken, HKEY hkeyParent, bool bWalkOnly);
+    HRESULT UnregisterKey(char* pszToken, HKEY hkeyParent, bool bDeleteAllowed, bool bDeleteStatement,
+                          RegistryKey& current, bool& bWalk);
+    HRESULT WalkBlock(char* pszToken, bool bDeleteStatement);
     HRESULT WriteValue(HKEY hKey, const char* pszValueName, char* pszToken);
     HRESULT SkipValueClause(char* pszToken);
     HRESULT ReadName(char* pszToken, char* pszName);

@@ -9,6 +9,8 @@
 #include "registration/server_registration.h"
 #include "platform/module_heap.h"
 
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "the system's wide text is UTF-16");
+
 namespace {
 const DWORD kPathBuffer = MAX_PATH;
 
@@ -19,7 +21,9 @@ HRESULT LastErrorStatus() {
     return dwError ? static_cast<HRESULT>(0x80070000u | (dwError & 0xFFFFu)) : E_FAIL;
 }
 
-// The module path in the ANSI code page, shortened for an executable server.
+// The module path in the ANSI code page. An executable server (a module that
+// is the process's own image) registers its short path, as such servers do;
+// this DLL never is one, but the rule is kept with the rest of the driver.
 HRESULT ChooseModulePath(const ModuleState& module, char* pszPath) {
     char szLong[kPathBuffer];
     DWORD cch = GetModuleFileNameA(module.hInstance, szLong, kPathBuffer);
@@ -38,7 +42,6 @@ HRESULT ChooseModulePath(const ModuleState& module, char* pszPath) {
 // The path as a wide string with every single quote doubled, so it survives
 // as one quoted script token.
 HRESULT AddModuleVariable(ReplacementMap& map, const char* pszPath) {
-    static_assert(sizeof(wchar_t) == sizeof(char16_t), "BSTR text is UTF-16");
     UniqueBstr wide(MultiByteToBstr(CP_ACP, pszPath, -1));
     if (!wide) return E_OUTOFMEMORY;
     const UINT cch = SysStringLen(wide.get());

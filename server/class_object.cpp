@@ -11,11 +11,11 @@ const InterfaceTableEntry kClassObjectInterfaces[] = {
 };
 }  // namespace
 
-ClassObject::ClassObject(PFNCREATEOBJECT pfnCreate) : lRefCount(0), pfnCreateObject(pfnCreate) {
-    InitializeCriticalSection(&csCache);
+ClassObject::ClassObject(PFNCREATEOBJECT pfnCreate) : m_lRefCount(0), m_pfnCreateObject(pfnCreate) {
+    InitializeCriticalSection(&m_csCache);
 }
 
-ClassObject::~ClassObject() { DeleteCriticalSection(&csCache); }
+ClassObject::~ClassObject() { DeleteCriticalSection(&m_csCache); }
 
 STDMETHODIMP ClassObject::QueryInterface(REFIID riid, void** ppv) {
     return InterfaceTableLookup(this, kClassObjectInterfaces, riid, ppv);
@@ -24,17 +24,17 @@ STDMETHODIMP ClassObject::QueryInterface(REFIID riid, void** ppv) {
 // The class table's own reference does not lock the module: only a client's
 // does, which is the move from 1 to 2.
 STDMETHODIMP_(ULONG) ClassObject::AddRef() {
-    EnterCriticalSection(&csCache);
-    LONG lCount = InterlockedIncrement(&lRefCount);
+    EnterCriticalSection(&m_csCache);
+    LONG lCount = InterlockedIncrement(&m_lRefCount);
     if (lCount == 2) LockModule();
-    LeaveCriticalSection(&csCache);
+    LeaveCriticalSection(&m_csCache);
     return static_cast<ULONG>(lCount);
 }
 
 STDMETHODIMP_(ULONG) ClassObject::Release() {
-    EnterCriticalSection(&csCache);
-    LONG lCount = InterlockedDecrement(&lRefCount);
-    LeaveCriticalSection(&csCache);
+    EnterCriticalSection(&m_csCache);
+    LONG lCount = InterlockedDecrement(&m_lRefCount);
+    LeaveCriticalSection(&m_csCache);
     if (lCount == 0)
         ModuleDelete(this);
     else if (lCount == 1)
@@ -47,11 +47,11 @@ STDMETHODIMP ClassObject::CreateInstance(IUnknown* pOuter, REFIID riid, void** p
     *ppv = nullptr;
     // An aggregating outer object must hold the non-delegating unknown.
     if (pOuter && !IsEqualIID(riid, IID_IUnknown)) return CLASS_E_NOAGGREGATION;
-    return pfnCreateObject(pOuter, riid, ppv);
+    return m_pfnCreateObject(pOuter, riid, ppv);
 }
 
-STDMETHODIMP ClassObject::LockServer(BOOL fLock) {
-    if (fLock)
+STDMETHODIMP ClassObject::LockServer(BOOL bLock) {
+    if (bLock)
         LockModule();
     else
         UnlockModule();

@@ -17,14 +17,14 @@ public:
     STDMETHODIMP_(ULONG) AddRef() override;
     STDMETHODIMP_(ULONG) Release() override;
     STDMETHODIMP CreateInstance(IUnknown* pOuter, REFIID riid, void** ppv) override;
-    STDMETHODIMP LockServer(BOOL fLock) override;
+    STDMETHODIMP LockServer(BOOL bLock) override;
 
 private:
-    LONG lRefCount;
-    PFNCREATEOBJECT pfnCreateObject;
+    LONG m_lRefCount;
+    PFNCREATEOBJECT m_pfnCreateObject;
     // Held while the count moves, so that the module lock taken on the move
     // from 1 to 2 and dropped on the move back cannot interleave.
-    CRITICAL_SECTION csCache;
+    CRITICAL_SECTION m_csCache;
 };
 
 // The class table's pfnCreateClassObject: a new class object that creates

@@ -53,10 +53,10 @@ void ClearFor(const FUNCDESC& func, const DISPPARAMS& params) {
 void ClearOutArguments(ITypeInfo* pTypeInfo, DISPID dispIdMember, WORD wFlags, const DISPPARAMS* pDispParams) {
     if (!(wFlags & DISPATCH_METHOD) || !pDispParams || pDispParams->cArgs == 0 || !pDispParams->rgvarg) return;
     if (pDispParams->cNamedArgs && !pDispParams->rgdispidNamedArgs) return;
-    bool fAnyByReference = false;
+    bool bAnyByReference = false;
     for (UINT i = 0; i < pDispParams->cArgs; ++i)
-        fAnyByReference = fAnyByReference || pDispParams->rgvarg[i].vt == (VT_BYREF | VT_VARIANT);
-    if (!fAnyByReference) return;
+        bAnyByReference = bAnyByReference || pDispParams->rgvarg[i].vt == (VT_BYREF | VT_VARIANT);
+    if (!bAnyByReference) return;
     const UINT cFuncs = FunctionCount(pTypeInfo);
     for (UINT i = 0; i < cFuncs; ++i) {
         FuncDescBlock func(pTypeInfo);

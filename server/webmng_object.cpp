@@ -40,12 +40,12 @@ STDMETHODIMP WebMngInterfaces::InterfaceSupportsErrorInfo(REFIID riid) {
 
 STDMETHODIMP WebMng::QueryInterface(REFIID riid, void** ppv) { return LookupWebMng(this, riid, ppv); }
 
-STDMETHODIMP_(ULONG) WebMng::AddRef() { return static_cast<ULONG>(++lRefCount); }
+STDMETHODIMP_(ULONG) WebMng::AddRef() { return static_cast<ULONG>(++m_lRefCount); }
 
 // The memory goes back before the module lock does: once the count is 0 the
 // host may unload the module.
 STDMETHODIMP_(ULONG) WebMng::Release() {
-    LONG lCount = --lRefCount;
+    LONG lCount = --m_lRefCount;
     if (lCount == 0) {
         ModuleDelete(this);
         UnlockModule();
@@ -58,15 +58,15 @@ STDMETHODIMP_(ULONG) WebMng::Release() {
 // the part's interfaces through it. An outer pointer that is the part itself
 // gets its own answer back, so the table is not asked twice.
 STDMETHODIMP ContainedWebMng::QueryInterface(REFIID riid, void** ppv) {
-    HRESULT hr = pOuter->QueryInterface(riid, ppv);
-    if (FAILED(hr) && pOuter != static_cast<IUnknown*>(static_cast<IWebMng*>(this)))
+    HRESULT hr = m_pOuter->QueryInterface(riid, ppv);
+    if (FAILED(hr) && m_pOuter != static_cast<IUnknown*>(static_cast<IWebMng*>(this)))
         return LookupWebMng(this, riid, ppv);
     return hr;
 }
 
-STDMETHODIMP_(ULONG) ContainedWebMng::AddRef() { return pOuter->AddRef(); }
+STDMETHODIMP_(ULONG) ContainedWebMng::AddRef() { return m_pOuter->AddRef(); }
 
-STDMETHODIMP_(ULONG) ContainedWebMng::Release() { return pOuter->Release(); }
+STDMETHODIMP_(ULONG) ContainedWebMng::Release() { return m_pOuter->Release(); }
 
 STDMETHODIMP WebMngAggregate::QueryInterface(REFIID riid, void** ppv) {
     if (IsEqualIID(riid, IID_IUnknown)) {
@@ -76,13 +76,13 @@ STDMETHODIMP WebMngAggregate::QueryInterface(REFIID riid, void** ppv) {
         return S_OK;
     }
     // The contained part's interfaces: their AddRef goes to the outer object.
-    return LookupWebMng(&contained, riid, ppv);
+    return LookupWebMng(&m_contained, riid, ppv);
 }
 
-STDMETHODIMP_(ULONG) WebMngAggregate::AddRef() { return static_cast<ULONG>(++lRefCount); }
+STDMETHODIMP_(ULONG) WebMngAggregate::AddRef() { return static_cast<ULONG>(++m_lRefCount); }
 
 STDMETHODIMP_(ULONG) WebMngAggregate::Release() {
-    LONG lCount = --lRefCount;
+    LONG lCount = --m_lRefCount;
     if (lCount == 0) {
         ModuleDelete(this);
         UnlockModule();

@@ -24,32 +24,32 @@ public:
     STDMETHODIMP_(ULONG) Release() override;
 
 private:
-    LONG lRefCount = 0;  // one apartment uses an instance: no interlocking
+    LONG m_lRefCount = 0;  // one apartment uses an instance: no interlocking
 };
 
 // The part inside an aggregate: its IUnknown belongs to the outer object.
 class ContainedWebMng final : public WebMngInterfaces {
 public:
-    explicit ContainedWebMng(IUnknown* pOuterUnknown) : pOuter(pOuterUnknown) {}
+    explicit ContainedWebMng(IUnknown* pOuterUnknown) : m_pOuter(pOuterUnknown) {}
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
     STDMETHODIMP_(ULONG) AddRef() override;
     STDMETHODIMP_(ULONG) Release() override;
 
 private:
-    IUnknown* pOuter;  // not counted: the outer object holds us
+    IUnknown* m_pOuter;  // not counted: the outer object holds us
 };
 
 class WebMngAggregate final : public IUnknown {
 public:
-    explicit WebMngAggregate(IUnknown* pOuter) : contained(pOuter) {}
+    explicit WebMngAggregate(IUnknown* pOuter) : m_contained(pOuter) {}
     // The non-delegating unknown, held by the outer object only.
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
     STDMETHODIMP_(ULONG) AddRef() override;
     STDMETHODIMP_(ULONG) Release() override;
 
 private:
-    LONG lRefCount = 0;
-    ContainedWebMng contained;
+    LONG m_lRefCount = 0;
+    ContainedWebMng m_contained;
 };
 
 // The class table's pfnCreateObject: standalone without an outer object,

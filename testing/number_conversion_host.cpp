@@ -36,27 +36,27 @@ HRESULT ReadRadix(const char16_t* p, const char16_t* pEnd, unsigned nBase, std::
 
 // [sign] digits [. digits] [e [sign] digits] up to pEnd, rounded half to even.
 HRESULT ReadDecimal(const char16_t* p, const char16_t* pEnd, std::uint32_t* pulResult) {
-    bool fNegative = false;
-    if (p < pEnd && (*p == u'+' || *p == u'-')) fNegative = *p++ == u'-';
+    bool bNegative = false;
+    if (p < pEnd && (*p == u'+' || *p == u'-')) bNegative = *p++ == u'-';
     std::string digits;  // significant digits, the point removed
     long lExponent = 0;  // value = digits x 10^lExponent
-    bool fAnyDigit = false;
-    for (; p < pEnd && IsDigit(*p); ++p, fAnyDigit = true) digits += static_cast<char>(*p);
+    bool bAnyDigit = false;
+    for (; p < pEnd && IsDigit(*p); ++p, bAnyDigit = true) digits += static_cast<char>(*p);
     if (p < pEnd && *p == u'.') {
-        for (++p; p < pEnd && IsDigit(*p); ++p, fAnyDigit = true) {
+        for (++p; p < pEnd && IsDigit(*p); ++p, bAnyDigit = true) {
             digits += static_cast<char>(*p);
             --lExponent;
         }
     }
-    if (!fAnyDigit) return DISP_E_TYPEMISMATCH;
+    if (!bAnyDigit) return DISP_E_TYPEMISMATCH;
     if (p < pEnd && (*p == u'e' || *p == u'E')) {
         ++p;
-        bool fExpNegative = false;
-        if (p < pEnd && (*p == u'+' || *p == u'-')) fExpNegative = *p++ == u'-';
+        bool bExpNegative = false;
+        if (p < pEnd && (*p == u'+' || *p == u'-')) bExpNegative = *p++ == u'-';
         if (p == pEnd || !IsDigit(*p)) return DISP_E_TYPEMISMATCH;
         long lExp = 0;
         for (; p < pEnd && IsDigit(*p); ++p) lExp = lExp < 100000 ? lExp * 10 + (*p - u'0') : lExp;
-        lExponent += fExpNegative ? -lExp : lExp;
+        lExponent += bExpNegative ? -lExp : lExp;
     }
     if (p != pEnd) return DISP_E_TYPEMISMATCH;
 
@@ -72,15 +72,15 @@ HRESULT ReadDecimal(const char16_t* p, const char16_t* pEnd, std::uint32_t* pulR
     for (long i = 0; i < lWhole; ++i)
         ullValue = ullValue * 10 + (i < static_cast<long>(digits.size()) ? digits[i] - '0' : 0);
     int nDropped = 0;  // below 0.1 (lWhole < 0) the value rounds to 0
-    bool fMoreDropped = false;
+    bool bMoreDropped = false;
     if (lWhole >= 0 && lWhole < static_cast<long>(digits.size())) {
         nDropped = digits[lWhole] - '0';
         for (std::size_t i = static_cast<std::size_t>(lWhole) + 1; i < digits.size(); ++i)
-            fMoreDropped = fMoreDropped || digits[i] != '0';
+            bMoreDropped = bMoreDropped || digits[i] != '0';
     }
-    if (nDropped > 5 || (nDropped == 5 && (fMoreDropped || (ullValue & 1)))) ++ullValue;
+    if (nDropped > 5 || (nDropped == 5 && (bMoreDropped || (ullValue & 1)))) ++ullValue;
     if (ullValue > kMaxValue) return DISP_E_OVERFLOW;
-    if (fNegative && ullValue != 0) return DISP_E_OVERFLOW;
+    if (bNegative && ullValue != 0) return DISP_E_OVERFLOW;
     *pulResult = static_cast<std::uint32_t>(ullValue);
     return S_OK;
 }

@@ -66,7 +66,7 @@ LONG MemoryRegistry::Resolve(HKEY hKey, REGSAM samNeeded, Node** ppNode) const {
     }
     auto handle = m_handles.find(hKey);
     if (handle == m_handles.end()) return ERROR_INVALID_HANDLE;
-    if (handle->second.pNode->fDeleted) return ERROR_KEY_DELETED;
+    if (handle->second.pNode->bDeleted) return ERROR_KEY_DELETED;
     if (samNeeded & ~handle->second.sam) return ERROR_ACCESS_DENIED;
     *ppNode = handle->second.pNode;
     return ERROR_SUCCESS;
@@ -97,7 +97,7 @@ LONG MemoryRegistry::OpenKey(HKEY hKey, const char* pszSubKey, REGSAM samDesired
     if (lResult != ERROR_SUCCESS) return lResult;
     Node* pKey = FindPath(pNode, pszSubKey ? pszSubKey : "");
     if (!pKey) return ERROR_FILE_NOT_FOUND;
-    if (pKey->fReadOnly && (samDesired & ~static_cast<REGSAM>(KEY_READ))) return ERROR_ACCESS_DENIED;
+    if (pKey->bReadOnly && (samDesired & ~static_cast<REGSAM>(KEY_READ))) return ERROR_ACCESS_DENIED;
     return NewHandle(pKey, samDesired, phkResult);
 }
 
@@ -109,7 +109,7 @@ LONG MemoryRegistry::CreateKey(HKEY hKey, const char* pszSubKey, HKEY* phkResult
         if (!ValidKeyName(strPart)) return ERROR_INVALID_PARAMETER;
         Node* pChild = FindPath(pNode, strPart.c_str());
         if (!pChild) {
-            if (pNode->fReadOnly) return ERROR_ACCESS_DENIED;
+            if (pNode->bReadOnly) return ERROR_ACCESS_DENIED;
             auto child = std::make_unique<Node>();
             child->strName = strPart;
             child->pParent = pNode;
@@ -121,7 +121,7 @@ LONG MemoryRegistry::CreateKey(HKEY hKey, const char* pszSubKey, HKEY* phkResult
         }
         pNode = pChild;
     }
-    if (pNode->fReadOnly) return ERROR_ACCESS_DENIED;
+    if (pNode->bReadOnly) return ERROR_ACCESS_DENIED;
     return NewHandle(pNode, KEY_ALL_ACCESS, phkResult);
 }
 
@@ -159,11 +159,11 @@ LONG MemoryRegistry::DeleteKey(HKEY hKey, const char* pszSubKey) {
     if (lResult != ERROR_SUCCESS) return lResult;
     Node* pKey = FindPath(pNode, pszSubKey ? pszSubKey : "");
     if (!pKey) return ERROR_FILE_NOT_FOUND;
-    if (!pKey->pParent || !pKey->subkeys.empty() || pKey->fReadOnly) return ERROR_ACCESS_DENIED;
+    if (!pKey->pParent || !pKey->subkeys.empty() || pKey->bReadOnly) return ERROR_ACCESS_DENIED;
     auto& siblings = pKey->pParent->subkeys;
     for (auto it = siblings.begin(); it != siblings.end(); ++it)
         if (it->get() == pKey) {
-            pKey->fDeleted = true;
+            pKey->bDeleted = true;
             m_deleted.push_back(std::move(*it));
             siblings.erase(it);
             break;
@@ -206,13 +206,13 @@ LONG MemoryRegistry::CloseKey(HKEY hKey) {
     return ERROR_SUCCESS;
 }
 
-LONG MemoryRegistry::SetReadOnly(HKEY hRoot, const char* pszPath, bool fReadOnly) {
+LONG MemoryRegistry::SetReadOnly(HKEY hRoot, const char* pszPath, bool bReadOnly) {
     Node* pNode = nullptr;
     LONG lResult = Resolve(hRoot, 0, &pNode);
     if (lResult != ERROR_SUCCESS) return lResult;
     Node* pKey = FindPath(pNode, pszPath);
     if (!pKey) return ERROR_FILE_NOT_FOUND;
-    pKey->fReadOnly = fReadOnly;
+    pKey->bReadOnly = bReadOnly;
     return ERROR_SUCCESS;
 }
 

@@ -31,7 +31,7 @@ public:
     std::size_t OpenHandleCount() const { return m_handles.size(); }
     // The key can then be opened for reading only, takes no new subkeys and
     // cannot be deleted.
-    LONG SetReadOnly(HKEY hRoot, const char* pszPath, bool fReadOnly);
+    LONG SetReadOnly(HKEY hRoot, const char* pszPath, bool bReadOnly);
     // The next nCount closes report ERROR_INVALID_HANDLE (the handle is still
     // released).
     void FailNextCloses(int nCount) { m_nFailingCloses = nCount; }
@@ -53,8 +53,8 @@ private:
     struct Node {
         std::string strName;
         Node* pParent = nullptr;
-        bool fDeleted = false;
-        bool fReadOnly = false;
+        bool bDeleted = false;
+        bool bReadOnly = false;
         std::vector<std::unique_ptr<Node>> subkeys;  // kept sorted, as the registry enumerates
         std::vector<Value> values;                    // in order of creation
     };

@@ -110,16 +110,16 @@ int WideToAnsi(const char16_t* pszWide, char* pszAnsi, int cbAnsi, bool* pfInexa
     if (pfInexact) *pfInexact = false;
     if (!pszWide || cbAnsi < 0) return 0;
     std::string out;
-    bool fExact = true;
+    bool bExact = true;
     for (const char16_t* p = pszWide; *p; ++p) {
         char32_t cp = *p;
         if (cp >= 0xD800 && cp <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF) {
             cp = 0x10000 + ((cp - 0xD800) << 10) + (p[1] - 0xDC00);
             ++p;
         }
-        fExact = AppendAnsi(cp, out) && fExact;
+        bExact = AppendAnsi(cp, out) && bExact;
     }
-    if (pfInexact && !fExact) {
+    if (pfInexact && !bExact) {
         *pfInexact = true;
         return 0;
     }

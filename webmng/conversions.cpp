@@ -6,6 +6,8 @@
 #include "platform/multibyte_text.h"
 #include "platform/text_services.h"
 
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "the system's wide text is UTF-16");
+
 bool HasEmbeddedZero(BSTR bstr) {
     const UINT cch = SysStringLen(bstr);
     for (UINT i = 0; i < cch; ++i)
@@ -14,21 +16,20 @@ bool HasEmbeddedZero(BSTR bstr) {
 }
 
 AnsiConversion AnsiString::Convert(BSTR bstrWide) {
-    static_assert(sizeof(wchar_t) == sizeof(char16_t), "BSTR text is UTF-16");
     m_block.reset();
     if (HasEmbeddedZero(bstrWide)) return AnsiConversion::kRefused;
     static const char16_t kEmpty[] = u"";
     const char16_t* pszWide = bstrWide ? reinterpret_cast<const char16_t*>(bstrWide) : kEmpty;
-    bool fInexact = false;
-    int cb = TextWideToAnsiExact(pszWide, nullptr, 0, &fInexact);
-    if (fInexact) return AnsiConversion::kRefused;
+    bool bInexact = false;
+    int cb = TextWideToAnsiExact(pszWide, nullptr, 0, &bInexact);
+    if (bInexact) return AnsiConversion::kRefused;
     if (cb <= 0) cb = 1;
     m_block.reset(ModuleAlloc(cb));
     char* psz = m_block.as<char>();
     if (!psz) return AnsiConversion::kNoMemory;
     psz[0] = '\0';
-    if (TextWideToAnsiExact(pszWide, psz, cb, &fInexact) <= 0) psz[0] = '\0';
-    return fInexact ? AnsiConversion::kRefused : AnsiConversion::kExact;
+    if (TextWideToAnsiExact(pszWide, psz, cb, &bInexact) <= 0) psz[0] = '\0';
+    return bInexact ? AnsiConversion::kRefused : AnsiConversion::kExact;
 }
 
 BSTR AnsiToWide(const char* pchAnsi, int cb) { return MultiByteToBstr(CP_ACP, pchAnsi, cb); }

@@ -8,6 +8,8 @@
 #include "webmng/messages.h"
 #include "formscan/form_scan.h"
 
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "the system's wide text is UTF-16");
+
 // Locks the body, publishing "システムエラー" when it cannot be locked. The
 // methods take the array from the argument before they write their outputs:
 // a caller may pass one variable as both (GetFileInfo body, "x", body, ...),

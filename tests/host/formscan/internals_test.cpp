@@ -28,7 +28,7 @@ TEST(ByteSearch, EdgeCases) {
     EXPECT_EQ(Search("ab", "xxab", 0, 3), -1);  // a match must lie wholly before the end
     EXPECT_EQ(Search("ab", "xxab", 3, 4), -1);
     EXPECT_EQ(Search("ab", "xxab", 4, 4), -1);  // start == end
-    EXPECT_EQ(Search("b", "xxab", 0, 4), 3);    // last byte D[e-1] is found
+    EXPECT_EQ(Search("b", "xxab", 0, 4), 3);    // the range's last byte is found
     EXPECT_EQ(Search("aab", "aaab", 0, 4), 1);  // overlapping candidates all tried
     EXPECT_EQ(Search("\r\n\r\n", "a\r\n\r\n\r\nb", 0, 8), 1);
     EXPECT_EQ(Search("\r\n\r\n", "a\r\n\r\n\r\nb", 2, 8), 1);
@@ -47,7 +47,7 @@ TEST(ByteSearch, EdgeCases) {
 }
 
 TEST(ByteSearch, NeverReadsAtOrBeyondEnd) {
-    // The range ends the allocation: ASan reports any read of D[e].
+    // The range ends the allocation: ASan reports any read past it.
     for (int len = 0; len <= 100; ++len) {
         std::string data(static_cast<std::size_t>(len), '-');
         const std::string patterns[] = {"-", "--", "-x", "----------------x", std::string(40, '-') + "x"};

@@ -17,10 +17,10 @@ struct ScriptRun {
     MemoryRegistry registry;
     ReplacementMap replacements;
 
-    HRESULT Run(const std::string& strScript, bool fRegister) {
+    HRESULT Run(const std::string& strScript, bool bRegister) {
         long lLiveBefore = HostHeapLiveBlocks();
         RegistryScriptEngine engine(registry, replacements);
-        HRESULT hr = engine.RunScript(strScript.c_str(), fRegister);
+        HRESULT hr = engine.RunScript(strScript.c_str(), bRegister);
         EXPECT_EQ(registry.OpenHandleCount(), 0u) << strScript;
         EXPECT_EQ(HostHeapLiveBlocks(), lLiveBefore) << strScript;
         return hr;

@@ -56,9 +56,9 @@ protected:
     std::string Root(const std::string& strBlock) {
         return "HKCU { NoRemove Software { NoRemove '" + m_strTestKey + "' " + strBlock + " } }";
     }
-    HRESULT Run(const std::string& strScript, bool fRegister) {
+    HRESULT Run(const std::string& strScript, bool bRegister) {
         RegistryScriptEngine engine(m_registry, m_replacements);
-        return engine.RunScript(strScript.c_str(), fRegister);
+        return engine.RunScript(strScript.c_str(), bRegister);
     }
     Lines Dump() { return DumpRegistry(m_hTestKey); }
 
