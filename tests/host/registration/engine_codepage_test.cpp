@@ -18,7 +18,7 @@ TEST(EngineCodePageTest, SecondBytesAreNeverSyntaxInCodePage932) {
     const std::string strScript = "HKCU { " + kHyoji + " = s '" + kSoft + "' { " + kYo + " = s %MODULE% } " + kBo +
                                   " { " + kMa + " { val " + kYo + "' = s '" + kMa + "' } } }";
     ASSERT_EQ(run.Register(strScript), S_OK);
-    EXPECT_EQ(run.Dump(), (Lines{
+    EXPECT_EQ(run.Dump(), Sorted(Lines{
                               kBo,
                               kBo + "\\" + kMa,
                               kBo + "\\" + kMa + " [" + kYo + "'] REG_SZ \"" + kMa + "\"",

@@ -12,33 +12,6 @@ std::string ReadWebMngScript() {
     return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
-Lines RegisteredEntries(const std::string& strModule) {
-    return {
-        "CLSID",
-        kClass,
-        kClass + " [] REG_SZ \"WebMng Class\"",
-        kClass + "\\InprocServer32",
-        kClass + "\\InprocServer32 [] REG_SZ \"" + strModule + "\"",
-        kClass + "\\InprocServer32 [ThreadingModel] REG_SZ \"Apartment\"",
-        kClass + "\\ProgID",
-        kClass + "\\ProgID [] REG_SZ \"VARO.WebMng.1\"",
-        kClass + "\\Programmable",
-        kClass + "\\TypeLib",
-        kClass + "\\TypeLib [] REG_SZ \"{A47E5D11-8C23-4B9A-B6E2-5D0F3C19A7E8}\"",
-        kClass + "\\VersionIndependentProgID",
-        kClass + "\\VersionIndependentProgID [] REG_SZ \"VARO.WebMng\"",
-        "VARO.WebMng",
-        "VARO.WebMng [] REG_SZ \"WebMng Class\"",
-        "VARO.WebMng\\CLSID",
-        "VARO.WebMng\\CLSID [] REG_SZ \"{6F1D2C40-3B1A-4E52-9C7D-2A5B8E61F034}\"",
-        "VARO.WebMng\\CurVer",
-        "VARO.WebMng\\CurVer [] REG_SZ \"VARO.WebMng.1\"",
-        "VARO.WebMng.1",
-        "VARO.WebMng.1 [] REG_SZ \"WebMng Class\"",
-        "VARO.WebMng.1\\CLSID",
-        "VARO.WebMng.1\\CLSID [] REG_SZ \"{6F1D2C40-3B1A-4E52-9C7D-2A5B8E61F034}\"",
-    };
-}
 
 class WebMngScriptTest : public ::testing::Test {
 protected:
@@ -55,9 +28,9 @@ protected:
 
 TEST_F(WebMngScriptTest, RegistersItsTableAndUnregistersAllButClsid) {
     ASSERT_EQ(m_run.Register(m_strScript), S_OK);
-    EXPECT_EQ(m_run.Dump(HKEY_CLASSES_ROOT), RegisteredEntries("C:\\It's\\VARO.DLL"));
+    EXPECT_EQ(m_run.Dump(HKEY_CLASSES_ROOT), Sorted(WebMngScriptEntries("C:\\It's\\VARO.DLL")));
     ASSERT_EQ(m_run.Register(m_strScript), S_OK);
-    EXPECT_EQ(m_run.Dump(HKEY_CLASSES_ROOT), RegisteredEntries("C:\\It's\\VARO.DLL"));
+    EXPECT_EQ(m_run.Dump(HKEY_CLASSES_ROOT), Sorted(WebMngScriptEntries("C:\\It's\\VARO.DLL")));
 
     EXPECT_EQ(m_run.Unregister(m_strScript), S_OK);
     EXPECT_EQ(m_run.Dump(HKEY_CLASSES_ROOT), Lines{"CLSID"});
@@ -70,12 +43,12 @@ TEST_F(WebMngScriptTest, ForceRemoveClearsStaleEntriesOfTheClassKey) {
                 "CLSID\\{00000000-0000-0000-0000-000000000001}"},
                HKEY_CLASSES_ROOT);
     ASSERT_EQ(m_run.Register(m_strScript), S_OK);
-    Lines expected = RegisteredEntries("C:\\It's\\VARO.DLL");
+    Lines expected = Sorted(WebMngScriptEntries("C:\\It's\\VARO.DLL"));
     expected.insert(expected.begin() + 1, "CLSID\\{00000000-0000-0000-0000-000000000001}");
     EXPECT_EQ(m_run.Dump(HKEY_CLASSES_ROOT), expected);
 
     EXPECT_EQ(m_run.Unregister(m_strScript), S_OK);
-    EXPECT_EQ(m_run.Dump(HKEY_CLASSES_ROOT), (Lines{"CLSID", "CLSID\\{00000000-0000-0000-0000-000000000001}"}));
+    EXPECT_EQ(m_run.Dump(HKEY_CLASSES_ROOT), Sorted(Lines{"CLSID", "CLSID\\{00000000-0000-0000-0000-000000000001}"}));
 }
 
 // A missing key without a block makes the rest of its block walk-only: its
@@ -86,7 +59,7 @@ TEST_F(WebMngScriptTest, MissingProgIdLeavesTheRestOfTheClassBlock) {
     ASSERT_EQ(m_run.registry.DeleteKey(HKEY_CLASSES_ROOT, (kClass + "\\ProgID").c_str()), ERROR_SUCCESS);
     EXPECT_EQ(m_run.Unregister(m_strScript), S_OK);
     EXPECT_EQ(m_run.Dump(HKEY_CLASSES_ROOT),
-              (Lines{"CLSID", kClass, kClass + " [] REG_SZ \"WebMng Class\"", kClass + "\\InprocServer32",
+              Sorted(Lines{"CLSID", kClass, kClass + " [] REG_SZ \"WebMng Class\"", kClass + "\\InprocServer32",
                      kClass + "\\InprocServer32 [] REG_SZ \"C:\\It's\\VARO.DLL\"",
                      kClass + "\\InprocServer32 [ThreadingModel] REG_SZ \"Apartment\"", kClass + "\\Programmable",
                      kClass + "\\VersionIndependentProgID",
@@ -99,7 +72,7 @@ TEST_F(WebMngScriptTest, SparesKeysThatHoldForeignSubkeys) {
     m_run.Seed({kClass + "\\InprocServer32\\Foreign"}, HKEY_CLASSES_ROOT);
     EXPECT_EQ(m_run.Unregister(m_strScript), S_OK);
     EXPECT_EQ(m_run.Dump(HKEY_CLASSES_ROOT),
-              (Lines{"CLSID", kClass, kClass + " [] REG_SZ \"WebMng Class\"", kClass + "\\InprocServer32",
+              Sorted(Lines{"CLSID", kClass, kClass + " [] REG_SZ \"WebMng Class\"", kClass + "\\InprocServer32",
                      kClass + "\\InprocServer32 [] REG_SZ \"C:\\It's\\VARO.DLL\"",
                      kClass + "\\InprocServer32\\Foreign"}));
 }
@@ -109,6 +82,6 @@ TEST_F(WebMngScriptTest, MissingModuleVariableTouchesNothing) {
     run.Seed({"VARO.WebMng.1 [] old"}, HKEY_CLASSES_ROOT);
     EXPECT_EQ(run.Register(m_strScript), DISP_E_EXCEPTION);
     EXPECT_EQ(run.Unregister(m_strScript), DISP_E_EXCEPTION);
-    EXPECT_EQ(run.Dump(HKEY_CLASSES_ROOT), (Lines{"VARO.WebMng.1", "VARO.WebMng.1 [] REG_SZ \"old\""}));
+    EXPECT_EQ(run.Dump(HKEY_CLASSES_ROOT), Sorted(Lines{"VARO.WebMng.1", "VARO.WebMng.1 [] REG_SZ \"old\""}));
 }
 }  // namespace

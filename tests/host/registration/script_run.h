@@ -1,6 +1,7 @@
 // Runs registry scripts against an in-memory registry and checks that every
 // run leaves no key open and no block allocated, whatever its status.
 #pragma once
+#include "registry_script_cases.h"
 #include "testing/registry_memory.h"
 #include "registration/registry_script_engine.h"
 #include "registration/replacement_map.h"
@@ -8,10 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
-
-using Lines = std::vector<std::string>;
 
 struct ScriptRun {
     MemoryRegistry registry;
@@ -27,7 +27,7 @@ struct ScriptRun {
     }
     HRESULT Register(const std::string& strScript) { return Run(strScript, true); }
     HRESULT Unregister(const std::string& strScript) { return Run(strScript, false); }
-    Lines Dump(HKEY hRoot = HKEY_CURRENT_USER) const { return registry.Dump(hRoot); }
+    Lines Dump(HKEY hRoot = HKEY_CURRENT_USER) const { return Sorted(registry.Dump(hRoot)); }
 
     // Seeds keys and REG_SZ values beneath hRoot: "A\B" makes a key,
     // "A\B [name] text" a value ("[]" the default value).
@@ -47,4 +47,17 @@ struct ScriptRun {
             registry.CloseKey(hKey);
         }
     }
+};
+
+// The shared case tables' registry: a fresh in-memory one per case.
+class MemoryRunner : public ScriptRunner {
+public:
+    MemoryRunner() : m_run(new ScriptRun) {}
+    void Reset() override { m_run.reset(new ScriptRun); }
+    void Seed(const Lines& lines) override { m_run->Seed(lines); }
+    HRESULT Run(const std::string& strScript, bool bRegister) override { return m_run->Run(strScript, bRegister); }
+    Lines Dump() override { return m_run->Dump(); }
+
+private:
+    std::unique_ptr<ScriptRun> m_run;
 };

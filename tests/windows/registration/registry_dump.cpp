@@ -53,7 +53,3 @@ Lines DumpRegistry(HKEY hKey) {
     return Sorted(lines);
 }
 
-Lines Sorted(Lines lines) {
-    std::sort(lines.begin(), lines.end());
-    return lines;
-}

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-using Lines = std::vector<std::string>;
+#include "registry_script_cases.h"
 
 Lines DumpRegistry(HKEY hKey);
-Lines Sorted(Lines lines);

@@ -5,6 +5,7 @@
 #include "registration/registry_win32.h"
 #include "registration/replacement_map.h"
 #include "registry_dump.h"
+#include "registry_script_cases.h"
 #include "platform/module_state.h"
 #include "test_paths.h"
 
@@ -33,7 +34,7 @@ std::string ReadFileBytes(const std::string& strPath) {
 }
 
 class RegistryScriptTest : public ::testing::Test {
-protected:
+public:
     void SetUp() override {
         ASSERT_EQ(InitModule(nullptr, GetModuleHandleA(nullptr)), S_OK);  // the module heap
         m_strTestKey = "VaroRegistryTest-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
@@ -50,6 +51,21 @@ protected:
         RegCloseKey(hSoftware);
         m_replacements.Clear();
         TermModule();
+    }
+
+    HKEY TestKey() const { return m_hTestKey; }
+    // Removes every subkey and value of the test key.
+    void EmptyTestKey() {
+        RegistryScriptEngine engine(m_registry, m_replacements);
+        char szName[MAX_PATH];
+        for (DWORD cch = MAX_PATH; RegEnumKeyExA(m_hTestKey, 0, szName, &cch, nullptr, nullptr, nullptr, nullptr) ==
+                                   ERROR_SUCCESS;
+             cch = MAX_PATH)
+            ASSERT_EQ(engine.DeleteKeyTree(m_hTestKey, szName), ERROR_SUCCESS);
+        for (DWORD cch = MAX_PATH; RegEnumValueA(m_hTestKey, 0, szName, &cch, nullptr, nullptr, nullptr, nullptr) ==
+                                   ERROR_SUCCESS;
+             cch = MAX_PATH)
+            ASSERT_EQ(RegDeleteValueA(m_hTestKey, szName), ERROR_SUCCESS);
     }
 
     // A root block of HKCU whose block is the test key's.
@@ -87,80 +103,38 @@ protected:
     HKEY m_hTestKey = nullptr;
 };
 
-struct WineCase {
-    const char* pszName;
-    Lines seed;
-    std::string strBlock;
-    HRESULT hrRegister;
-    Lines afterRegister;
-    HRESULT hrUnregister;
-    Lines afterUnregister;
+// The shared case tables' registry: HKEY_CURRENT_USER itself is the test
+// key for the length of each run, so the scripts' own root lands beneath it.
+class Win32Runner : public ScriptRunner {
+public:
+    Win32Runner(RegistryScriptTest& test) : m_test(test) {}
+    void Reset() override { m_test.EmptyTestKey(); }
+    void Seed(const Lines& lines) override { m_test.Seed(lines); }
+    HRESULT Run(const std::string& strScript, bool bRegister) override {
+        EXPECT_EQ(RegOverridePredefKey(HKEY_CURRENT_USER, m_test.TestKey()), ERROR_SUCCESS);
+        HRESULT hr = m_test.Run(strScript, bRegister);
+        RegOverridePredefKey(HKEY_CURRENT_USER, nullptr);
+        return hr;
+    }
+    Lines Dump() override { return m_test.Dump(); }
+
+private:
+    RegistryScriptTest& m_test;
 };
 
-TEST_F(RegistryScriptTest, WritesAndRemovesWhatTheScriptNames) {
-    const WineCase cases[] = {
-        {"values of every type",
-         {},
-         "{ App = s 'Apartment' { val Count = d 10 val Max = d 4294967295 val Bytes = b 0aFF val Odd = B 0g "
-         "val None = b '' } }",
-         S_OK,
-         {"App", "App [] REG_SZ \"Apartment\"", "App [Count] REG_DWORD 0x0000000a", "App [Max] REG_DWORD 0xffffffff",
-          "App [Bytes] REG_BINARY 0a ff", "App [Odd] REG_BINARY 00", "App [None] REG_BINARY"},
-         S_OK,
-         {}},
-        {"ForceRemove rebuilds its key empty",
-         {"Foo\\Old\\Deep", "Foo [] old", "Foo [Named] n"},
-         "{ ForceRemove Foo = s new { Bar } }",
-         S_OK,
-         {"Foo", "Foo [] REG_SZ \"new\"", "Foo\\Bar"},
-         S_OK,
-         {}},
-        {"Delete removes a tree and creates nothing",
-         {"Gone\\Sub [v] x", "Kept"},
-         "{ Delete Gone = s 'not written' Kept }",
-         S_OK,
-         {"Kept"},
-         S_OK,
-         {"Kept"}},  // Gone is missing then, so the rest of the block is only walked
-        {"keys with foreign subkeys stay, their listed values go",
-         {"App\\Foreign", "Named [Other] z"},
-         "{ App = s a { Sub = s x val Listed = s l } Plain = s y { } Named = s n }",
-         S_OK,
-         {"App", "App [] REG_SZ \"a\"", "App [Listed] REG_SZ \"l\"", "App\\Foreign", "App\\Sub",
-          "App\\Sub [] REG_SZ \"x\"", "Named", "Named [] REG_SZ \"n\"", "Named [Other] REG_SZ \"z\"", "Plain",
-          "Plain [] REG_SZ \"y\""},
-         S_OK,
-         {"App", "App [] REG_SZ \"a\"", "App\\Foreign"}},
-        {"number forms of the system conversion",
-         {},
-         "{ A { val Spaced = d ' 42 ' val VbHex = d &H1F } }",
-         S_OK,
-         {"A", "A [Spaced] REG_DWORD 0x0000002a", "A [VbHex] REG_DWORD 0x0000001f"},
-         S_OK,
-         {}},
-        {"a C hexadecimal number", {}, "{ A = d 0x1F }", DISP_E_EXCEPTION, {}, S_OK, {}},
-        {"a number text the conversion refuses", {}, "{ A = d 12x }", DISP_E_EXCEPTION, {}, S_OK, {}},
-        {"a number too large", {}, "{ A = d 4294967296 }", DISP_E_EXCEPTION, {}, S_OK, {}},
-    };
-    for (const WineCase& c : cases) {
-        SCOPED_TRACE(c.pszName);
-        Seed(c.seed);
-        EXPECT_EQ(Run(Root(c.strBlock), true), c.hrRegister);
-        EXPECT_EQ(Dump(), Sorted(c.afterRegister));
-        EXPECT_EQ(Run(Root(c.strBlock), false), c.hrUnregister);
-        EXPECT_EQ(Dump(), Sorted(c.afterUnregister));
-        // Delete on registration removes whole trees and creates nothing.
-        EXPECT_EQ(Run(Root("{ Delete Gone Delete Kept Delete App Delete Named Delete Foo Delete Plain Delete A }"), true), S_OK);
-        EXPECT_EQ(Dump(), Lines{});
-    }
+TEST_F(RegistryScriptTest, WritesAndRemovesKeysAndValues) {
+    Win32Runner runner(*this);
+    RunCases(runner, WritingCases());
 }
 
-TEST_F(RegistryScriptTest, FailingRootBlockIsRolledBackAndEarlierBlocksStay) {
-    std::string strScript = Root("{ First = s 1 }") + "\r\n" + Root("{ Second = s 2 { Third = q 3 } }");
-    EXPECT_EQ(Run(strScript, true), DISP_E_EXCEPTION);
-    EXPECT_EQ(Dump(), Sorted({"First", "First [] REG_SZ \"1\""}));
-    EXPECT_EQ(Run(strScript, false), S_OK);
-    EXPECT_EQ(Dump(), Lines{});
+TEST_F(RegistryScriptTest, FailuresEndTheRunAndRollBackTheFailingRootBlock) {
+    Win32Runner runner(*this);
+    RunCases(runner, FailureCases());
+}
+
+TEST_F(RegistryScriptTest, RefusesWhatCannotBeHandledSafely) {
+    Win32Runner runner(*this);
+    RunCases(runner, RefusalCases());
 }
 
 // The registry refuses a non-volatile key beneath a volatile one: the key can
@@ -193,18 +167,7 @@ TEST_F(RegistryScriptTest, RegistersAndUnregistersTheWebMngScript) {
     ASSERT_EQ(m_replacements.Add(reinterpret_cast<const char16_t*>(L"Module"),
                                  reinterpret_cast<const char16_t*>(pszDoubled)),
               S_OK);
-    const Lines registered = Sorted({
-        "CLSID", kClass, kClass + " [] REG_SZ \"WebMng Class\"", kClass + "\\InprocServer32",
-        kClass + "\\InprocServer32 [] REG_SZ \"" + AnsiOf(pszModule) + "\"",
-        kClass + "\\InprocServer32 [ThreadingModel] REG_SZ \"Apartment\"", kClass + "\\ProgID",
-        kClass + "\\ProgID [] REG_SZ \"VARO.WebMng.1\"", kClass + "\\Programmable", kClass + "\\TypeLib",
-        kClass + "\\TypeLib [] REG_SZ \"{A47E5D11-8C23-4B9A-B6E2-5D0F3C19A7E8}\"",
-        kClass + "\\VersionIndependentProgID", kClass + "\\VersionIndependentProgID [] REG_SZ \"VARO.WebMng\"",
-        "VARO.WebMng", "VARO.WebMng [] REG_SZ \"WebMng Class\"", "VARO.WebMng\\CLSID",
-        "VARO.WebMng\\CLSID [] REG_SZ \"{6F1D2C40-3B1A-4E52-9C7D-2A5B8E61F034}\"", "VARO.WebMng\\CurVer",
-        "VARO.WebMng\\CurVer [] REG_SZ \"VARO.WebMng.1\"", "VARO.WebMng.1", "VARO.WebMng.1 [] REG_SZ \"WebMng Class\"",
-        "VARO.WebMng.1\\CLSID", "VARO.WebMng.1\\CLSID [] REG_SZ \"{6F1D2C40-3B1A-4E52-9C7D-2A5B8E61F034}\"",
-    });
+    const Lines registered = Sorted(WebMngScriptEntries(AnsiOf(pszModule)));
 
     Seed({kClass + "\\Programmable\\Stale"});
     ASSERT_EQ(Run(strScript, true), S_OK);
