@@ -14,8 +14,23 @@ function(varo_product_options target)
     target_link_libraries(${target} PUBLIC varo_win32_defs)
     # SSE2 is fine on every server this runs on; the scanner's search uses it.
     target_compile_options(${target} PRIVATE -msse2)
+    # For the lean release DLL: sections the linker can drop, no RTTI and no
+    # unwind tables (nothing throws or asks a type at run time).
+    target_compile_options(${target} PRIVATE -ffunction-sections -fdata-sections -fno-rtti
+      -fno-asynchronous-unwind-tables -fno-unwind-tables)
   endif()
   varo_sanitize(${target})
+endfunction()
+
+# The product DLL as released: unused sections dropped, stripped, its debug
+# information in <name>.debug beside it (found through a debug link).
+function(varo_release_dll target)
+  target_link_options(${target} PRIVATE -Wl,--gc-sections)
+  add_custom_command(TARGET ${target} POST_BUILD
+    COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:${target}> $<TARGET_FILE:${target}>.debug
+    COMMAND ${CMAKE_OBJCOPY} --strip-all --add-gnu-debuglink=$<TARGET_FILE_NAME:${target}>.debug $<TARGET_FILE:${target}>
+    WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>
+    VERBATIM)
 endfunction()
 
 function(varo_sanitize target)

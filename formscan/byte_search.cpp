@@ -14,7 +14,7 @@ namespace {
 
 // Exact check of a candidate whose first and last bytes already matched.
 inline bool MiddleEqual(const unsigned char* pbAt, const unsigned char* pbPattern, std::size_t cbPattern) {
-    return cbPattern <= 2 || std::memcmp(pbAt + 1, pbPattern + 1, cbPattern - 2) == 0;
+    return cbPattern <= 2 || formscan::BytesEqual(pbAt + 1, pbPattern + 1, cbPattern - 2);
 }
 
 #if defined(__SSE2__)

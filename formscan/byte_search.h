@@ -1,6 +1,11 @@
 // ByteSearch: the scanner's byte-pattern search.
 #pragma once
+#include <cstddef>
 #include <cstdint>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 // Finds the first occurrence of the cbPattern bytes at pbPattern that lies
 // wholly inside pbData[lStart] .. pbData[lEnd - 1]. Returns its offset
@@ -13,6 +18,29 @@
 // when lStart < lEnd; lStart >= lEnd gives -1.
 std::int32_t ByteSearch(const unsigned char* pbPattern, std::int32_t cbPattern, const unsigned char* pbData,
                         std::int32_t lStart, std::int32_t lEnd);
+
+namespace formscan {
+
+// Byte-for-byte equality of short runs, inline: the C library's memcmp is a
+// call (under Wine a plain loop) for every candidate of every part.
+// Runs of 16 bytes or more (a boundary line) are compared 16 at a time.
+inline bool BytesEqual(const void* pv1, const void* pv2, std::size_t cb) {
+    const auto* pb1 = static_cast<const unsigned char*>(pv1);
+    const auto* pb2 = static_cast<const unsigned char*>(pv2);
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    for (; i + 16 <= cb; i += 16) {
+        const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pb1 + i));
+        const __m128i v2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(pb2 + i));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(v1, v2)) != 0xFFFF) return false;
+    }
+#endif
+    for (; i < cb; ++i)
+        if (pb1[i] != pb2[i]) return false;
+    return true;
+}
+
+}  // namespace formscan
 
 // Search policy used by the scanner's template (form_scan_impl.h).
 struct ByteSearchPolicy {

@@ -53,7 +53,11 @@ enum class ScanMode {
 // named pszItemName (UTF-16, NUL-terminated, may be null) and fills *pScan.
 // A name the ANSI code page cannot hold exactly gives kScanNotFound.
 // Result: 1..3000 value count, a positive offset (all-parts mode, file part),
-// kScanNotFound, kScanFailed or kScanFilePart. Every module-heap block the
-// scan takes is released before it returns.
+// kScanNotFound, kScanFailed or kScanFilePart. The scan takes two module-heap
+// blocks (the boundary text and its delimiter patterns), however many parts
+// the body holds, and releases them before it returns. Of the record it
+// clears the header fields and lValueCount first and then writes only those
+// and the entries 0 .. lValueCount - 1: entries past the count keep whatever
+// they held. A header field holds zero bytes past its text.
 std::int32_t ScanForm(const unsigned char* pbBody, std::int32_t cbBody, const char16_t* pszItemName,
                       FormScan* pScan, ScanMode mode);

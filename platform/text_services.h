@@ -11,10 +11,10 @@ int TextWideToAnsi(const char16_t* pszWide, char* pszAnsi, int cbAnsi);
 
 // As TextWideToAnsi, but only an exact conversion succeeds: a character that
 // the code page lacks or holds only as a look-alike (best fit: a full-width
-// dot as '.', the yen sign as '\\' in 932) gives 0 with *pfInexact true, so
+// dot as '.', the yen sign as '\\' in 932) gives 0 with *pbInexact true, so
 // that no name ever reaches a file or a field it does not spell. Other
-// failures give 0 with *pfInexact false.
-int TextWideToAnsiExact(const char16_t* pszWide, char* pszAnsi, int cbAnsi, bool* pfInexact);
+// failures give 0 with *pbInexact false.
+int TextWideToAnsiExact(const char16_t* pszWide, char* pszAnsi, int cbAnsi, bool* pbInexact);
 
 // Converts a NUL-terminated ANSI string to UTF-16, terminator included. With
 // cchWide == 0 returns the size needed in UTF-16 units. Returns the units

@@ -12,20 +12,20 @@ int TextWideToAnsi(const char16_t* pszWide, char* pszAnsi, int cbAnsi) {
 #define WC_ERR_INVALID_CHARS 0x00000080
 #endif
 
-int TextWideToAnsiExact(const char16_t* pszWide, char* pszAnsi, int cbAnsi, bool* pfInexact) {
-    *pfInexact = false;
+int TextWideToAnsiExact(const char16_t* pszWide, char* pszAnsi, int cbAnsi, bool* pbInexact) {
+    *pbInexact = false;
     LPCWSTR pszSource = reinterpret_cast<LPCWSTR>(pszWide);
     if (GetACP() == CP_UTF8) {
         // UTF-8 holds every character; only a lone surrogate cannot pass, and
         // this code page takes no default-character query.
         int cb = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, pszSource, -1, pszAnsi, cbAnsi, nullptr, nullptr);
-        if (cb == 0 && GetLastError() == ERROR_NO_UNICODE_TRANSLATION) *pfInexact = true;
+        if (cb == 0 && GetLastError() == ERROR_NO_UNICODE_TRANSLATION) *pbInexact = true;
         return cb;
     }
     BOOL bUsedDefault = FALSE;
     int cb = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, pszSource, -1, pszAnsi, cbAnsi, nullptr, &bUsedDefault);
     if (bUsedDefault) {
-        *pfInexact = true;
+        *pbInexact = true;
         return 0;
     }
     return cb;

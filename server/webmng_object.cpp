@@ -3,10 +3,16 @@
 #include "platform/module_object.h"
 #include "platform/module_state.h"
 
+namespace {
+// IID_ISupportErrorInfo, defined here: the import library's member that
+// holds it brings some 6 KB of other GUIDs into the DLL.
+constexpr IID kIidSupportErrorInfo = {0xDF0B3D60, 0x548F, 0x101B, {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
+}  // namespace
+
 const InterfaceTableEntry g_WebMngInterfaceTable[] = {
     {&IID_IWebMng, InterfaceOf<WebMngInterfaces, IWebMng>},
     {&IID_IDispatch, InterfaceOf<WebMngInterfaces, IWebMng>},
-    {&IID_ISupportErrorInfo, InterfaceOf<WebMngInterfaces, ISupportErrorInfo>},
+    {&kIidSupportErrorInfo, InterfaceOf<WebMngInterfaces, ISupportErrorInfo>},
     {nullptr, nullptr},
 };
 

@@ -106,8 +106,8 @@ void HostSetCodePage(unsigned nCodePage) { g_nCodePage.store(nCodePage == 1252 ?
 unsigned HostGetCodePage() { return g_nCodePage.load(); }
 
 namespace {
-int WideToAnsi(const char16_t* pszWide, char* pszAnsi, int cbAnsi, bool* pfInexact) {
-    if (pfInexact) *pfInexact = false;
+int WideToAnsi(const char16_t* pszWide, char* pszAnsi, int cbAnsi, bool* pbInexact) {
+    if (pbInexact) *pbInexact = false;
     if (!pszWide || cbAnsi < 0) return 0;
     std::string out;
     bool bExact = true;
@@ -119,8 +119,8 @@ int WideToAnsi(const char16_t* pszWide, char* pszAnsi, int cbAnsi, bool* pfInexa
         }
         bExact = AppendAnsi(cp, out) && bExact;
     }
-    if (pfInexact && !bExact) {
-        *pfInexact = true;
+    if (pbInexact && !bExact) {
+        *pbInexact = true;
         return 0;
     }
     int cbNeeded = static_cast<int>(out.size()) + 1;
@@ -135,8 +135,8 @@ int TextWideToAnsi(const char16_t* pszWide, char* pszAnsi, int cbAnsi) {
     return WideToAnsi(pszWide, pszAnsi, cbAnsi, nullptr);
 }
 
-int TextWideToAnsiExact(const char16_t* pszWide, char* pszAnsi, int cbAnsi, bool* pfInexact) {
-    return WideToAnsi(pszWide, pszAnsi, cbAnsi, pfInexact);
+int TextWideToAnsiExact(const char16_t* pszWide, char* pszAnsi, int cbAnsi, bool* pbInexact) {
+    return WideToAnsi(pszWide, pszAnsi, cbAnsi, pbInexact);
 }
 
 int TextAnsiToWide(const char* pszAnsi, char16_t* pszWide, int cchWide) {

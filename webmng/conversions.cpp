@@ -1,5 +1,6 @@
 #include "webmng/conversions.h"
 
+#include <climits>
 #include <cstring>
 
 #include "formscan/form_scan.h"
@@ -62,4 +63,35 @@ bool JoinValues(const FormScan& scan, ModuleBlock& buffer, std::size_t* pcbBuffe
     }
     *pcbBuffer = cbSize;
     return true;
+}
+
+BSTR JoinedValuesToWide(const FormScan& scan, bool* pfNoWorkMemory) {
+    *pfNoWorkMemory = false;
+    // ASCII values are widened straight from the body into the answer.
+    std::size_t cch = static_cast<std::size_t>(scan.lValueCount) - 1;
+    for (std::int32_t i = 0; i < scan.lValueCount; ++i) cch += static_cast<std::size_t>(scan.lValueLength[i]);
+    if (cch <= static_cast<std::size_t>(INT_MAX)) {
+        if (BSTR bstr = SysAllocStringLen(nullptr, static_cast<UINT>(cch))) {
+            WCHAR* pwch = bstr;
+            bool bAscii = true;
+            for (std::int32_t i = 0; bAscii && i < scan.lValueCount; ++i) {
+                if (i > 0) *pwch++ = L',';
+                bAscii = WidenAscii(reinterpret_cast<const char*>(scan.pValueStart[i]), scan.lValueLength[i], pwch);
+                pwch += scan.lValueLength[i];
+            }
+            if (bAscii) return bstr;
+            SysFreeString(bstr);
+        }
+    }
+    // Other text is joined and converted whole: a double-byte character may
+    // not be cut from the byte after it.
+    ModuleBlock joined;
+    std::size_t cbJoined = 0;
+    if (!JoinValues(scan, joined, &cbJoined)) {
+        *pfNoWorkMemory = true;
+        return nullptr;
+    }
+    // Every byte but the final comma, zero bytes included: a value holding a
+    // zero byte must not cut off what follows it.
+    return AnsiToWide(joined.as<const char>(), static_cast<int>(cbJoined - 1));
 }

@@ -49,3 +49,9 @@ bool MakeByteArray(VARIANT* pvar, const void* pvBytes, ULONG cbBytes);
 // The stored values of a scan, each followed by one comma byte, in one
 // module-heap block of exactly that size. False when it cannot be had.
 bool JoinValues(const FormScan& scan, ModuleBlock& buffer, std::size_t* pcbBuffer);
+
+// The stored values of a scan (at least one) joined by commas, as a new
+// string: ASCII values are widened directly, other text is joined and
+// converted from the ANSI code page. Null with *pfNoWorkMemory true when the
+// joined text cannot be had; null alone when the string cannot.
+BSTR JoinedValuesToWide(const FormScan& scan, bool* pfNoWorkMemory);

@@ -14,15 +14,9 @@ STDMETHODIMP WebMngMethods::Form(VARIANT* pvarBinaryArray, BSTR bstrItemName, BS
     FormScan scan;
     std::int32_t lResult = ScanBody(body, bstrItemName, scan, ScanMode::kTextOnly);
     if (lResult > 0) {
-        ModuleBlock joined;
-        std::size_t cbJoined = 0;
-        if (!JoinValues(scan, joined, &cbJoined)) {
-            ReportError(Msg::kWorkMemory);
-        } else {
-            // Every byte but the final comma, zero bytes included: a value
-            // holding a zero byte must not cut off what follows it.
-            *pbstrValue = AnsiToWide(joined.as<const char>(), static_cast<int>(cbJoined - 1));
-        }
+        bool fNoWorkMemory = false;
+        *pbstrValue = JoinedValuesToWide(scan, &fNoWorkMemory);
+        if (fNoWorkMemory) ReportError(Msg::kWorkMemory);
     } else {
         ReportScanFailure(lResult);
     }

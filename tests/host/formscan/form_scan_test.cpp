@@ -206,18 +206,42 @@ INSTANTIATE_TEST_SUITE_P(FormScan, ScanTable, ::testing::Range<std::size_t>(0, C
                              return std::to_string(info.param) + "_" + name;
                          });
 
-TEST(FormScan, ClearsTheWholeRecordFirst) {
+TEST(FormScan, ClearsTheHeaderFieldsAndCountFirst) {
+    // The header fields (zero past their text) and the count are cleared;
+    // entries at and past the count are no part of the result and are not
+    // touched.
     auto record = NewRecord();
     EXPECT_EQ(ScanForm(nullptr, 0, nullptr, record.get(), ScanMode::kTextOnly), kScanFailed);
-    const FormScan zero{};
-    EXPECT_EQ(std::memcmp(record.get(), &zero, sizeof zero), 0);
+    const PartHeaders zero{};
+    EXPECT_EQ(std::memcmp(static_cast<const PartHeaders*>(record.get()), &zero, sizeof zero), 0);
+    EXPECT_EQ(record->lValueCount, 0);
 
     ExactBody body(TextPart("a", "1") + kClose);
     record = NewRecord();
     EXPECT_EQ(ScanForm(body.data(), body.size(), u"a", record.get(), ScanMode::kTextOnly), 1);
-    for (std::int32_t i = 1; i < kMaxFormValues; ++i) {
-        ASSERT_EQ(record->pValueStart[i], nullptr);
-        ASSERT_EQ(record->lValueLength[i], 0);
+    PartHeaders expected{};
+    std::strcpy(expected.szName, "a");
+    std::strcpy(expected.szDisposition, "form-data");
+    EXPECT_EQ(std::memcmp(static_cast<const PartHeaders*>(record.get()), &expected, sizeof expected), 0);
+    const auto untouched = NewRecord();
+    EXPECT_EQ(std::memcmp(&record->pValueStart[1], &untouched->pValueStart[1], sizeof record->pValueStart - sizeof record->pValueStart[0]), 0);
+}
+
+TEST(FormScan, RepeatedHeaderBlocksGiveTheFieldsOfTheLastAcceptedPart) {
+    // A header block equal to the last accepted one is read once; a block
+    // that differs (here only in the name's case, or in a Content-Type) is
+    // read again, and the fields hold zero bytes past their text.
+    ASSERT_TRUE(TestUseCodePage(1252) || TestUseCodePage(932));
+    const std::string typed = "--AaB03x\r\nContent-Disposition: form-data; name=\"A\"\r\nContent-Type: text/plain\r\n\r\n3\r\n";
+    ExactBody body(TextPart("a", "1") + TextPart("a", "2") + typed + TextPart("a", "4") + TextPart("b", "5") + kClose);
+    for (ScanMode mode : {ScanMode::kTextOnly, ScanMode::kAllParts}) {
+        auto record = NewRecord();
+        ASSERT_EQ(ScanForm(body.data(), body.size(), u"a", record.get(), mode), 4);
+        for (int i = 0; i < 4; ++i) EXPECT_EQ(body.Slice(*record, i), std::to_string(i + 1));
+        PartHeaders expected{};
+        std::strcpy(expected.szName, "a");
+        std::strcpy(expected.szDisposition, "form-data");
+        EXPECT_EQ(std::memcmp(static_cast<const PartHeaders*>(record.get()), &expected, sizeof expected), 0);
     }
 }
 

@@ -126,6 +126,32 @@ TEST_F(FormValues, ValuesAreReadInTheAnsiCodePage) {
     SysFreeString(bstrItem);
 }
 
+TEST_F(FormValues, AnswerIsTheJoinedTextConvertedWhole) {
+    // ASCII values before a non-ASCII one, and a value ending in a lone lead
+    // byte (0x93 in 932) that meets the comma: the answer is the joined text
+    // converted as one, whatever shortcut all-ASCII answers take.
+    const std::string values[] = {"ab", "c", "\x93\x63", "\x93", "d"};
+    std::vector<std::string> parts;
+    std::string joined;
+    for (const std::string& v : values) {
+        parts.push_back(TextPart("m", v));
+        joined += (joined.empty() ? "" : ",") + v;
+    }
+    const int cch = MultiByteToWideChar(CP_ACP, 0, joined.data(), static_cast<int>(joined.size()), nullptr, 0);
+    std::wstring expected(static_cast<std::size_t>(cch), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, joined.data(), static_cast<int>(joined.size()), &expected[0], cch);
+
+    ByteArrayVariant body(Body(parts));
+    BSTR bstrItem = SysAllocString(L"m");
+    BSTR bstrValue = nullptr;
+    EXPECT_EQ(S_OK, m_webmng.Form(body.get(), bstrItem, &bstrValue));
+    ASSERT_NE(nullptr, bstrValue);
+    EXPECT_EQ(expected, std::wstring(bstrValue, SysStringLen(bstrValue)));
+    EXPECT_FALSE(TakeError().bPresent);
+    SysFreeString(bstrValue);
+    SysFreeString(bstrItem);
+}
+
 // Item names that the ANSI code page cannot spell exactly, or that hold a zero
 // character, name no part: as '?' or cut at the zero they would name another.
 TEST_F(FormValues, ItemNamesAreSpelledExactlyOrNotFound) {
