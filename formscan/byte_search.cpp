@@ -98,3 +98,17 @@ std::int32_t ByteSearch(const unsigned char* pbPattern, std::int32_t cbPattern, 
     }
     return -1;
 }
+
+std::uint32_t ByteSearchWide(const unsigned char* pbPattern, std::uint32_t cbPattern, const unsigned char* pbData,
+                             std::uint32_t lStart, std::uint32_t lEnd, std::uint32_t cbWindow) {
+    std::uint32_t lBase = lStart;
+    while (lBase < lEnd && lEnd - lBase >= cbPattern) {
+        const std::uint32_t cbHere = lEnd - lBase < cbWindow ? lEnd - lBase : cbWindow;
+        const std::int32_t lAt = ByteSearch(pbPattern, static_cast<std::int32_t>(cbPattern), pbData + lBase, 0,
+                                            static_cast<std::int32_t>(cbHere));
+        if (lAt >= 0) return lBase + static_cast<std::uint32_t>(lAt);
+        if (cbHere == lEnd - lBase) break;
+        lBase += cbHere - (cbPattern - 1);
+    }
+    return kByteSearchNone;
+}

@@ -49,3 +49,12 @@ struct ByteSearchPolicy {
         return ByteSearch(pbPattern, cbPattern, pbData, lStart, lEnd);
     }
 };
+
+// ByteSearch over data of up to 4 GiB - 1 bytes. ByteSearch takes 31-bit
+// offsets, so the range lStart .. lEnd - 1 is searched in windows of at most
+// cbWindow bytes that overlap by cbPattern - 1 (a match across a window edge
+// is still found). Returns the absolute offset of the first match, or
+// kByteSearchNone. Needs 1 <= cbPattern < cbWindow <= 2^31 - 1.
+constexpr std::uint32_t kByteSearchNone = 0xFFFFFFFFu;
+std::uint32_t ByteSearchWide(const unsigned char* pbPattern, std::uint32_t cbPattern, const unsigned char* pbData,
+                             std::uint32_t lStart, std::uint32_t lEnd, std::uint32_t cbWindow = 1u << 30);

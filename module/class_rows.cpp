@@ -4,13 +4,14 @@
 #include "platform/class_table.h"
 #include "registration/server_registration.h"
 #include "server/class_object.h"
+#include "server/upload_object.h"
 #include "server/webmng_object.h"
 #include "webmng/webmng_interface.h"
 
 namespace {
 // The table keeps a description hook (a row that returns text is skipped by
 // registration), a category hook and a per-class attach hook, as servers of
-// this kind carry them; WebMng needs none of them.
+// this kind carry them; neither class needs them.
 const wchar_t* NoDescription() { return nullptr; }
 const ClassCategory* NoCategories() { return nullptr; }
 void NoClassInit(BOOL /*bAttach*/) {}
@@ -18,5 +19,6 @@ void NoClassInit(BOOL /*bAttach*/) {}
 
 ClassTableEntry g_ClassTable[] = {
     {&CLSID_WebMng, RegisterWebMngScript, CreateClassObject, CreateWebMng, nullptr, NoDescription, NoCategories, NoClassInit},
+    {&CLSID_Upload, RegisterUploadScript, CreateClassObject, CreateUpload, nullptr, NoDescription, NoCategories, NoClassInit},
     {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
 };

@@ -89,3 +89,5 @@ HRESULT RunScriptResource(const ModuleState& module, WORD wResourceId, BOOL bReg
 }
 
 HRESULT RegisterWebMngScript(BOOL bRegister) { return RunScriptResource(g_ModuleState, 101, bRegister, nullptr); }
+
+HRESULT RegisterUploadScript(BOOL bRegister) { return RunScriptResource(g_ModuleState, 102, bRegister, nullptr); }

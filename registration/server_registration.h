@@ -28,6 +28,8 @@ HRESULT LoadModuleTypeLib(const ModuleState& module, BSTR* pbstrPath, ITypeLib**
 HRESULT RegisterModuleTypeLib(const ModuleState& module);
 HRESULT UnregisterModuleTypeLib(const ModuleState& module);
 
-// The WebMng row's registration routine: script 101, no extra variables.
+// The rows' registration routines: WebMng's script 101 and Upload's script
+// 102, no extra variables.
 HRESULT RegisterWebMngScript(BOOL bRegister);
+HRESULT RegisterUploadScript(BOOL bRegister);
 

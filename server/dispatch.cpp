@@ -8,18 +8,17 @@
 namespace {
 // The loaded type information, loading it first if needed; null with the
 // load's status in *phr when that fails.
-ITypeInfo* RequireTypeInfo(LCID lcid, HRESULT* phr) {
+ITypeInfo* RequireTypeInfo(TypeInfoCache& cache, LCID lcid, HRESULT* phr) {
     *phr = S_OK;
-    ITypeInfo* pTypeInfo = LoadedTypeInfo(g_TypeInfoCache);
+    ITypeInfo* pTypeInfo = LoadedTypeInfo(cache);
     if (pTypeInfo) return pTypeInfo;
-    *phr = LoadTypeInfo(g_TypeInfoCache, lcid);
-    return LoadedTypeInfo(g_TypeInfoCache);
+    *phr = LoadTypeInfo(cache, lcid);
+    return LoadedTypeInfo(cache);
 }
 
 // Exact, case-sensitive match of a member name, newest entry first.
-const NameEntry* FindName(const wchar_t* pszName) {
+const NameEntry* FindName(const TypeInfoCache& cache, const wchar_t* pszName) {
     UINT nLength = static_cast<UINT>(lstrlenW(pszName));
-    const TypeInfoCache& cache = g_TypeInfoCache;
     for (LONG i = cache.nNameCount - 1; i >= 0; --i) {
         const NameEntry& entry = cache.pNameTable[i];
         if (entry.bstrName && entry.nLength == nLength &&
@@ -30,17 +29,17 @@ const NameEntry* FindName(const wchar_t* pszName) {
 }
 }  // namespace
 
-STDMETHODIMP WebMngDispatch::GetTypeInfoCount(UINT* pctinfo) {
+HRESULT DispatchGetTypeInfoCount(UINT* pctinfo) {
     if (!pctinfo) return E_POINTER;
     *pctinfo = 1;
     return S_OK;
 }
 
 // Every index gives the one type information there is.
-STDMETHODIMP WebMngDispatch::GetTypeInfo(UINT /*iTInfo*/, LCID lcid, ITypeInfo** ppTInfo) {
+HRESULT DispatchGetTypeInfo(TypeInfoCache& cache, LCID lcid, ITypeInfo** ppTInfo) {
     if (!ppTInfo) return E_POINTER;
     HRESULT hr;
-    ITypeInfo* pTypeInfo = RequireTypeInfo(lcid, &hr);
+    ITypeInfo* pTypeInfo = RequireTypeInfo(cache, lcid, &hr);
     *ppTInfo = pTypeInfo;
     if (!pTypeInfo) return hr;
     pTypeInfo->AddRef();
@@ -49,14 +48,13 @@ STDMETHODIMP WebMngDispatch::GetTypeInfo(UINT /*iTInfo*/, LCID lcid, ITypeInfo**
 
 // The table holds member names only: a miss (other letter case, a parameter
 // name) hands the whole request to the type information.
-STDMETHODIMP WebMngDispatch::GetIDsOfNames(REFIID /*riid*/, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
-                                           DISPID* rgDispId) {
+HRESULT DispatchGetIDsOfNames(TypeInfoCache& cache, LPOLESTR* rgszNames, UINT cNames, LCID lcid, DISPID* rgDispId) {
     HRESULT hr;
-    ITypeInfo* pTypeInfo = RequireTypeInfo(lcid, &hr);
+    ITypeInfo* pTypeInfo = RequireTypeInfo(cache, lcid, &hr);
     if (!pTypeInfo) return hr;
     if (static_cast<INT>(cNames) > 0 && (!rgszNames || !rgDispId)) return E_POINTER;
     for (INT i = 0; i < static_cast<INT>(cNames); ++i) {
-        const NameEntry* pEntry = rgszNames[i] ? FindName(rgszNames[i]) : nullptr;
+        const NameEntry* pEntry = rgszNames[i] ? FindName(cache, rgszNames[i]) : nullptr;
         if (pEntry) {
             rgDispId[i] = pEntry->dispid;
             continue;
@@ -67,14 +65,18 @@ STDMETHODIMP WebMngDispatch::GetIDsOfNames(REFIID /*riid*/, LPOLESTR* rgszNames,
     return hr;
 }
 
-STDMETHODIMP WebMngDispatch::Invoke(DISPID dispIdMember, REFIID /*riid*/, LCID lcid, WORD wFlags,
-                                    DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
-                                    UINT* puArgErr) {
+HRESULT DispatchInvoke(TypeInfoCache& cache, void* pvInterface, DISPID dispIdMember, LCID lcid, WORD wFlags,
+                       DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) {
     HRESULT hr;
-    ITypeInfo* pTypeInfo = RequireTypeInfo(lcid, &hr);
+    ITypeInfo* pTypeInfo = RequireTypeInfo(cache, lcid, &hr);
     if (!pTypeInfo) return hr;
     if (!pDispParams) return E_POINTER;
     ClearOutArguments(pTypeInfo, dispIdMember, wFlags, pDispParams);
-    return pTypeInfo->Invoke(static_cast<IWebMng*>(this), dispIdMember, wFlags, pDispParams, pVarResult, pExcepInfo,
-                             puArgErr);
+    hr = pTypeInfo->Invoke(pvInterface, dispIdMember, wFlags, pDispParams, pVarResult, pExcepInfo, puArgErr);
+    // JScript reads a property that takes arguments (up.Item("x"), up("x"))
+    // with a method call; the type information knows it only as a property.
+    if (hr == DISP_E_MEMBERNOTFOUND && wFlags == DISPATCH_METHOD)
+        hr = pTypeInfo->Invoke(pvInterface, dispIdMember, DISPATCH_PROPERTYGET, pDispParams, pVarResult, pExcepInfo,
+                               puArgErr);
+    return hr;
 }

@@ -5,18 +5,15 @@
 #include "platform/module_object.h"
 #include "platform/module_state.h"
 
-TypeInfoCache g_TypeInfoCache = {&IID_IWebMng, &LIBID_VAROLib, 1, 0, nullptr, nullptr, 0};
+TypeInfoCache g_TypeInfoCache = {&IID_IWebMng, &LIBID_VAROLib, 1, 0, nullptr, nullptr, 0, 0};
+TypeInfoCache g_UploadTypeInfo = {&IID_IUpload, &LIBID_VAROLib, 1, 0, nullptr, nullptr, 0, 0};
+TypeInfoCache g_UploadedFileTypeInfo = {&IID_IUploadedFile, &LIBID_VAROLib, 1, 0, nullptr, nullptr, 0, 0};
 
 namespace {
-// Set once a clean-up registration has succeeded. Registering on every call
-// that finds nothing loaded would add a list entry per call for as long as
-// the type library stays unregistered.
-LONG g_lCleanupRegistered = 0;
-
 void RegisterCleanup(TypeInfoCache& cache) {
-    if (InterlockedCompareExchange(&g_lCleanupRegistered, 1, 0) != 0) return;
+    if (InterlockedCompareExchange(&cache.lCleanupRegistered, 1, 0) != 0) return;
     if (FAILED(AddCleanup(CleanupTypeInfo, reinterpret_cast<DWORD_PTR>(&cache))))
-        InterlockedExchange(&g_lCleanupRegistered, 0);  // a later call tries again
+        InterlockedExchange(&cache.lCleanupRegistered, 0);  // a later call tries again
 }
 
 // Called under csTypeInfo with nothing loaded.
@@ -83,5 +80,5 @@ void CleanupTypeInfo(DWORD_PTR dwArgument) {
         cache.pNameTable = nullptr;
     }
     cache.nNameCount = 0;
-    g_lCleanupRegistered = 0;
+    cache.lCleanupRegistered = 0;
 }

@@ -19,9 +19,16 @@ struct TypeInfoCache {
     ITypeInfo* pTypeInfo;  // set last, once the name table is complete
     NameEntry* pNameTable;
     LONG nNameCount;
+    // Set once its clean-up is registered: registering on every call that
+    // finds nothing loaded would add a list entry per call for as long as the
+    // type library stays unregistered.
+    LONG lCleanupRegistered;
 };
 
-extern TypeInfoCache g_TypeInfoCache;
+// One cache per interface the module dispatches through.
+extern TypeInfoCache g_TypeInfoCache;        // IWebMng
+extern TypeInfoCache g_UploadTypeInfo;       // IUpload
+extern TypeInfoCache g_UploadedFileTypeInfo; // IUploadedFile
 
 // S_OK once the type information is loaded; otherwise the platform's status,
 // and nothing is kept, so the next call tries again.

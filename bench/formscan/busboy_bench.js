@@ -1,6 +1,7 @@
 // Parses one multipart body held in memory with busboy and prints one JSON
 // line: {"bytes", "runs", "median_s", "best_s", "values"}. Called by the host
-// benchmark (formscan_bench) so that its ratios come from one run.
+// benchmark (formscan_bench) so that its ratios come from one run. ITEM "*"
+// collects every field and file.
 //   node busboy_bench.js BODY_FILE BOUNDARY ITEM RUNS
 'use strict';
 const fs = require('fs');
@@ -21,10 +22,10 @@ function parseOnce() {
       defParamCharset: 'latin1',
     });
     bb.on('field', (name, value) => {
-      if (name.toLowerCase() === itemLower) values.push(value);
+      if (item === '*' || name.toLowerCase() === itemLower) values.push(value);
     });
     bb.on('file', (name, stream) => {
-      if (name.toLowerCase() !== itemLower) {
+      if (item !== '*' && name.toLowerCase() !== itemLower) {
         stream.resume();
         return;
       }

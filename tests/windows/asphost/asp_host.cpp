@@ -105,15 +105,26 @@ bool WriteWholeFile(const wchar_t* pszPath, const std::string& bytes) {
             cbWritten == bytes.size());
 }
 
+// The page's own code page: CodePage=65001 in its directive line makes it
+// UTF-8, as a server reads such a page; any other page is Shift_JIS.
+UINT PageCodePage(const std::vector<BYTE>& bytes) {
+    const std::string head(bytes.begin(), bytes.begin() + (bytes.size() < 200 ? bytes.size() : 200));
+    const std::string firstLine = head.substr(0, head.find('\n'));
+    return firstLine.find("<%@") != std::string::npos && firstLine.find("CodePage=65001") != std::string::npos
+               ? CP_UTF8
+               : kPageCodePage;
+}
+
 bool DecodePage(const std::vector<BYTE>& bytes, std::wstring& page) {
     page.clear();
     if (bytes.empty()) return true;
+    const UINT uCodePage = PageCodePage(bytes);
     const char* pch = reinterpret_cast<const char*>(bytes.data());
     int cb = static_cast<int>(bytes.size());
-    int cch = MultiByteToWideChar(kPageCodePage, MB_ERR_INVALID_CHARS, pch, cb, nullptr, 0);
+    int cch = MultiByteToWideChar(uCodePage, MB_ERR_INVALID_CHARS, pch, cb, nullptr, 0);
     if (cch <= 0) return false;
     page.resize(cch);
-    return MultiByteToWideChar(kPageCodePage, MB_ERR_INVALID_CHARS, pch, cb, &page[0], cch) == cch;
+    return MultiByteToWideChar(uCodePage, MB_ERR_INVALID_CHARS, pch, cb, &page[0], cch) == cch;
 }
 
 // Runs the script to its end. A failure of the host's own calls is returned

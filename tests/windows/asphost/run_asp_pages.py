@@ -17,6 +17,8 @@ sys.path.insert(0, os.path.join(HERE, "..", "scripts"))
 import run_page_scripts as pages  # noqa: E402
 
 SAMPLE_PAGE = os.path.join(pages.SOURCE, "samples", "upload.asp")
+UTF8_PAGE = os.path.join(pages.SOURCE, "samples", "upload-utf8.asp")
+UPLOAD_JS_PAGE = os.path.join(HERE, "upload_class_js.asp")
 JS_PAGE = os.path.join(HERE, "upload_page_js.asp")
 CHECK_PAGE = os.path.join(HERE, "host_check.asp")
 FORM_BODIES = ["chromium-form.bin", "firefox-form.bin", "curl-form.bin"]
@@ -127,6 +129,93 @@ def check_jscript(host, fixture, codepage, env, out_root):
     return check
 
 
+# A UTF-8 page's form: Japanese names, values and file names, a value with a
+# comma, several files in one input, an untouched file input, a binary file.
+UTF8_BOUNDARY = "----VaroUtf8Form7d1"
+BINARY = bytes(range(256)) * 3
+UTF8_PARTS = [
+    ("text", "\u540d\u524d", None, "\u30c6\u30b9\u30c8 \u592a\u90ce".encode("utf-8"), None),
+    ("text", "color", None, b"red,green", None),
+    ("text", "color", None, "\u9752".encode("utf-8"), None),
+    ("file", "files", "\u5831\u544a.txt", "\u3053\u3093\u306b\u3061\u306f\r\n".encode("utf-8"), "text/plain"),
+    ("file", "files", "page.asp", b"<% Response.Write 1 %>", "text/html"),
+    ("file", "other", "", b"", "application/octet-stream"),
+    ("file", "data", "bytes.bin", BINARY, "application/octet-stream"),
+]
+
+
+def utf8_body():
+    body = b""
+    for kind, name, file_name, content, content_type in UTF8_PARTS:
+        disposition = f'form-data; name="{name}"' + (f'; filename="{file_name}"' if kind == "file" else "")
+        body += f"--{UTF8_BOUNDARY}\r\nContent-Disposition: {disposition}\r\n".encode("utf-8")
+        if content_type:
+            body += f"Content-Type: {content_type}\r\n".encode("ascii")
+        body += b"\r\n" + content + b"\r\n"
+    return body + f"--{UTF8_BOUNDARY}--\r\n".encode("ascii")
+
+
+def write_body(out_root, name, body):
+    path = os.path.join(out_root, name)
+    with open(path, "wb") as f:
+        f.write(body)
+    return path
+
+
+def check_utf8_sample(host, codepage, env, out_root):
+    check = pages.Checker(f"upload-utf8.asp cp{codepage}")
+    out = os.path.join(out_root, "upload-utf8")
+    body_file = write_body(out_root, "utf8-form.bin", utf8_body())
+    status, printed, response = run_page(host, UTF8_PAGE, body_file, out, env)
+    check.expect(status == 0, f"exit status {status}: {printed}")
+    response = response or ""
+    texts = [(n, c.decode("utf-8")) for kind, n, _, c, _ in UTF8_PARTS if kind == "text"]
+    values = "".join(f"<li>{html(n)} = {html(v)}</li>" for n, v in texts)
+    files = [(n, f, c) for kind, n, f, c, _ in UTF8_PARTS if kind == "file" and f]
+    guid = "[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}"
+    items = [re.escape(f"<li>{html(n)}: {html(f)}, {len(c)} bytes, saved as ") +
+             f"({guid}{re.escape('.txt' if f.endswith('.txt') else '.bin')})</li>" for n, f, c in files]
+    match = re.search(re.escape("<ul>" + values + "</ul><ul>") + "".join(items) + re.escape("</ul>"), response)
+    check.expect(match is not None, f"response:\n{response!r}")
+    if match:
+        saved_files(check, os.path.join(out, "uploads"), dict(zip(match.groups(), [c for _, _, c in files])))
+
+    # A body that is not a form gets the reason, and nothing is saved.
+    bad_file = write_body(out_root, "not-a-form.bin", b"name=value&other=1")
+    status, printed, response = run_page(host, UTF8_PAGE, bad_file, out, env)
+    check.expect(status == 0 and "<p>multipart/form-data \u306e\u672c\u6587\u3067\u306f\u3042\u308a\u307e\u305b\u3093"
+                 in (response or ""), f"refusal: {response!r}")
+    saved_files(check, os.path.join(out, "uploads"), {})
+    return check
+
+
+def check_upload_jscript(host, codepage, env, out_root):
+    check = pages.Checker(f"upload_class_js.asp cp{codepage}")
+    out = os.path.join(out_root, "upload-class-js")
+    body_file = write_body(out_root, "utf8-form.bin", utf8_body())
+    status, printed, response = run_page(host, UPLOAD_JS_PAGE, body_file, out, env)
+    check.expect(status == 0, f"exit status {status}: {printed}")
+    response = response or ""
+    expected = [
+        "<p>count 7, names 5</p>",
+        f"<p>{html(UTF8_PARTS[0][1])} = {html(UTF8_PARTS[0][3].decode('utf-8'))} first "
+        f"{html(UTF8_PARTS[0][3].decode('utf-8'))}</p>",
+        "<p>color = red,green|\u9752 first red,green</p>",
+        "<p>files =  first undefined</p>",
+        f"<p>file files {UTF8_PARTS[3][2]} [] txt text/plain {len(UTF8_PARTS[3][3])}</p>",
+        "<p>file files page.asp [] asp text/html 22</p>",
+        f"<p>file data bytes.bin [] bin application/octet-stream {len(BINARY)}</p>",
+        "<p>missing true exists false</p>",
+        "<p>refused multipart/form-data",
+        "<p>still 7</p>",
+    ]
+    for piece in expected:
+        check.expect(piece in response, f"response lacks {piece!r}:\n{response!r}")
+    saved_files(check, os.path.join(out, "uploads"),
+                {"0.bin": UTF8_PARTS[3][3], "1.bin": UTF8_PARTS[4][3], "2.bin": BINARY})
+    return check
+
+
 def check_host(host, codepage, env, out_root):
     """Page text, server variables, a body read in two parts, paths and
     encoding; a failed CreateObject is catchable, an uncaught error ends the
@@ -167,6 +256,8 @@ def main():
             checks.append(check_sample(host, fixture, codepage, env, out_root))
             checks.append(check_jscript(host, fixture, codepage, env, out_root))
         checks.append(check_host(host, codepage, env, out_root))
+        checks.append(check_utf8_sample(host, codepage, env, out_root))
+        checks.append(check_upload_jscript(host, codepage, env, out_root))
     finally:
         pages.run(["wine", "regsvr32", "/u", "/s", pages.wine_path(dll)], env)
     return pages.report(checks, "asp pages")

@@ -26,6 +26,7 @@ public:
     bool Load();
     void Unload();
     bool IsLoaded() const { return m_hModule != nullptr; }
+    HMODULE Module() const { return m_hModule; }
 
     HRESULT GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) const;
     // DllRegisterServer and DllUnregisterServer of the loaded module.

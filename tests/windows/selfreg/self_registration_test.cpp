@@ -13,6 +13,7 @@
 
 namespace {
 const char kClassKey[] = "CLSID\\{6F1D2C40-3B1A-4E52-9C7D-2A5B8E61F034}";
+const char kUploadClassKey[] = "CLSID\\{9611FB0C-8617-4C12-8A9D-7DE1A71E0FAA}";
 const char kTypeLibKey[] = "TypeLib\\{A47E5D11-8C23-4B9A-B6E2-5D0F3C19A7E8}";
 const GUID kLibId = {0xA47E5D11, 0x8C23, 0x4B9A, {0xB6, 0xE2, 0x5D, 0x0F, 0x3C, 0x19, 0xA7, 0xE8}};
 
@@ -45,27 +46,36 @@ void DumpKey(HKEY hParent, const std::string& path, RegistryDump& dump) {
 
 RegistryDump DumpServerKeys() {
     RegistryDump dump;
-    for (const char* root : {"VARO.WebMng.1", "VARO.WebMng", kClassKey}) DumpKey(HKEY_CLASSES_ROOT, root, dump);
+    for (const char* root : {"VARO.WebMng.1", "VARO.WebMng", kClassKey, "VARO.Upload.1", "VARO.Upload", kUploadClassKey})
+        DumpKey(HKEY_CLASSES_ROOT, root, dump);
     return dump;
 }
 
+// The keys one class's script writes: its ProgIDs and its class key.
+void AddClassKeys(RegistryDump& dump, const std::string& name, const std::string& clsid,
+                  const std::string& modulePath) {
+    const std::string cls = "CLSID\\" + clsid;
+    const std::string text = name + " Class";
+    const std::string progId = "VARO." + name;
+    dump[progId + ".1|"] = text;
+    dump[progId + ".1\\CLSID|"] = clsid;
+    dump[progId + "|"] = text;
+    dump[progId + "\\CLSID|"] = clsid;
+    dump[progId + "\\CurVer|"] = progId + ".1";
+    dump[cls + "|"] = text;
+    dump[cls + "\\ProgID|"] = progId + ".1";
+    dump[cls + "\\VersionIndependentProgID|"] = progId;
+    dump[cls + "\\Programmable|"] = "";
+    dump[cls + "\\InprocServer32|"] = modulePath;
+    dump[cls + "\\InprocServer32|ThreadingModel"] = "Apartment";
+    dump[cls + "\\TypeLib|"] = "{A47E5D11-8C23-4B9A-B6E2-5D0F3C19A7E8}";
+}
+
 RegistryDump ExpectedKeys(const std::string& modulePath) {
-    const std::string cls = kClassKey;
-    const std::string clsid = "{6F1D2C40-3B1A-4E52-9C7D-2A5B8E61F034}";
-    return RegistryDump{
-        {"VARO.WebMng.1|", "WebMng Class"},
-        {"VARO.WebMng.1\\CLSID|", clsid},
-        {"VARO.WebMng|", "WebMng Class"},
-        {"VARO.WebMng\\CLSID|", clsid},
-        {"VARO.WebMng\\CurVer|", "VARO.WebMng.1"},
-        {cls + "|", "WebMng Class"},
-        {cls + "\\ProgID|", "VARO.WebMng.1"},
-        {cls + "\\VersionIndependentProgID|", "VARO.WebMng"},
-        {cls + "\\Programmable|", ""},
-        {cls + "\\InprocServer32|", modulePath},
-        {cls + "\\InprocServer32|ThreadingModel", "Apartment"},
-        {cls + "\\TypeLib|", "{A47E5D11-8C23-4B9A-B6E2-5D0F3C19A7E8}"},
-    };
+    RegistryDump dump;
+    AddClassKeys(dump, "WebMng", "{6F1D2C40-3B1A-4E52-9C7D-2A5B8E61F034}", modulePath);
+    AddClassKeys(dump, "Upload", "{9611FB0C-8617-4C12-8A9D-7DE1A71E0FAA}", modulePath);
+    return dump;
 }
 
 std::string DefaultValue(const std::string& key) {
@@ -131,7 +141,9 @@ class SelfRegistration : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
-        for (const char* key : {"VARO.WebMng.1", "VARO.WebMng", kClassKey, kTypeLibKey}) DeleteTree(key);
+        for (const char* key : {"VARO.WebMng.1", "VARO.WebMng", kClassKey, "VARO.Upload.1", "VARO.Upload",
+                                kUploadClassKey, kTypeLibKey})
+            DeleteTree(key);
     }
     void TearDown() override { CoUninitialize(); }
 

@@ -1,0 +1,379 @@
+// VARO.Upload through the vtable of the built DLL: every field and file of a
+// form, read in the page's code page, its limits and its errors.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "dll_client.h"
+#include "import_patch.h"
+
+namespace {
+// UTF-8 text of a wide literal, as a UTF-8 page's form sends it.
+std::string Utf8(const std::wstring& text) {
+    int cb = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
+    std::string bytes(static_cast<std::size_t>(cb), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[0], cb, nullptr, nullptr);
+    return bytes;
+}
+
+// The file's bytes, or "<missing>".
+std::string ReadFileBytesW(const std::wstring& path) {
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return "<missing>";
+    std::string bytes(GetFileSize(h, nullptr), '\0');
+    DWORD cb = 0;
+    if (!bytes.empty()) ReadFile(h, &bytes[0], static_cast<DWORD>(bytes.size()), &cb, nullptr);
+    CloseHandle(h);
+    return bytes;
+}
+
+std::wstring Text(BSTR bstr) { return bstr ? std::wstring(bstr, SysStringLen(bstr)) : L"<null>"; }
+
+std::wstring Text(const VARIANT& var) {
+    if (var.vt == VT_EMPTY) return L"<empty>";
+    return var.vt == VT_BSTR ? Text(var.bstrVal) : L"<type " + std::to_wstring(var.vt) + L">";
+}
+
+// The elements of a VT_ARRAY|VT_VARIANT holding strings.
+std::vector<std::wstring> Strings(const VARIANT& var) {
+    std::vector<std::wstring> strings;
+    if (var.vt != (VT_ARRAY | VT_VARIANT)) return {L"<not an array of variants>"};
+    VARIANT* pElements = nullptr;
+    if (FAILED(SafeArrayAccessData(var.parray, reinterpret_cast<void**>(&pElements)))) return {L"<locked>"};
+    for (ULONG i = 0; i < var.parray->rgsabound[0].cElements; ++i) strings.push_back(Text(pElements[i]));
+    SafeArrayUnaccessData(var.parray);
+    return strings;
+}
+
+// The file objects of a VT_ARRAY|VT_VARIANT of VT_DISPATCH, each AddRef'd.
+std::vector<IUploadedFile*> FilesOf(const VARIANT& var) {
+    std::vector<IUploadedFile*> files;
+    if (var.vt != (VT_ARRAY | VT_VARIANT)) return files;
+    VARIANT* pElements = nullptr;
+    if (FAILED(SafeArrayAccessData(var.parray, reinterpret_cast<void**>(&pElements)))) return files;
+    for (ULONG i = 0; i < var.parray->rgsabound[0].cElements; ++i) {
+        IUploadedFile* pFile = nullptr;
+        if (pElements[i].vt == VT_DISPATCH && pElements[i].pdispVal)
+            pElements[i].pdispVal->QueryInterface(IID_IUploadedFile, reinterpret_cast<void**>(&pFile));
+        files.push_back(pFile);
+    }
+    SafeArrayUnaccessData(var.parray);
+    return files;
+}
+
+struct FileFacts {
+    std::wstring name, fileName, clientPath, extension, contentType;
+    double size = -1;
+    std::string bytes;
+};
+
+FileFacts Describe(IUploadedFile* pFile) {
+    FileFacts facts;
+    BSTR bstr = nullptr;
+    if (SUCCEEDED(pFile->get_Name(&bstr))) facts.name = Text(bstr);
+    SysFreeString(bstr);
+    bstr = nullptr;
+    if (SUCCEEDED(pFile->get_FileName(&bstr))) facts.fileName = Text(bstr);
+    SysFreeString(bstr);
+    bstr = nullptr;
+    if (SUCCEEDED(pFile->get_ClientPath(&bstr))) facts.clientPath = Text(bstr);
+    SysFreeString(bstr);
+    bstr = nullptr;
+    if (SUCCEEDED(pFile->get_Extension(&bstr))) facts.extension = Text(bstr);
+    SysFreeString(bstr);
+    bstr = nullptr;
+    if (SUCCEEDED(pFile->get_ContentType(&bstr))) facts.contentType = Text(bstr);
+    SysFreeString(bstr);
+    pFile->get_Size(&facts.size);
+    VARIANT bytes;
+    VariantInit(&bytes);
+    if (SUCCEEDED(pFile->get_Bytes(&bytes))) facts.bytes = BytesOf(bytes);
+    VariantClear(&bytes);
+    return facts;
+}
+
+class UploadTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(S_OK, m_apartment.status());
+        ASSERT_EQ(S_OK, m_registered.status());
+        ASSERT_TRUE(m_dll.Load());
+        m_pUpload = NewUpload();
+        ASSERT_NE(nullptr, m_pUpload);
+        char szTemp[MAX_PATH];
+        GetTempPathA(MAX_PATH, szTemp);
+        m_dir = std::string(szTemp) + "varo-upload-" + std::to_string(GetCurrentProcessId());
+        CreateDirectoryA(m_dir.c_str(), nullptr);
+        SetErrorInfo(0, nullptr);
+    }
+    void TearDown() override {
+        if (m_pUpload) m_pUpload->Release();
+        EXPECT_EQ(S_OK, m_dll.CanUnloadNow()) << "an object is still alive";
+        WIN32_FIND_DATAA found;
+        HANDLE hFind = FindFirstFileA((m_dir + "\\*").c_str(), &found);
+        if (hFind != INVALID_HANDLE_VALUE) {
+            do DeleteFileA((m_dir + "\\" + found.cFileName).c_str());
+            while (FindNextFileA(hFind, &found));
+            FindClose(hFind);
+        }
+        RemoveDirectoryA(m_dir.c_str());
+    }
+
+    IUpload* NewUpload() {
+        IClassFactory* pFactory = nullptr;
+        IUpload* pUpload = nullptr;
+        if (SUCCEEDED(m_dll.GetClassObject(CLSID_Upload, IID_IClassFactory, reinterpret_cast<void**>(&pFactory)))) {
+            pFactory->CreateInstance(nullptr, IID_IUpload, reinterpret_cast<void**>(&pUpload));
+            pFactory->Release();
+        }
+        return pUpload;
+    }
+
+    HRESULT Load(const std::string& body) {
+        ScriptVariable bytes;
+        SetBytes(bytes.get(), body);
+        return m_pUpload->Load(bytes.get());
+    }
+    std::wstring Item(const std::wstring& name) {
+        BSTR bstrName = SysAllocString(name.c_str());
+        VARIANT value;
+        VariantInit(&value);
+        HRESULT hr = m_pUpload->get_Item(bstrName, &value);
+        SysFreeString(bstrName);
+        std::wstring text = FAILED(hr) ? L"<failed>" : Text(value);
+        VariantClear(&value);
+        return text;
+    }
+    std::vector<std::wstring> Values(const std::wstring& name) {
+        BSTR bstrName = SysAllocString(name.c_str());
+        VARIANT values;
+        VariantInit(&values);
+        m_pUpload->Values(bstrName, &values);
+        SysFreeString(bstrName);
+        std::vector<std::wstring> strings = Strings(values);
+        VariantClear(&values);
+        return strings;
+    }
+    std::vector<std::wstring> Names() {
+        VARIANT names;
+        VariantInit(&names);
+        m_pUpload->get_Names(&names);
+        std::vector<std::wstring> strings = Strings(names);
+        VariantClear(&names);
+        return strings;
+    }
+    long Count() {
+        LONG lCount = -1;
+        m_pUpload->get_Count(&lCount);
+        return lCount;
+    }
+    std::vector<FileFacts> Files() {
+        VARIANT files;
+        VariantInit(&files);
+        m_pUpload->get_Files(&files);
+        std::vector<FileFacts> facts;
+        for (IUploadedFile* pFile : FilesOf(files)) {
+            facts.push_back(pFile ? Describe(pFile) : FileFacts{});
+            if (pFile) pFile->Release();
+        }
+        VariantClear(&files);
+        return facts;
+    }
+    // The description the last failure published.
+    std::wstring Published() {
+        IErrorInfo* pInfo = nullptr;
+        if (GetErrorInfo(0, &pInfo) != S_OK || !pInfo) return L"<nothing>";
+        BSTR bstr = nullptr;
+        pInfo->GetDescription(&bstr);
+        std::wstring text = Text(bstr);
+        SysFreeString(bstr);
+        pInfo->Release();
+        return text;
+    }
+
+    ComApartment m_apartment;
+    RegisteredServer m_registered;
+    VaroDll m_dll;
+    IUpload* m_pUpload = nullptr;
+    std::string m_dir;
+};
+
+const std::string kUtf8Form = Body({
+    TextPart(Utf8(L"名前"), Utf8(L"テスト")),
+    TextPart("choice", "one"),
+    TextPart("CHOICE", "two,three"),
+    FilePart("docs", Utf8(L"C:\\書類\\報告.TXT"), "first", "text/plain"),
+    FilePart("docs", "page.asp", "<% x %>", "text/html"),
+    FilePart("empty", "", ""),
+});
+
+TEST_F(UploadTest, EveryFieldAndFileOfAUtf8Page) {
+    ASSERT_EQ(S_OK, m_pUpload->put_CodePage(65001));
+    ASSERT_EQ(S_OK, Load(kUtf8Form));
+    EXPECT_EQ(6, Count());
+    EXPECT_EQ((std::vector<std::wstring>{L"名前", L"choice", L"docs", L"empty"}), Names());
+    EXPECT_EQ(L"テスト", Item(L"名前"));
+    EXPECT_EQ(L"one", Item(L"Choice"));
+    EXPECT_EQ((std::vector<std::wstring>{L"one", L"two,three"}), Values(L"choice"));
+    EXPECT_EQ(std::vector<std::wstring>{}, Values(L"missing"));
+    EXPECT_EQ(L"<empty>", Item(L"missing"));
+    EXPECT_EQ(L"<empty>", Item(L"docs")) << "a file field has no text value";
+
+    std::vector<FileFacts> files = Files();
+    ASSERT_EQ(2u, files.size()) << "an untouched file input is not a file";
+    EXPECT_EQ(L"docs", files[0].name);
+    EXPECT_EQ(L"報告.TXT", files[0].fileName);
+    EXPECT_EQ(L"C:\\書類", files[0].clientPath);
+    EXPECT_EQ(L"txt", files[0].extension);
+    EXPECT_EQ(L"text/plain", files[0].contentType);
+    EXPECT_EQ(5.0, files[0].size);
+    EXPECT_EQ("first", files[0].bytes);
+    EXPECT_EQ(L"page.asp", files[1].fileName);
+    EXPECT_EQ(L"", files[1].clientPath);
+    EXPECT_EQ(L"asp", files[1].extension);
+    EXPECT_EQ("<% x %>", files[1].bytes);
+
+    BSTR bstrName = SysAllocString(L"DOCS");
+    IDispatch* pFirst = nullptr;
+    EXPECT_EQ(S_OK, m_pUpload->File(bstrName, &pFirst));
+    ASSERT_NE(nullptr, pFirst);
+    IUploadedFile* pFile = nullptr;
+    ASSERT_EQ(S_OK, pFirst->QueryInterface(IID_IUploadedFile, reinterpret_cast<void**>(&pFile)));
+    EXPECT_EQ("first", Describe(pFile).bytes);
+    pFile->Release();
+    pFirst->Release();
+    SysFreeString(bstrName);
+    bstrName = SysAllocString(L"empty");
+    IDispatch* pNone = reinterpret_cast<IDispatch*>(0x1);
+    EXPECT_EQ(S_OK, m_pUpload->File(bstrName, &pNone));
+    EXPECT_EQ(nullptr, pNone);
+    SysFreeString(bstrName);
+}
+
+// The code page applies to every later read, whenever it is set.
+TEST_F(UploadTest, CodePageAppliesToLaterReads) {
+    ASSERT_EQ(S_OK, Load(kUtf8Form));
+    ASSERT_EQ(S_OK, m_pUpload->put_CodePage(65001));
+    EXPECT_EQ(L"テスト", Item(L"名前"));
+    ASSERT_EQ(S_OK, m_pUpload->put_CodePage(932));
+    EXPECT_EQ(L"<empty>", Item(L"名前")) << "read as Shift_JIS the name is another";
+
+    // A Shift_JIS page, read with 932.
+    ASSERT_EQ(S_OK, Load(Body({TextPart("\x96\xBC\x91\x4F", "\x93\x63\x92\x86")})));  // 名前 = 田中
+    EXPECT_EQ(L"田中", Item(L"名前"));
+}
+
+TEST_F(UploadTest, RefusalsKeepTheEarlierForm) {
+    ASSERT_EQ(S_OK, Load(Body({TextPart("kept", "yes")})));
+    struct Case {
+        const char* label;
+        std::string body;
+        HRESULT hr;
+    };
+    const std::string kPart = TextPart("a", "1");
+    const Case cases[] = {
+        {"no delimiter line", "plain text", E_INVALIDARG},
+        {"no closing line", kPart, E_INVALIDARG},
+        {"LF-only lines", "--b\nContent-Disposition: form-data; name=\"a\"\n\n1\n--b--\n", E_INVALIDARG},
+        {"headers without their blank line",
+         "--b\r\nContent-Disposition: form-data; name=\"a\"\r\n--b--\r\n", E_INVALIDARG},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        EXPECT_EQ(c.hr, Load(c.body));
+        EXPECT_NE(L"<nothing>", Published());
+        EXPECT_EQ(L"yes", Item(L"kept"));
+    }
+    ScriptVariable text;
+    SetString(text.get(), L"not bytes");
+    EXPECT_EQ(E_INVALIDARG, m_pUpload->Load(text.get()));
+    EXPECT_NE(std::wstring::npos, Published().find(L"配列型ではありません。"));
+
+    ASSERT_EQ(S_OK, m_pUpload->put_MaxParts(2));
+    EXPECT_EQ(E_INVALIDARG, Load(Body({kPart, kPart, kPart})));
+    EXPECT_NE(std::wstring::npos, Published().find(L"MaxParts (2)"));
+    EXPECT_EQ(L"yes", Item(L"kept"));
+    EXPECT_EQ(S_OK, Load(Body({kPart, kPart})));
+    EXPECT_EQ(E_INVALIDARG, m_pUpload->put_MaxParts(-1));
+
+    EXPECT_EQ(E_INVALIDARG, m_pUpload->put_CodePage(12345));
+    EXPECT_NE(std::wstring::npos, Published().find(L"12345"));
+    LONG lCodePage = -1;
+    EXPECT_EQ(S_OK, m_pUpload->get_CodePage(&lCodePage));
+    EXPECT_EQ(0, lCodePage);
+}
+
+// Stands in for WriteFile: the disk is full before the first byte.
+BOOL WINAPI WriteFileDiskFull(HANDLE, LPCVOID, DWORD, LPDWORD pcbWritten, LPOVERLAPPED) {
+    if (pcbWritten) *pcbWritten = 0;
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+}
+
+TEST_F(UploadTest, SavingNeverOverwritesAndLeavesNothingHalfWritten) {
+    ASSERT_EQ(S_OK, m_pUpload->put_CodePage(65001));
+    ASSERT_EQ(S_OK, Load(kUtf8Form));
+    VARIANT files;
+    VariantInit(&files);
+    ASSERT_EQ(S_OK, m_pUpload->get_Files(&files));
+    std::vector<IUploadedFile*> objects = FilesOf(files);
+    VariantClear(&files);
+    ASSERT_EQ(2u, objects.size());
+
+    const std::wstring dir(m_dir.begin(), m_dir.end());
+    BSTR bstrTarget = SysAllocString((dir + L"\\saved.txt").c_str());
+    EXPECT_EQ(S_OK, objects[0]->SaveAs(bstrTarget));
+    EXPECT_EQ("first", ReadFileBytesW(dir + L"\\saved.txt"));
+    // An existing file is never replaced: the system's reason comes with the message.
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_EXISTS), objects[1]->SaveAs(bstrTarget));
+    const std::wstring message = Published();
+    EXPECT_EQ(0u, message.find(L"ファイルを保存できませんでした。 (")) << "message first";
+    EXPECT_NE(std::wstring::npos, message.find(L"コード 80)")) << "the system's code: " << message.size();
+    EXPECT_EQ("first", ReadFileBytesW(dir + L"\\saved.txt"));
+    SysFreeString(bstrTarget);
+
+    bstrTarget = SysAllocString((dir + L"\\partial.txt").c_str());
+    {
+        ImportPatch diskFull(m_dll.Module(), "kernel32.dll", "WriteFile",
+                             reinterpret_cast<const void*>(&WriteFileDiskFull));
+        ASSERT_TRUE(diskFull.Applied());
+        EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_DISK_FULL), objects[0]->SaveAs(bstrTarget));
+    }
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((dir + L"\\partial.txt").c_str()));
+    SysFreeString(bstrTarget);
+
+    // Server-made names keep only harmless extensions.
+    BSTR bstrFolder = SysAllocString(dir.c_str());
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i);
+        BSTR bstrPath = nullptr;
+        ASSERT_EQ(S_OK, objects[i]->SaveUnique(bstrFolder, &bstrPath));
+        const std::wstring path = Text(bstrPath);
+        SysFreeString(bstrPath);
+        EXPECT_EQ(dir + L"\\", path.substr(0, dir.size() + 1));
+        EXPECT_EQ(dir.size() + 1 + 36 + 4, path.size());
+        EXPECT_EQ(i == 0 ? L".txt" : L".bin", path.substr(path.size() - 4));
+        EXPECT_EQ(i == 0 ? "first" : "<% x %>", ReadFileBytesW(path));
+    }
+    SysFreeString(bstrFolder);
+    for (IUploadedFile* pFile : objects) pFile->Release();
+}
+
+// A file object keeps its form: it answers after the Upload object is gone.
+TEST_F(UploadTest, FilesOutliveTheirUploadObject) {
+    ASSERT_EQ(S_OK, Load(kUtf8Form));
+    BSTR bstrName = SysAllocString(L"docs");
+    IDispatch* pFile = nullptr;
+    ASSERT_EQ(S_OK, m_pUpload->File(bstrName, &pFile));
+    SysFreeString(bstrName);
+    m_pUpload->Release();
+    m_pUpload = nullptr;
+    EXPECT_EQ(S_FALSE, m_dll.CanUnloadNow());
+    IUploadedFile* pUploaded = nullptr;
+    ASSERT_EQ(S_OK, pFile->QueryInterface(IID_IUploadedFile, reinterpret_cast<void**>(&pUploaded)));
+    EXPECT_EQ("first", Describe(pUploaded).bytes);
+    pUploaded->Release();
+    pFile->Release();
+}
+}  // namespace

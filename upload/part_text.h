@@ -1,0 +1,21 @@
+// The texts of a loaded part as strings, in the page's code page.
+#pragma once
+#include <windows.h>
+#include <oleauto.h>
+
+#include "upload/loaded_form.h"
+
+// The code page a CodePage property value stands for (0: the ANSI code page).
+inline UINT EffectiveCodePage(long lCodePage) { return lCodePage == 0 ? CP_ACP : static_cast<UINT>(lCodePage); }
+
+BSTR PartName(const LoadedForm& form, const FormPart& part, UINT uCodePage);
+// The file name the client sent, folder included; decoded as UTF-8 when it
+// came from filename*.
+BSTR PartFileName(const LoadedForm& form, const FormPart& part, UINT uCodePage);
+BSTR PartContentType(const LoadedForm& form, const FormPart& part, UINT uCodePage);
+BSTR PartTextValue(const LoadedForm& form, const FormPart& part, UINT uCodePage);
+
+// A file part: one with a file name; an untouched file input sends an empty one.
+inline bool IsFilePart(const FormPart& part) { return (part.flags & kPartHasFileName) && part.fileNameLength > 0; }
+// A text part: one without a file name parameter.
+inline bool IsTextPart(const FormPart& part) { return !(part.flags & kPartHasFileName); }

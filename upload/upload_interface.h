@@ -1,0 +1,9 @@
+// IUpload and IUploadedFile as the type library declares them.
+#pragma once
+#include <windows.h>
+#include <ole2.h>
+#include <oleauto.h>
+
+#undef DeleteFile
+
+#include "varo.h"

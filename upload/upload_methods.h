@@ -1,0 +1,45 @@
+// IUpload's methods: the loaded form, the code page its texts are read in,
+// and the limit on its parts. The object that carries them (identity,
+// reference counting, dispatch) derives from this class.
+#pragma once
+#include <cstdint>
+
+#include "upload/loaded_form.h"
+#include "upload/name_index.h"
+#include "upload/upload_interface.h"
+
+// Makes the UploadedFile object for part iPart of the form, read in
+// uCodePage; supplied by the layer that gives objects their identity.
+typedef HRESULT (*PFNCREATEFILEOBJECT)(LoadedForm* pForm, std::uint32_t iPart, UINT uCodePage, IDispatch** ppFile);
+
+class UploadMethods : public IUpload {
+public:
+    explicit UploadMethods(PFNCREATEFILEOBJECT pfnCreateFile) : m_pfnCreateFile(pfnCreateFile) {}
+    virtual ~UploadMethods();
+    UploadMethods(const UploadMethods&) = delete;
+    UploadMethods& operator=(const UploadMethods&) = delete;
+
+    STDMETHODIMP get_CodePage(LONG* plCodePage) override;
+    STDMETHODIMP put_CodePage(LONG lCodePage) override;
+    STDMETHODIMP get_MaxParts(LONG* plMaxParts) override;
+    STDMETHODIMP put_MaxParts(LONG lMaxParts) override;
+    STDMETHODIMP Load(VARIANT* pvarBody) override;
+    STDMETHODIMP get_Count(LONG* plCount) override;
+    STDMETHODIMP get_Names(VARIANT* pvarNames) override;
+    STDMETHODIMP Exists(BSTR bstrName, VARIANT_BOOL* pbExists) override;
+    STDMETHODIMP get_Item(BSTR bstrName, VARIANT* pvarValue) override;
+    STDMETHODIMP Values(BSTR bstrName, VARIANT* pvarValues) override;
+    STDMETHODIMP get_Files(VARIANT* pvarFiles) override;
+    STDMETHODIMP File(BSTR bstrName, IDispatch** ppFile) override;
+
+private:
+    // The parts' names in the current code page, read once per form and code
+    // page; false without memory.
+    bool NamesReady();
+
+    PFNCREATEFILEOBJECT m_pfnCreateFile;
+    long m_lCodePage = 0;
+    long m_lMaxParts = 1000;
+    LoadedForm* m_pForm = nullptr;
+    NameIndex m_names;
+};

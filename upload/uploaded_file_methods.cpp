@@ -1,0 +1,139 @@
+#include "upload/uploaded_file_methods.h"
+
+#include <cstring>
+
+#include "platform/win32_owners.h"
+#include "upload/part_text.h"
+#include "upload/save_file.h"
+#include "upload/upload_errors.h"
+#include "upload/upload_messages.h"
+#include "webmng/conversions.h"
+
+namespace {
+HRESULT NoMemory() { return UploadFailure(IID_IUploadedFile, E_OUTOFMEMORY, UploadMsg::kWorkMemory); }
+
+// Offset just past the last '\' or '/', 0 when there is none.
+UINT BaseNameStart(BSTR bstrPath) {
+    UINT iStart = 0;
+    for (UINT i = 0, cch = SysStringLen(bstrPath); i < cch; ++i)
+        if (bstrPath[i] == L'\\' || bstrPath[i] == L'/') iStart = i + 1;
+    return iStart;
+}
+
+// A new GUID as 36 lower-case hex digits with hyphens.
+bool GuidText(wchar_t (&szGuid)[37]) {
+    GUID guid;
+    wchar_t szBraced[40];
+    if (FAILED(CoCreateGuid(&guid)) || StringFromGUID2(guid, szBraced, 40) != 39) return false;
+    for (int i = 0; i < 36; ++i) szGuid[i] = static_cast<wchar_t>(towlower(szBraced[i + 1]));
+    szGuid[36] = L'\0';
+    return true;
+}
+}  // namespace
+
+UploadedFileMethods::UploadedFileMethods(LoadedForm* pForm, std::uint32_t iPart, UINT uCodePage)
+    : m_pForm(pForm), m_iPart(iPart), m_uCodePage(uCodePage) {
+    m_pForm->AddRef();
+}
+
+UploadedFileMethods::~UploadedFileMethods() { m_pForm->Release(); }
+
+STDMETHODIMP UploadedFileMethods::get_Name(BSTR* pbstrName) {
+    if (!pbstrName) return E_POINTER;
+    *pbstrName = PartName(*m_pForm, Part(), m_uCodePage);
+    return *pbstrName ? S_OK : NoMemory();
+}
+
+HRESULT UploadedFileMethods::SplitFileName(BSTR* pbstrFolder, BSTR* pbstrBase) const {
+    UniqueBstr full(PartFileName(*m_pForm, Part(), m_uCodePage));
+    if (!full) return NoMemory();
+    const UINT iBase = BaseNameStart(full.get());
+    const UINT cchFolder = iBase > 0 ? iBase - 1 : 0;
+    if (pbstrFolder && !(*pbstrFolder = SysAllocStringLen(full.get(), cchFolder))) return NoMemory();
+    if (pbstrBase && !(*pbstrBase = SysAllocStringLen(full.get() + iBase, SysStringLen(full.get()) - iBase)))
+        return NoMemory();
+    return S_OK;
+}
+
+STDMETHODIMP UploadedFileMethods::get_FileName(BSTR* pbstrFileName) {
+    if (!pbstrFileName) return E_POINTER;
+    *pbstrFileName = nullptr;
+    return SplitFileName(nullptr, pbstrFileName);
+}
+
+STDMETHODIMP UploadedFileMethods::get_ClientPath(BSTR* pbstrClientPath) {
+    if (!pbstrClientPath) return E_POINTER;
+    *pbstrClientPath = nullptr;
+    return SplitFileName(pbstrClientPath, nullptr);
+}
+
+STDMETHODIMP UploadedFileMethods::get_Extension(BSTR* pbstrExtension) {
+    if (!pbstrExtension) return E_POINTER;
+    *pbstrExtension = nullptr;
+    UniqueBstr base;
+    HRESULT hr = SplitFileName(nullptr, base.put());
+    if (FAILED(hr)) return hr;
+    const wchar_t* pszDot = wcsrchr(base.get(), L'.');
+    const wchar_t* pszExtension = pszDot ? pszDot + 1 : L"";
+    *pbstrExtension = SysAllocString(pszExtension);
+    if (!*pbstrExtension) return NoMemory();
+    CharLowerBuffW(*pbstrExtension, SysStringLen(*pbstrExtension));
+    return S_OK;
+}
+
+STDMETHODIMP UploadedFileMethods::get_ContentType(BSTR* pbstrContentType) {
+    if (!pbstrContentType) return E_POINTER;
+    *pbstrContentType = PartContentType(*m_pForm, Part(), m_uCodePage);
+    return *pbstrContentType ? S_OK : NoMemory();
+}
+
+STDMETHODIMP UploadedFileMethods::get_Size(double* pdblSize) {
+    if (!pdblSize) return E_POINTER;
+    *pdblSize = static_cast<double>(Part().valueLength);
+    return S_OK;
+}
+
+STDMETHODIMP UploadedFileMethods::get_Bytes(VARIANT* pvarBytes) {
+    if (!pvarBytes) return E_POINTER;
+    VariantInit(pvarBytes);
+    if (!MakeByteArray(pvarBytes, m_pForm->Value(Part()), Part().valueLength)) {
+        VariantClear(pvarBytes);
+        return NoMemory();
+    }
+    return S_OK;
+}
+
+STDMETHODIMP UploadedFileMethods::SaveAs(BSTR bstrPath) {
+    if (!bstrPath || !bstrPath[0]) return UploadFailure(IID_IUploadedFile, E_INVALIDARG, UploadMsg::kFileNameNull);
+    const DWORD dwError = SaveNewFile(bstrPath, m_pForm->Value(Part()), Part().valueLength);
+    return dwError == ERROR_SUCCESS ? S_OK : UploadSystemFailure(IID_IUploadedFile, UploadMsg::kSaveFailed, dwError);
+}
+
+STDMETHODIMP UploadedFileMethods::SaveUnique(BSTR bstrFolder, BSTR* pbstrPath) {
+    if (!pbstrPath) return E_POINTER;
+    *pbstrPath = nullptr;
+    if (!bstrFolder || !bstrFolder[0]) return UploadFailure(IID_IUploadedFile, E_INVALIDARG, UploadMsg::kPathNameNull);
+    UniqueBstr extension;
+    HRESULT hr = get_Extension(extension.put());
+    if (FAILED(hr)) return hr;
+    wchar_t szGuid[37];
+    if (!GuidText(szGuid)) return NoMemory();
+    const UINT cchFolder = SysStringLen(bstrFolder);
+    const bool bSeparator = bstrFolder[cchFolder - 1] == L'\\' || bstrFolder[cchFolder - 1] == L'/';
+    const wchar_t* pszExtension = HarmlessExtension(extension.get());
+    const UINT cchExtension = static_cast<UINT>(lstrlenW(pszExtension));
+    UniqueBstr exact(SysAllocStringLen(nullptr, cchFolder + (bSeparator ? 0 : 1) + 36 + 1 + cchExtension));
+    if (!exact) return NoMemory();
+    wchar_t* pch = exact.get();
+    std::memcpy(pch, bstrFolder, cchFolder * sizeof(wchar_t));
+    pch += cchFolder;
+    if (!bSeparator) *pch++ = L'\\';
+    std::memcpy(pch, szGuid, 36 * sizeof(wchar_t));
+    pch += 36;
+    *pch++ = L'.';
+    std::memcpy(pch, pszExtension, (cchExtension + 1) * sizeof(wchar_t));
+    hr = SaveAs(exact.get());
+    if (FAILED(hr)) return hr;
+    *pbstrPath = exact.release();
+    return S_OK;
+}
