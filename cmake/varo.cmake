@@ -46,6 +46,16 @@ if(WIN32)
   set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
   add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
+  # The build's private Wine prefix: 32-bit for the i686 build, 64-bit (which
+  # also runs 32-bit programs) for the x86_64 build. scripts/wine-prefix reads
+  # the architecture from the file written here.
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(VARO_WINEARCH win64)
+  else()
+    set(VARO_WINEARCH win32)
+  endif()
+  file(WRITE ${CMAKE_BINARY_DIR}/wine-arch "${VARO_WINEARCH}\n")
+
   # Runs a Windows test program under Wine, once per ANSI code page given
   # (932 = LC_ALL=ja_JP.UTF-8, 1252 = LC_ALL=C).
   function(varo_wine_test name target)
@@ -61,7 +71,7 @@ if(WIN32)
       endif()
       add_test(NAME ${name}.cp${cp} COMMAND ${target} ${ARG_ARGS})
       set_tests_properties(${name}.cp${cp} PROPERTIES
-        ENVIRONMENT "LC_ALL=${locale};VARO_CODEPAGE=${cp};WINEARCH=win32;WINEDEBUG=-all;WINEPREFIX=${CMAKE_BINARY_DIR}/wine-prefix"
+        ENVIRONMENT "LC_ALL=${locale};VARO_CODEPAGE=${cp};WINEARCH=${VARO_WINEARCH};WINEDEBUG=-all;WINEPREFIX=${CMAKE_BINARY_DIR}/wine-prefix"
         TIMEOUT 300)
     endforeach()
   endfunction()

@@ -13,9 +13,14 @@ struct ClassCategory {
 
 typedef HRESULT (*PFNCREATEOBJECT)(IUnknown* pOuter, REFIID riid, void** ppv);
 
+// What a class's registration routine does. kUnregisterClassKey removes the
+// class key alone: the other bitness's DLL still has its class key in the
+// other registry view and needs the keys both views share.
+enum class RegistrationAction { kRegister, kUnregister, kUnregisterClassKey };
+
 struct ClassTableEntry {
     const CLSID* pClassId;
-    HRESULT (*pfnRegister)(BOOL bRegister);
+    HRESULT (*pfnRegister)(RegistrationAction action);
     HRESULT (*pfnCreateClassObject)(PFNCREATEOBJECT pfnCreateObject, REFIID riid, void** ppv);
     PFNCREATEOBJECT pfnCreateObject;
     IUnknown* pClassObject;

@@ -1,11 +1,15 @@
 // Module heap: the base heap alone, or per-processor heaps picked round-robin
-// with an 8-byte header naming the heap each block came from.
+// with a header naming the heap each block came from.
 #include "platform/module_heap.h"
 
 #include "platform/module_state.h"
 
 namespace {
-const SIZE_T kHeaderSize = 8;
+// The header holds the owning heap's handle and is as long as the alignment
+// HeapAlloc guarantees (8 bytes on x86, 16 on x64), so the block after it
+// keeps that alignment.
+constexpr SIZE_T kHeaderSize = MEMORY_ALLOCATION_ALIGNMENT;
+static_assert(sizeof(HANDLE) <= kHeaderSize, "the header holds a heap handle");
 
 HANDLE OwningHeap(void* pvBlock) { return *reinterpret_cast<HANDLE*>(static_cast<BYTE*>(pvBlock) - kHeaderSize); }
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <emmintrin.h>
 
+#include <climits>
 #include <cstring>
 
 bool WidenAscii(const char* pchText, int cb, WCHAR* pwchOut) {
@@ -23,7 +24,12 @@ bool WidenAscii(const char* pchText, int cb, WCHAR* pwchOut) {
 
 BSTR MultiByteToBstr(UINT uCodePage, const char* pchText, int cb) {
     if (!pchText) return nullptr;
-    if (cb < 0) cb = static_cast<int>(std::strlen(pchText));
+    if (cb < 0) {
+        // Longer text than an int counts is refused, never cut.
+        const std::size_t cbText = std::strlen(pchText);
+        if (cbText > static_cast<std::size_t>(INT_MAX)) return nullptr;
+        cb = static_cast<int>(cbText);
+    }
     // No code page the methods use gives more UTF-16 units than bytes: the
     // string is made that long and the text converted once into it.
     BSTR bstr = SysAllocStringLen(nullptr, static_cast<UINT>(cb));

@@ -4,6 +4,7 @@
 #include <comcat.h>
 
 #include "platform/com_ptr.h"
+#include "registration/registry_win32.h"
 #include "registration/server_registration.h"
 
 namespace {
@@ -13,12 +14,46 @@ bool IsSelected(const ClassTableEntry& entry) { return !(entry.pfnDescription &&
 const ClassCategory* CategoriesOf(const ClassTableEntry& entry) {
     return entry.pfnCategories ? entry.pfnCategories() : nullptr;
 }
+
+// The flag that opens the other registry view, or 0 when there is none: a
+// 32-bit process has one only under WOW64 (on 32-bit Windows the flag would be
+// ignored and open its own view).
+REGSAM OtherViewFlag() {
+#ifdef _WIN64
+    return KEY_WOW64_32KEY;
+#else
+    typedef BOOL(WINAPI * PFNISWOW64PROCESS)(HANDLE, PBOOL);
+    auto pfnIsWow64Process = reinterpret_cast<PFNISWOW64PROCESS>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "IsWow64Process")));
+    BOOL bWow64 = FALSE;
+    if (!pfnIsWow64Process || !pfnIsWow64Process(GetCurrentProcess(), &bWow64) || !bWow64) return 0;
+    return KEY_WOW64_64KEY;
+#endif
+}
 }  // namespace
+
+bool GuidText(REFGUID guid, char (&szGuid)[kGuidTextSize]) {
+    wchar_t szWide[kGuidTextSize];
+    if (StringFromGUID2(guid, szWide, kGuidTextSize) != kGuidTextSize) return false;
+    for (int i = 0; i < kGuidTextSize; ++i) szGuid[i] = static_cast<char>(szWide[i]);  // braces, hex digits, hyphens
+    return true;
+}
+
+bool OtherViewHasClass(const CLSID& clsid) {
+    const REGSAM samView = OtherViewFlag();
+    char szClsid[kGuidTextSize];
+    if (!samView || !GuidText(clsid, szClsid)) return false;
+    char szKey[6 + kGuidTextSize] = "CLSID\\";
+    lstrcpyA(szKey + 6, szClsid);
+    Win32Registry registry;
+    RegistryKey key(registry);
+    return registry.OpenKey(HKEY_CLASSES_ROOT, szKey, KEY_READ | samView, key.put()) == ERROR_SUCCESS;
+}
 
 HRESULT RegisterModule(const ModuleState& module) {
     for (const ClassTableEntry* pEntry = module.pClassTable; pEntry && pEntry->pClassId; ++pEntry) {
         if (!IsSelected(*pEntry)) continue;
-        HRESULT hr = pEntry->pfnRegister ? pEntry->pfnRegister(TRUE) : S_OK;
+        HRESULT hr = pEntry->pfnRegister ? pEntry->pfnRegister(RegistrationAction::kRegister) : S_OK;
         if (FAILED(hr)) return hr;
         hr = RegisterClassCategories(*pEntry->pClassId, CategoriesOf(*pEntry), TRUE);
         if (FAILED(hr)) return hr;
@@ -26,13 +61,20 @@ HRESULT RegisterModule(const ModuleState& module) {
     return RegisterModuleTypeLib(module);
 }
 
+// The keys both registry views share (ProgIDs, the type library's key) stay
+// while the other bitness's DLL still has its class key, and go with the last
+// of the two.
 HRESULT UnregisterModule(const ModuleState& module) {
+    bool bOtherViewRegistered = false;
     for (const ClassTableEntry* pEntry = module.pClassTable; pEntry && pEntry->pClassId; ++pEntry) {
         if (!IsSelected(*pEntry)) continue;
-        if (pEntry->pfnRegister) pEntry->pfnRegister(FALSE);
+        const bool bKeepShared = OtherViewHasClass(*pEntry->pClassId);
+        bOtherViewRegistered = bOtherViewRegistered || bKeepShared;
+        if (pEntry->pfnRegister)
+            pEntry->pfnRegister(bKeepShared ? RegistrationAction::kUnregisterClassKey : RegistrationAction::kUnregister);
         if (pEntry->pfnCategories) RegisterClassCategories(*pEntry->pClassId, CategoriesOf(*pEntry), FALSE);
     }
-    UnregisterModuleTypeLib(module);
+    UnregisterModuleTypeLib(module, bOtherViewRegistered);
     return S_OK;
 }
 

@@ -4,6 +4,7 @@
 #include "platform/com_ptr.h"
 #include "platform/multibyte_text.h"
 #include "platform/win32_owners.h"
+#include "registration/registry_win32.h"
 #include "registration/server_registration.h"
 
 namespace {
@@ -20,6 +21,19 @@ void UseTlbExtension(char* pszPath) {
 }
 
 typedef HRESULT(WINAPI* PFNUNREGISTERTYPELIB)(REFGUID, WORD, WORD, LCID, SYSKIND);
+
+// Removes TypeLib\{LIBID}\MAJOR.MINOR\LCID\PLATFORM (numbers in hex, as
+// RegisterTypeLib writes them): this platform's path to the library alone.
+void DeletePlatformPathKey(const TLIBATTR& attr) {
+    char szLibId[kGuidTextSize];
+    if (!GuidText(attr.guid, szLibId)) return;
+    const char* pszPlatform = attr.syskind == SYS_WIN64 ? "win64" : attr.syskind == SYS_WIN16 ? "win16" : "win32";
+    char szKey[128];
+    wsprintfA(szKey, "TypeLib\\%s\\%x.%x\\%lx\\%s", szLibId, attr.wMajorVerNum, attr.wMinorVerNum,
+              static_cast<unsigned long>(attr.lcid), pszPlatform);
+    Win32Registry registry;
+    registry.DeleteKey(HKEY_CLASSES_ROOT, szKey);
+}
 }  // namespace
 
 HRESULT LoadModuleTypeLib(const ModuleState& module, BSTR* pbstrPath, ITypeLib** ppTypeLib) {
@@ -58,7 +72,7 @@ HRESULT RegisterModuleTypeLib(const ModuleState& module) {
     return RegisterTypeLib(typeLib.get(), path.get(), szHelpDir);
 }
 
-HRESULT UnregisterModuleTypeLib(const ModuleState& module) {
+HRESULT UnregisterModuleTypeLib(const ModuleState& module, bool bKeepShared) {
     UniqueBstr path;
     ComPtr<ITypeLib> typeLib;
     HRESULT hr = LoadModuleTypeLib(module, path.put(), typeLib.put());
@@ -66,6 +80,10 @@ HRESULT UnregisterModuleTypeLib(const ModuleState& module) {
     LibAttrBlock attr(typeLib.get());
     if (SUCCEEDED(typeLib->GetLibAttr(attr.put()))) {
         const TLIBATTR* pAttr = attr.get();
+        if (bKeepShared) {
+            DeletePlatformPathKey(*pAttr);
+            return hr;
+        }
         UniqueLibrary oleaut(LoadLibraryA("oleaut32.dll"));
         auto pfnUnregister = oleaut.get() ? reinterpret_cast<PFNUNREGISTERTYPELIB>(
                                                 reinterpret_cast<void*>(GetProcAddress(oleaut.get(), "UnRegisterTypeLib")))

@@ -54,8 +54,9 @@ unsigned char HexDigitValue(unsigned char ch) {
     return 0;
 }
 
-HRESULT RegistryScriptEngine::RunScript(const char* pszScript, bool bRegister) {
+HRESULT RegistryScriptEngine::RunScript(const char* pszScript, bool bRegister, ScriptScope scope) {
     if (!pszScript) return E_POINTER;
+    m_scope = scope;
     char* pszExpanded = nullptr;
     RETURN_IF_FAILED(ExpandVariables(pszScript, m_replacements, &pszExpanded));
     TaskMemBlock expanded(pszExpanded);
@@ -223,7 +224,7 @@ HRESULT RegistryScriptEngine::UnregisterBlock(char* pszToken, HKEY hkeyParent, b
         }
 
         RETURN_IF_FAILED(CheckKeyName(pszToken));
-        if (bWalk) {
+        if (bWalk || IsKeptSharedKey(pszToken)) {
             RETURN_IF_FAILED(m_cursor.ReadToken(pszToken));
             RETURN_IF_FAILED(SkipValueClause(pszToken));
             // After a walked block of its own the block goes on as it began.
@@ -235,6 +236,12 @@ HRESULT RegistryScriptEngine::UnregisterBlock(char* pszToken, HKEY hkeyParent, b
     }
     current.Close();
     return S_OK;
+}
+
+// A key directly beneath a root, other than CLSID, while only class keys are
+// removed.
+bool RegistryScriptEngine::IsKeptSharedKey(const char* pszName) const {
+    return m_scope == ScriptScope::kClassKeysOnly && m_nBlockDepth == 1 && !IsKeyword(pszName, "CLSID");
 }
 
 // Reads through the block that follows a key when there is one, changing

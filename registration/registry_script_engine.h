@@ -14,6 +14,13 @@ constexpr std::size_t kNameBufferSize = 260;
 // script cannot exhaust the stack.
 constexpr int kMaxBlockDepth = 512;
 
+// What an unregistration removes: everything the script names, or only what
+// lies beneath a root's CLSID key, the one key Windows keeps apart per
+// registry view. With kClassKeysOnly the keys both views share (ProgIDs) are
+// walked and kept for the other bitness's registration of the same class.
+// Registration always writes everything.
+enum class ScriptScope { kAllKeys, kClassKeysOnly };
+
 class RegistryScriptEngine {
 public:
     RegistryScriptEngine(RegistryAccess& registry, const ReplacementMap& replacements)
@@ -23,7 +30,7 @@ public:
 
     // pszScript: ANSI text ending in NUL. S_OK or the first failure; a root
     // block whose registration fails is unregistered again before returning.
-    HRESULT RunScript(const char* pszScript, bool bRegister);
+    HRESULT RunScript(const char* pszScript, bool bRegister, ScriptScope scope = ScriptScope::kAllKeys);
 
     // Deletes the key and everything beneath it; the registry's status.
     LONG DeleteKeyTree(HKEY hkeyParent, const char* pszName);
@@ -40,6 +47,7 @@ private:
     HRESULT UnregisterKey(char* pszToken, HKEY hkeyParent, bool bDeleteAllowed, bool bDeleteStatement,
                           RegistryKey& current, bool& bWalk);
     HRESULT WalkBlock(char* pszToken, bool bDeleteStatement);
+    bool IsKeptSharedKey(const char* pszName) const;
     HRESULT WriteValue(HKEY hKey, const char* pszValueName, char* pszToken);
     HRESULT SkipValueClause(char* pszToken);
     HRESULT ReadName(char* pszToken, char* pszName);
@@ -49,6 +57,7 @@ private:
     const ReplacementMap& m_replacements;
     ScriptCursor m_cursor;
     int m_nBlockDepth = 0;
+    ScriptScope m_scope = ScriptScope::kAllKeys;
 };
 
 // 0 to 15 for a hexadecimal digit, 0 for any other byte.

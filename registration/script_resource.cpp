@@ -56,7 +56,7 @@ HRESULT AddModuleVariable(ReplacementMap& map, const char* pszPath) {
     return map.Add(u"Module", doubled.as<const char16_t>());
 }
 
-HRESULT RunScriptFromFile(const char* pszPath, WORD wResourceId, BOOL bRegister, const ReplacementMap& map) {
+HRESULT RunScriptFromFile(const char* pszPath, WORD wResourceId, RegistrationAction action, const ReplacementMap& map) {
     UniqueLibrary file(LoadLibraryExA(pszPath, nullptr, LOAD_LIBRARY_AS_DATAFILE));
     if (!file.get()) return LastErrorStatus();
     HRSRC hResource = FindResourceA(file.get(), MAKEINTRESOURCEA(wResourceId), "REGISTRY");
@@ -69,11 +69,13 @@ HRESULT RunScriptFromFile(const char* pszPath, WORD wResourceId, BOOL bRegister,
     text.as<char>()[cbScript] = '\0';
     Win32Registry registry;
     RegistryScriptEngine engine(registry, map);
-    return engine.RunScript(text.as<const char>(), bRegister != FALSE);
+    return engine.RunScript(text.as<const char>(), action == RegistrationAction::kRegister,
+                            action == RegistrationAction::kUnregisterClassKey ? ScriptScope::kClassKeysOnly
+                                                                              : ScriptScope::kAllKeys);
 }
 }  // namespace
 
-HRESULT RunScriptResource(const ModuleState& module, WORD wResourceId, BOOL bRegister,
+HRESULT RunScriptResource(const ModuleState& module, WORD wResourceId, RegistrationAction action,
                           const ScriptReplacement* pExtras) {
     ReplacementMap map;
     char szPath[kPathBuffer];
@@ -85,9 +87,9 @@ HRESULT RunScriptResource(const ModuleState& module, WORD wResourceId, BOOL bReg
     for (const ScriptReplacement* p = pExtras; SUCCEEDED(hr) && p && p->pszName; ++p)
         hr = map.Add(reinterpret_cast<const char16_t*>(p->pszName), reinterpret_cast<const char16_t*>(p->pszValue));
     if (FAILED(hr)) return hr;
-    return RunScriptFromFile(szPath, wResourceId, bRegister, map);
+    return RunScriptFromFile(szPath, wResourceId, action, map);
 }
 
-HRESULT RegisterWebMngScript(BOOL bRegister) { return RunScriptResource(g_ModuleState, 101, bRegister, nullptr); }
+HRESULT RegisterWebMngScript(RegistrationAction action) { return RunScriptResource(g_ModuleState, 101, action, nullptr); }
 
-HRESULT RegisterUploadScript(BOOL bRegister) { return RunScriptResource(g_ModuleState, 102, bRegister, nullptr); }
+HRESULT RegisterUploadScript(RegistrationAction action) { return RunScriptResource(g_ModuleState, 102, action, nullptr); }

@@ -17,8 +17,17 @@ HRESULT UnregisterModule(const ModuleState& module);
 
 // Runs the REGISTRY resource wResourceId of the module's own file with the
 // variable "Module" (the module path, single quotes doubled) and the extras.
-HRESULT RunScriptResource(const ModuleState& module, WORD wResourceId, BOOL bRegister,
+HRESULT RunScriptResource(const ModuleState& module, WORD wResourceId, RegistrationAction action,
                           const ScriptReplacement* pExtras);
+
+// A GUID as registry keys name it, "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}".
+constexpr int kGuidTextSize = 39;
+bool GuidText(REFGUID guid, char (&szGuid)[kGuidTextSize]);
+
+// True when the class key of clsid exists in the other registry view: the
+// 32-bit view for a 64-bit module, the 64-bit view for a 32-bit module on
+// 64-bit Windows (a 32-bit system has one view only).
+bool OtherViewHasClass(const CLSID& clsid);
 
 HRESULT RegisterClassCategories(const CLSID& clsid, const ClassCategory* pCategories, BOOL bRegister);
 
@@ -26,10 +35,12 @@ HRESULT RegisterClassCategories(const CLSID& clsid, const ClassCategory* pCatego
 // the same path with ".tlb" for its extension).
 HRESULT LoadModuleTypeLib(const ModuleState& module, BSTR* pbstrPath, ITypeLib** ppTypeLib);
 HRESULT RegisterModuleTypeLib(const ModuleState& module);
-HRESULT UnregisterModuleTypeLib(const ModuleState& module);
+// With bKeepShared only this platform's path key (win32 or win64) goes; the
+// library's key, which both registry views share, stays for the other DLL.
+HRESULT UnregisterModuleTypeLib(const ModuleState& module, bool bKeepShared);
 
 // The rows' registration routines: WebMng's script 101 and Upload's script
 // 102, no extra variables.
-HRESULT RegisterWebMngScript(BOOL bRegister);
-HRESULT RegisterUploadScript(BOOL bRegister);
+HRESULT RegisterWebMngScript(RegistrationAction action);
+HRESULT RegisterUploadScript(RegistrationAction action);
 

@@ -1,6 +1,7 @@
 #include "webmng/conversions.h"
 
 #include <climits>
+#include <cstdint>
 #include <cstring>
 
 #include "formscan/form_scan.h"
@@ -53,6 +54,10 @@ bool MakeByteArray(VARIANT* pvar, const void* pvBytes, ULONG cbBytes) {
 bool JoinValues(const FormScan& scan, ModuleBlock& buffer, std::size_t* pcbBuffer) {
     std::size_t cbSize = 0;
     for (std::int32_t i = 0; i < scan.lValueCount; ++i) cbSize += static_cast<std::size_t>(scan.lValueLength[i]) + 1;
+    // The joined bytes (without the last comma) must fit the 32-bit lengths
+    // of a byte array, a string and one write; a 32-bit process could not
+    // hold more, and a 64-bit one refuses it the same way.
+    if (cbSize > static_cast<std::size_t>(INT32_MAX) + 1) return false;
     buffer.reset(ModuleAlloc(cbSize));
     unsigned char* pb = buffer.as<unsigned char>();
     if (!pb) return false;

@@ -47,7 +47,8 @@ BSTR AnsiToWide(const char* pchAnsi, int cb);
 bool MakeByteArray(VARIANT* pvar, const void* pvBytes, ULONG cbBytes);
 
 // The stored values of a scan, each followed by one comma byte, in one
-// module-heap block of exactly that size. False when it cannot be had.
+// module-heap block of exactly that size. False when it cannot be had or
+// holds more than INT32_MAX bytes before its last comma.
 bool JoinValues(const FormScan& scan, ModuleBlock& buffer, std::size_t* pcbBuffer);
 
 // The stored values of a scan (at least one) joined by commas, as a new

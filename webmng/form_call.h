@@ -22,11 +22,14 @@ inline bool LockBody(LockedByteArray& body, SAFEARRAY* psaBody) {
 
 // Runs the scan over the locked body into the call's own record.
 // A name with a zero character inside names no part: cut there it would
-// name another.
+// name another. A body longer than the interface's 32-bit offsets reach (a
+// 64-bit process can hold one) is refused like a body the scan cannot
+// handle, never scanned in part.
 inline std::int32_t ScanBody(const LockedByteArray& body, BSTR bstrItemName, FormScan& scan, ScanMode mode) {
     if (HasEmbeddedZero(bstrItemName)) return kScanNotFound;
-    std::int32_t cbBody = body.size() > static_cast<ULONG>(INT32_MAX) ? INT32_MAX : static_cast<std::int32_t>(body.size());
-    return ScanForm(body.data(), cbBody, reinterpret_cast<const char16_t*>(bstrItemName), &scan, mode);
+    if (body.size() > static_cast<ULONG>(INT32_MAX)) return kScanFailed;
+    return ScanForm(body.data(), static_cast<std::int32_t>(body.size()), reinterpret_cast<const char16_t*>(bstrItemName),
+                    &scan, mode);
 }
 
 // Not found is no error; any other non-positive result is.

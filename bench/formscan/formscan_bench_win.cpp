@@ -1,4 +1,4 @@
-// Benchmark of the form scanner in the i686 build, run under Wine: ScanForm
+// Benchmark of the form scanner in the i686 or x86_64 build, run under Wine: ScanForm
 // (ByteSearch, SSE2) against the same scan over the plain position-by-
 // position search, on the host benchmark's bodies. Prints GB/s (median of
 // the runs) and the ratio, both measured in this run; then, for the bodies of
@@ -82,7 +82,8 @@ int main(int argc, char** argv) {
 
     const BenchBody bodies[] = {formscan_bench::FieldAfterFile(static_cast<std::size_t>(cbFileMb) << 20),
                                 formscan_bench::RepeatedField(), formscan_bench::DistinctFields()};
-    std::printf("Form scanner, i686 build under Wine, GB/s (median of %d runs)\n", runs);
+    std::printf("Form scanner, %s build under Wine, GB/s (median of %d runs)\n", sizeof(void*) == 8 ? "x86_64" : "i686",
+                runs);
     std::printf("%-36s %9s %9s %9s\n", "body", "ScanForm", "plain", "/plain");
     double bigRatio = 0;
     for (const BenchBody& body : bodies) {

@@ -38,6 +38,39 @@ TEST_F(WebMngScriptTest, RegistersItsTableAndUnregistersAllButClsid) {
     EXPECT_EQ(m_run.Dump(HKEY_CLASSES_ROOT), Lines{"CLSID"});
 }
 
+// While the other bitness's DLL is registered, unregistration removes the
+// class key alone: the ProgIDs, which both registry views share, stay until
+// the last DLL goes, and registration writes them again.
+TEST_F(WebMngScriptTest, ClassKeysOnlyKeepsTheSharedProgIds) {
+    ASSERT_EQ(m_run.Register(m_strScript), S_OK);
+    // Everything but the class key and what lies beneath it.
+    Lines progIds;
+    for (const std::string& entry : WebMngScriptEntries("C:\\It's\\VARO.DLL"))
+        if (entry.compare(0, 6, "CLSID\\") != 0) progIds.push_back(entry);
+    progIds = Sorted(progIds);
+    ASSERT_EQ(progIds.at(1), "VARO.WebMng");
+
+    EXPECT_EQ(m_run.UnregisterClassKeys(m_strScript), S_OK);
+    EXPECT_EQ(m_run.Dump(HKEY_CLASSES_ROOT), progIds);
+    EXPECT_EQ(m_run.UnregisterClassKeys(m_strScript), S_OK);
+    EXPECT_EQ(m_run.Dump(HKEY_CLASSES_ROOT), progIds);
+
+    ASSERT_EQ(m_run.Register(m_strScript), S_OK);
+    EXPECT_EQ(m_run.Dump(HKEY_CLASSES_ROOT), Sorted(WebMngScriptEntries("C:\\It's\\VARO.DLL")));
+    EXPECT_EQ(m_run.Unregister(m_strScript), S_OK);
+    EXPECT_EQ(m_run.Dump(HKEY_CLASSES_ROOT), Lines{"CLSID"});
+}
+
+// Only keys directly beneath a root are kept: a nested key of another name
+// inside the CLSID block goes as before.
+TEST_F(WebMngScriptTest, ClassKeysOnlyLooksAtTheRootsKeysAlone) {
+    const std::string script = "HKCR { Shared = s 'x' { Inner = s 'y' } NoRemove CLSID { Own { Shared = s 'z' } } }";
+    ASSERT_EQ(m_run.Register(script), S_OK);
+    EXPECT_EQ(m_run.UnregisterClassKeys(script), S_OK);
+    EXPECT_EQ(m_run.Dump(HKEY_CLASSES_ROOT),
+              (Lines{"CLSID", "Shared", "Shared [] REG_SZ \"x\"", "Shared\\Inner", "Shared\\Inner [] REG_SZ \"y\""}));
+}
+
 TEST_F(WebMngScriptTest, ForceRemoveClearsStaleEntriesOfTheClassKey) {
     m_run.Seed({kClass + "\\Stale\\Deeper", kClass + "\\Programmable\\Stale", kClass + " [Stale] x",
                 "CLSID\\{00000000-0000-0000-0000-000000000001}"},

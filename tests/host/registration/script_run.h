@@ -17,16 +17,19 @@ struct ScriptRun {
     MemoryRegistry registry;
     ReplacementMap replacements;
 
-    HRESULT Run(const std::string& strScript, bool bRegister) {
+    HRESULT Run(const std::string& strScript, bool bRegister, ScriptScope scope = ScriptScope::kAllKeys) {
         long lLiveBefore = HostHeapLiveBlocks();
         RegistryScriptEngine engine(registry, replacements);
-        HRESULT hr = engine.RunScript(strScript.c_str(), bRegister);
+        HRESULT hr = engine.RunScript(strScript.c_str(), bRegister, scope);
         EXPECT_EQ(registry.OpenHandleCount(), 0u) << strScript;
         EXPECT_EQ(HostHeapLiveBlocks(), lLiveBefore) << strScript;
         return hr;
     }
     HRESULT Register(const std::string& strScript) { return Run(strScript, true); }
     HRESULT Unregister(const std::string& strScript) { return Run(strScript, false); }
+    HRESULT UnregisterClassKeys(const std::string& strScript) {
+        return Run(strScript, false, ScriptScope::kClassKeysOnly);
+    }
     Lines Dump(HKEY hRoot = HKEY_CURRENT_USER) const { return Sorted(registry.Dump(hRoot)); }
 
     // Seeds keys and REG_SZ values beneath hRoot: "A\B" makes a key,

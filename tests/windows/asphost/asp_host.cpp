@@ -20,8 +20,10 @@ namespace {
 
 const UINT kPageCodePage = 932;
 
-// IActiveScriptParse32: MinGW's uuid library has no symbol by this name.
-const IID kIidActiveScriptParse = {0xbb1a2ae2, 0xa4f9, 0x11cf, {0x8f, 0x20, 0x00, 0x80, 0x5f, 0x2c, 0xd0, 0x64}};
+// IActiveScriptParse32 or, in a 64-bit host, IActiveScriptParse64 (its
+// source context cookie is pointer-sized): MinGW's uuid library has no symbol
+// by either name, the header declares both identifiers.
+const IID kIidActiveScriptParse = __uuidof(IActiveScriptParse);
 
 class Handle {
 public:

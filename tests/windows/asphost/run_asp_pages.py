@@ -242,13 +242,13 @@ def check_host(host, codepage, env, out_root):
 
 def main():
     build, dll, host, codepage = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
-    env = dict(os.environ, WINEARCH="win32", WINEDEBUG="-all", WINEPREFIX=os.path.join(build, "wine-prefix"),
-               LC_ALL="ja_JP.UTF-8" if codepage == 932 else "C")
+    env = pages.wine_env(build, codepage)
     out_root = os.path.join(build, "asp-pages", f"cp{codepage}")
     os.makedirs(out_root, exist_ok=True)
-    reg = pages.run(["wine", "regsvr32", "/s", pages.wine_path(dll)], env)
-    if reg.returncode != 0:
-        print(f"regsvr32 failed ({reg.returncode}): {reg.stdout.decode(errors='replace')}")
+    hosts = pages.script_hosts(build, dll)
+    failures = pages.register(hosts, env)
+    if failures:
+        print("\n".join(failures))
         return 1
     checks = []
     try:
@@ -259,7 +259,7 @@ def main():
         checks.append(check_utf8_sample(host, codepage, env, out_root))
         checks.append(check_upload_jscript(host, codepage, env, out_root))
     finally:
-        pages.run(["wine", "regsvr32", "/u", "/s", pages.wine_path(dll)], env)
+        pages.register(hosts, env, unregister=True)
     return pages.report(checks, "asp pages")
 
 

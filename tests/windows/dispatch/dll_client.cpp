@@ -91,7 +91,7 @@ HRESULT RegisterVaroTypeLib() {
     return hr;
 }
 
-void UnregisterVaroTypeLib() { UnRegisterTypeLib(LIBID_VAROLib, 1, 0, 0, SYS_WIN32); }
+void UnregisterVaroTypeLib() { UnRegisterTypeLib(LIBID_VAROLib, 1, 0, 0, sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32); }
 
 HRESULT LoadRegVaroTypeLibStatus() {
     ITypeLib* pLib = nullptr;

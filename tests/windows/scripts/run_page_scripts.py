@@ -4,9 +4,11 @@ under Wine's cscript, over request bodies captured from real clients.
 
 Registers the built VARO.DLL with Wine's regsvr32 in the build's prefix, runs
 each page script over each fixture, checks what the script printed and the
-files it wrote (byte for byte), and unregisters the DLL again.
+files it wrote (byte for byte), and unregisters the DLL again. Given a 32-bit
+DLL as well (the 64-bit build's 64-bit prefix), registers both side by side
+and runs every page through the 64-bit and the 32-bit cscript.
 
-usage: run_page_scripts.py BUILD_DIR DLL_PATH CODEPAGE
+usage: run_page_scripts.py BUILD_DIR DLL_PATH CODEPAGE [DLL32_PATH]
 """
 import os
 import re
@@ -21,6 +23,56 @@ FIXTURES = os.path.join(SOURCE, "tests", "fixtures", "requests")
 
 def wine_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+# Debian's wine command starts Wine's own programs (cscript, regsvr32, reg) as
+# 32-bit ones; the 64-bit loader starts the 64-bit ones of a 64-bit prefix.
+WINE64 = shutil.which("wine64") or "/usr/lib/wine/wine64"
+SYSWOW64 = "C:\\windows\\syswow64\\"
+
+
+class ScriptHost:
+    """One bitness of a prefix: its regsvr32, cscript and reg, and the DLL
+    that its processes must load."""
+
+    def __init__(self, label, wine, folder, dll):
+        self.label, self.wine, self.folder, self.dll = label, wine, folder, dll
+
+    def command(self, program, *args):
+        return [self.wine, self.folder + program] + list(args)
+
+
+def script_hosts(build, dll, dll32=None):
+    """The hosts a build's page tests run: its own bitness, and with dll32 in
+    a 64-bit prefix the 32-bit one beside it."""
+    if wine_arch(build) != "win64":
+        return [ScriptHost("", "wine", "", dll)]
+    hosts = [ScriptHost("x64 ", WINE64, "C:\\windows\\system32\\", dll)]
+    if dll32:
+        hosts.append(ScriptHost("x86 ", "wine", SYSWOW64, dll32))
+    return hosts
+
+
+def wine_arch(build):
+    path = os.path.join(build, "wine-arch")
+    return open(path).read().strip() if os.path.exists(path) else "win32"
+
+
+def wine_env(build, codepage):
+    """The build's Wine prefix under the code page's locale."""
+    return dict(os.environ, WINEARCH=wine_arch(build), WINEDEBUG="-all", WINEPREFIX=os.path.join(build, "wine-prefix"),
+                LC_ALL="ja_JP.UTF-8" if codepage == 932 else "C")
+
+
+def register(hosts, env, unregister=False):
+    """regsvr32 (/u) of each host's DLL; the failures' messages."""
+    failures = []
+    for host in hosts:
+        proc = run(host.command("regsvr32.exe", *(["/u"] if unregister else []), "/s", wine_path(host.dll)), env)
+        if proc.returncode != 0:
+            failures.append(f"{host.label}regsvr32 {'/u ' if unregister else ''}failed ({proc.returncode}): "
+                            f"{proc.stdout.decode(errors='replace')}")
+    return failures
 
 
 def ansi_text(data, codepage):
@@ -101,8 +153,8 @@ def run(cmd, env, timeout=120):
                           stdin=subprocess.DEVNULL)
 
 
-def check_page(lang, script, fixture, text_fields, file_fields, codepage, env, out_root):
-    check = Checker(f"{lang} {fixture} cp{codepage}")
+def check_page(host, lang, script, fixture, text_fields, file_fields, codepage, env, out_root):
+    check = Checker(f"{host.label}{lang} {fixture} cp{codepage}")
     body = os.path.join(FIXTURES, fixture)
     if not os.path.exists(body):
         check.expect(False, f"fixture {fixture} is missing")
@@ -115,7 +167,7 @@ def check_page(lang, script, fixture, text_fields, file_fields, codepage, env, o
     # names only under code page 932.
     encoding = "cp932" if codepage == 932 else "cp1252"
     arg_names = [n for n in names if n.encode(encoding, "replace").decode(encoding) == n]
-    proc = run(["wine", "cscript", "//nologo", wine_path(script), wine_path(body), wine_path(out)] + arg_names, env)
+    proc = run(host.command("cscript.exe", "//nologo", wine_path(script), wine_path(body), wine_path(out), *arg_names), env)
     text = proc.stdout.decode(encoding, "replace")
     lines = [l.strip() for l in text.splitlines() if l.strip()]
     fields = {}
@@ -165,15 +217,15 @@ def check_guids(check, fields):
                  f"CreateGUID gave {guids}")
 
 
-def check_jscript_page(script, codepage, env, out_root):
-    check = Checker(f"js cp{codepage}")
+def check_jscript_page(host, script, codepage, env, out_root):
+    check = Checker(f"{host.label}js cp{codepage}")
     out = os.path.join(out_root, "jscript")
     shutil.rmtree(out, ignore_errors=True)
     os.makedirs(out)
     for name in ("a.tmp", "b.tmp", "c.tmp"):
         open(os.path.join(out, name), "wb").close()
-    proc = run(["wine", "cscript", "//nologo", wine_path(script), wine_path(os.path.join(FIXTURES, "curl-form.bin")),
-                wine_path(out)], env)
+    proc = run(host.command("cscript.exe", "//nologo", wine_path(script),
+                            wine_path(os.path.join(FIXTURES, "curl-form.bin")), wine_path(out)), env)
     text = proc.stdout.decode("cp932" if codepage == 932 else "cp1252", "replace")
     lines = [l.strip() for l in text.splitlines() if l.strip()]
     fields = {}
@@ -209,17 +261,17 @@ def peak_memory_kb(marker):
     return None
 
 
-def check_reused_variables(codepage, env, out_root, rounds=300, size=2 << 20):
+def check_reused_variables(host, codepage, env, out_root, rounds=300, size=2 << 20):
     """A page that reads a 2 MB file into the same variable 300 times: the
     process's peak memory after the last read is that after the 20th, not
     280 copies of the file more."""
-    check = Checker(f"reused variables cp{codepage}")
+    check = Checker(f"{host.label}reused variables cp{codepage}")
     data = os.path.join(out_root, "two-megabytes.bin")
     with open(data, "wb") as f:
         f.write(os.urandom(size))
     script = os.path.join(HERE, "reuse_variables.vbs")
-    proc = subprocess.Popen(["wine", "cscript", "//nologo", wine_path(script), wine_path(data), str(rounds)], env=env,
-                            stdout=subprocess.PIPE, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+    proc = subprocess.Popen(host.command("cscript.exe", "//nologo", wine_path(script), wine_path(data), str(rounds)),
+                            env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
     peaks, lines = [], []
     for raw in proc.stdout:
         line = raw.decode(errors="replace").strip()
@@ -239,23 +291,29 @@ def check_reused_variables(codepage, env, out_root, rounds=300, size=2 << 20):
 
 def main():
     build, dll, codepage = sys.argv[1], sys.argv[2], int(sys.argv[3])
-    env = dict(os.environ, WINEARCH="win32", WINEDEBUG="-all", WINEPREFIX=os.path.join(build, "wine-prefix"),
-               LC_ALL="ja_JP.UTF-8" if codepage == 932 else "C")
-    out_root = os.path.join(build, "page-scripts", f"cp{codepage}")
-    os.makedirs(out_root, exist_ok=True)
-    reg = run(["wine", "regsvr32", "/s", wine_path(dll)], env)
-    if reg.returncode != 0:
-        print(f"regsvr32 failed ({reg.returncode}): {reg.stdout.decode(errors='replace')}")
+    dll32 = sys.argv[4] if len(sys.argv) > 4 else None
+    if dll32 and not os.path.exists(dll32):
+        print(f"the 32-bit DLL {dll32} is missing: build preset windows first")
+        return 1
+    env = wine_env(build, codepage)
+    hosts = script_hosts(build, dll, dll32)
+    failures = register(hosts, env)
+    if failures:
+        print("\n".join(failures))
+        register(hosts, env, unregister=True)
         return 1
     checks = []
     try:
-        for fixture, text_fields, file_fields in FIXTURE_TABLE:
-            checks.append(check_page("vbs", os.path.join(HERE, "webmng_page.vbs"), fixture, text_fields, file_fields,
-                                     codepage, env, out_root))
-        checks.append(check_jscript_page(os.path.join(HERE, "webmng_page.js"), codepage, env, out_root))
-        checks.append(check_reused_variables(codepage, env, out_root))
+        for host in hosts:
+            out_root = os.path.join(build, "page-scripts", f"{host.label.strip()}cp{codepage}")
+            os.makedirs(out_root, exist_ok=True)
+            for fixture, text_fields, file_fields in FIXTURE_TABLE:
+                checks.append(check_page(host, "vbs", os.path.join(HERE, "webmng_page.vbs"), fixture, text_fields,
+                                         file_fields, codepage, env, out_root))
+            checks.append(check_jscript_page(host, os.path.join(HERE, "webmng_page.js"), codepage, env, out_root))
+            checks.append(check_reused_variables(host, codepage, env, out_root))
     finally:
-        run(["wine", "regsvr32", "/u", "/s", wine_path(dll)], env)
+        register(hosts, env, unregister=True)
     return report(checks, "page scripts")
 
 

@@ -168,7 +168,7 @@ TEST_F(SelfRegistration, RegisterWritesTheTableAndTheTypeLibrary) {
     const RegistryDump expected = ExpectedKeys(server.FullPath());
     EXPECT_EQ(expected, DumpServerKeys());
     EXPECT_TRUE(TypeLibRegistered());
-    EXPECT_EQ(server.FullPath(), DefaultValue(std::string(kTypeLibKey) + "\\1.0\\0\\win32"));
+    EXPECT_EQ(server.FullPath(), DefaultValue(std::string(kTypeLibKey) + (sizeof(void*) == 8 ? "\\1.0\\0\\win64" : "\\1.0\\0\\win32")));
     std::string helpDir = DefaultValue(std::string(kTypeLibKey) + "\\1.0\\HELPDIR");
     std::string moduleDir = server.FullPath().substr(0, server.FullPath().rfind('\\') + 1);
     EXPECT_EQ(moduleDir, helpDir);  // the module's folder, ending in its separator

@@ -55,11 +55,18 @@ protected:
     template <class T> T* At(DWORD rva) const { return reinterpret_cast<T*>(reinterpret_cast<BYTE*>(m_hModule) + rva); }
     const IMAGE_DATA_DIRECTORY& Directory(int index) const {
         auto dos = At<IMAGE_DOS_HEADER>(0);
-        return At<IMAGE_NT_HEADERS32>(dos->e_lfanew)->OptionalHeader.DataDirectory[index];
+        return At<IMAGE_NT_HEADERS>(dos->e_lfanew)->OptionalHeader.DataDirectory[index];
     }
 
     HMODULE m_hModule = nullptr;
 };
+
+TEST_F(DllImage, IsBuiltForThisProcessorAsADll) {
+    auto nt = At<IMAGE_NT_HEADERS>(At<IMAGE_DOS_HEADER>(0)->e_lfanew);
+    EXPECT_EQ(sizeof(void*) == 8 ? IMAGE_FILE_MACHINE_AMD64 : IMAGE_FILE_MACHINE_I386, nt->FileHeader.Machine);
+    EXPECT_EQ(sizeof(void*) == 8 ? IMAGE_NT_OPTIONAL_HDR64_MAGIC : IMAGE_NT_OPTIONAL_HDR32_MAGIC, nt->OptionalHeader.Magic);
+    EXPECT_TRUE(nt->FileHeader.Characteristics & IMAGE_FILE_DLL);
+}
 
 TEST_F(DllImage, ImportsOnlySystemLibraries) {
     const std::set<std::string> allowed = {"kernel32.dll", "user32.dll", "advapi32.dll", "ole32.dll",
@@ -168,6 +175,7 @@ TEST_F(DllImage, TypeLibraryDescribesWebMng) {
     EXPECT_EQ(1, pLibAttr->wMajorVerNum);
     EXPECT_EQ(0, pLibAttr->wMinorVerNum);
     EXPECT_EQ(0u, pLibAttr->lcid);
+    EXPECT_EQ(sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32, pLibAttr->syskind);
     pLib->ReleaseTLibAttr(pLibAttr);
     BSTR bstrName = nullptr, bstrDoc = nullptr;
     ASSERT_EQ(S_OK, pLib->GetDocumentation(-1, &bstrName, &bstrDoc, nullptr, nullptr));

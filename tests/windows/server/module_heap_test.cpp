@@ -7,6 +7,11 @@
 namespace {
 const DWORD kNT = VER_PLATFORM_WIN32_NT;
 const DWORD k9x = VER_PLATFORM_WIN32_WINDOWS;
+// The per-processor block header: the system's allocation alignment.
+const SIZE_T kHeader = MEMORY_ALLOCATION_ALIGNMENT;
+// A request no heap of this process can satisfy (more than its address space
+// holds on x64, half of it on x86).
+const SIZE_T kRefused = sizeof(void*) == 8 ? SIZE_T{1} << 47 : 0x7FFFFF00u;
 
 class ModuleHeap : public ::testing::Test {
 protected:
@@ -15,7 +20,7 @@ protected:
         ASSERT_EQ(S_OK, InitModule(nullptr, GetModuleHandleA(nullptr), &facts));
     }
     void TearDown() override { TermModule(); }
-    static HANDLE HeaderHeap(void* pv) { return *reinterpret_cast<HANDLE*>(static_cast<BYTE*>(pv) - 8); }
+    static HANDLE HeaderHeap(void* pv) { return *reinterpret_cast<HANDLE*>(static_cast<BYTE*>(pv) - kHeader); }
 };
 
 struct HeapChoice {
@@ -73,7 +78,8 @@ TEST_F(ModuleHeap, BlocksCycleThroughProcessorHeapsWithHeader) {
         ASSERT_NE(nullptr, blocks[i]);
         HANDLE hExpected = g_ModuleState.phProcessorHeaps[i % 4];
         EXPECT_EQ(hExpected, HeaderHeap(blocks[i])) << "block " << i;
-        EXPECT_EQ((i == 5 ? 0u : 16u) + 8u, HeapSize(hExpected, 0, static_cast<BYTE*>(blocks[i]) - 8));
+        EXPECT_EQ((i == 5 ? 0u : 16u) + kHeader, HeapSize(hExpected, 0, static_cast<BYTE*>(blocks[i]) - kHeader));
+        EXPECT_EQ(0u, reinterpret_cast<UINT_PTR>(blocks[i]) % MEMORY_ALLOCATION_ALIGNMENT) << "block " << i;
     }
     for (void* pv : blocks) ModuleFree(pv);
 }
@@ -94,7 +100,7 @@ TEST_F(ModuleHeap, ReallocStaysInItsHeapAndKeepsContents) {
             EXPECT_EQ(g_ModuleState.phProcessorHeaps[1], hHeap);
         }
         // A request the heap refuses leaves the block valid and unchanged.
-        EXPECT_EQ(nullptr, ModuleRealloc(pb, 0x7FFFFF00u));
+        EXPECT_EQ(nullptr, ModuleRealloc(pb, kRefused));
         EXPECT_EQ(0, memcmp(pb, "abcdefgh", 8));
         if (hHeap) EXPECT_EQ(hHeap, HeaderHeap(pb));
         ModuleFree(pb);
@@ -115,8 +121,11 @@ TEST_F(ModuleHeap, ReallocOfNullAllocates) {
 TEST_F(ModuleHeap, HugeRequestsFailWithNull) {
     for (DWORD dwProcessors : {1u, 4u}) {
         Init(k9x, 4, dwProcessors);
-        EXPECT_EQ(nullptr, ModuleAlloc(0xFFFFFFFCu));  // would wrap with the header
-        EXPECT_EQ(nullptr, ModuleAlloc(0x7FFFFF00u));
+        EXPECT_EQ(nullptr, ModuleAlloc(static_cast<SIZE_T>(-4)));  // would wrap with the header
+        void* pv = ModuleAlloc(0);
+        EXPECT_EQ(nullptr, ModuleRealloc(pv, static_cast<SIZE_T>(-4)));
+        ModuleFree(pv);
+        EXPECT_EQ(nullptr, ModuleAlloc(kRefused));
         TermModule();
     }
 }
