@@ -11,6 +11,19 @@
 #include "platform/module_state.h"
 #include "server/interface_table.h"
 
+// Hands a new object to its caller: it counts toward the module lock from its
+// creation, and one the caller cannot take is given back at once.
+template <class Object>
+HRESULT DeliverObject(Object* pObject, REFIID riid, void** ppv) {
+    LockModule();
+    HRESULT hr = pObject->QueryInterface(riid, ppv);
+    if (hr != S_OK) {
+        ModuleDelete(pObject);
+        UnlockModule();
+    }
+    return hr;
+}
+
 template <class Interfaces, const InterfaceTableEntry* Table, const IID* ErrorInfoIid>
 class CountedObject final : public Interfaces {
 public:
@@ -36,21 +49,14 @@ public:
         return IsEqualIID(riid, *ErrorInfoIid) ? S_OK : S_FALSE;
     }
 
-    // A new object asked for riid; counted toward the module lock from its
-    // creation, and given back at once when the caller cannot take it.
+    // A new object asked for riid.
     template <class... Args>
     static HRESULT Create(REFIID riid, void** ppv, Args&&... args) {
         if (!ppv) return E_POINTER;
         *ppv = nullptr;
         CountedObject* pObject = ModuleNew<CountedObject>(std::forward<Args>(args)...);
         if (!pObject) return E_OUTOFMEMORY;
-        LockModule();
-        HRESULT hr = pObject->QueryInterface(riid, ppv);
-        if (hr != S_OK) {
-            ModuleDelete(pObject);
-            UnlockModule();
-        }
-        return hr;
+        return DeliverObject(pObject, riid, ppv);
     }
 
 private:

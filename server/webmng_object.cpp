@@ -1,5 +1,7 @@
 #include "server/webmng_object.h"
 
+#include "server/counted_object.h"
+
 #include "platform/module_object.h"
 #include "platform/module_state.h"
 
@@ -22,19 +24,6 @@ const IID* const kErrorInfoInterfaces[] = {&IID_IWebMng};
 
 HRESULT LookupWebMng(WebMngInterfaces* pObject, REFIID riid, void** ppv) {
     return InterfaceTableLookup(pObject, g_WebMngInterfaceTable, riid, ppv);
-}
-
-// A new object counts toward the module lock from its creation; one the
-// caller cannot take is given back at once.
-template <class Object>
-HRESULT Deliver(Object* pObject, REFIID riid, void** ppv) {
-    LockModule();
-    HRESULT hr = pObject->QueryInterface(riid, ppv);
-    if (hr != S_OK) {
-        ModuleDelete(pObject);
-        UnlockModule();
-    }
-    return hr;
 }
 }  // namespace
 
@@ -100,9 +89,9 @@ HRESULT CreateWebMng(IUnknown* pOuter, REFIID riid, void** ppv) {
     if (pOuter) {
         WebMngAggregate* pAggregate = ModuleNew<WebMngAggregate>(pOuter);
         if (!pAggregate) return E_OUTOFMEMORY;
-        return Deliver(pAggregate, riid, ppv);
+        return DeliverObject(pAggregate, riid, ppv);
     }
     WebMng* pObject = ModuleNew<WebMng>();
     if (!pObject) return E_OUTOFMEMORY;
-    return Deliver(pObject, riid, ppv);
+    return DeliverObject(pObject, riid, ppv);
 }

@@ -13,19 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "bench/formscan/bench_timing_win.h"
 #include "varo.h"
 
 namespace {
-double Seconds() {
-    static LARGE_INTEGER frequency = [] {
-        LARGE_INTEGER f;
-        QueryPerformanceFrequency(&f);
-        return f;
-    }();
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return static_cast<double>(now.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
+using bench_timing::Seconds;
 
 double Median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
