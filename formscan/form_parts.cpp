@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <algorithm>
 #include <cstring>
 
 using formscan::DispositionParams;
@@ -16,6 +17,7 @@ namespace {
 
 // RFC 2046 allows 70 bytes; some clients send longer boundaries.
 constexpr std::uint32_t kMaxBoundary = 200;
+static_assert(kcbMaxDelimiter == 4 + kMaxBoundary, "room for CR LF, \"--\" and the boundary");
 constexpr std::uint32_t kFirstPartsCapacity = 16;
 constexpr std::uint32_t kFirstTextCapacity = 256;
 
@@ -47,34 +49,46 @@ struct PendingHeader {
 
 }  // namespace
 
+// The body's first line: kOk with the delimiter that begins every later
+// part (CR LF "--" boundary) and the offset of the line's LF; kOk with an
+// empty delimiter for a first line that is the closing line itself.
+PartsResult ReadFirstLine(const unsigned char* pb, std::uint32_t cb, unsigned char* abDelimiter,
+                          std::uint32_t* pcbDelimiter, std::uint32_t* plLf) {
+    *pcbDelimiter = 0;
+    if (!pb || cb < 3 || pb[0] != '-' || pb[1] != '-') return PartsResult::kNotMultipart;
+    const std::uint32_t lLf = FindByte(pb, 0, cb, '\n');
+    const std::uint32_t lLineEnd = lLf == kByteSearchNone ? cb : lLf;
+    const bool bCrLf = lLf != kByteSearchNone && pb[lLf - 1] == '\r';
+    std::uint32_t lTextEnd = bCrLf ? lLineEnd - 1 : lLineEnd;
+    while (lTextEnd > 2 && IsBlank(pb[lTextEnd - 1])) --lTextEnd;
+    const std::uint32_t cbBoundary = lTextEnd - 2;
+    // A first line ending in "--" is taken as the closing line of a form
+    // with no field: without the Content-Type header a boundary that
+    // itself ends in "--" cannot be told from it.
+    if (cbBoundary >= 3 && cbBoundary - 2 <= kMaxBoundary && pb[lTextEnd - 1] == '-' && pb[lTextEnd - 2] == '-')
+        return PartsResult::kOk;
+    if (lLf == kByteSearchNone || cbBoundary == 0 || cbBoundary > kMaxBoundary) return PartsResult::kNotMultipart;
+    if (!bCrLf) return PartsResult::kBadLineEndings;
+    abDelimiter[0] = '\r';
+    abDelimiter[1] = '\n';
+    std::memcpy(abDelimiter + 2, pb, cbBoundary + 2);
+    *pcbDelimiter = cbBoundary + 4;
+    *plLf = lLf;
+    return PartsResult::kOk;
+}
+
 // Reads one body into a FormParts; the caller clears the index on failure.
 class PartsBuilder {
 public:
     PartsBuilder(FormParts& parts, const unsigned char* pb, std::uint32_t cb) : m_parts(parts), m_pb(pb), m_cb(cb) {}
 
-    PartsResult Run(std::uint32_t nMaxParts) {
-        if (!m_pb || m_cb < 3 || m_pb[0] != '-' || m_pb[1] != '-') return PartsResult::kNotMultipart;
-        const std::uint32_t lLf = FindByte(m_pb, 0, m_cb, '\n');
-        const std::uint32_t lLineEnd = lLf == kByteSearchNone ? m_cb : lLf;
-        const bool bCrLf = lLf != kByteSearchNone && m_pb[lLf - 1] == '\r';
-        std::uint32_t lTextEnd = bCrLf ? lLineEnd - 1 : lLineEnd;
-        while (lTextEnd > 2 && IsBlank(m_pb[lTextEnd - 1])) --lTextEnd;
-        const std::uint32_t cbBoundary = lTextEnd - 2;
-        // A first line ending in "--" is taken as the closing line of a form
-        // with no field: without the Content-Type header a boundary that
-        // itself ends in "--" cannot be told from it.
-        if (cbBoundary >= 3 && cbBoundary - 2 <= kMaxBoundary && m_pb[lTextEnd - 1] == '-' &&
-            m_pb[lTextEnd - 2] == '-')
-            return PartsResult::kOk;
-        if (lLf == kByteSearchNone || cbBoundary == 0 || cbBoundary > kMaxBoundary) return PartsResult::kNotMultipart;
-        if (!bCrLf) return PartsResult::kBadLineEndings;
-
-        // Every later delimiter: CR LF "--" boundary.
-        unsigned char abDelimiter[4 + kMaxBoundary];
-        abDelimiter[0] = '\r';
-        abDelimiter[1] = '\n';
-        std::memcpy(abDelimiter + 2, m_pb, cbBoundary + 2);
-        const std::uint32_t cbDelimiter = cbBoundary + 4;
+    PartsResult Run(std::uint32_t nMaxParts, const DelimiterList* pDelimiters) {
+        unsigned char abDelimiter[kcbMaxDelimiter];
+        std::uint32_t cbDelimiter = 0, lLf = 0;
+        const PartsResult first = ReadFirstLine(m_pb, m_cb, abDelimiter, &cbDelimiter, &lLf);
+        if (first != PartsResult::kOk || cbDelimiter == 0) return first;
+        // A list found for another delimiter cannot stand in for the search.
+        if (pDelimiters && !pDelimiters->IsFor(abDelimiter, cbDelimiter)) pDelimiters = nullptr;
 
         std::uint32_t lPart = lLf + 1;
         for (;;) {
@@ -84,7 +98,8 @@ public:
             std::uint32_t lDelimiter = 0, lNext = 0;
             bool bClosing = false;
             for (std::uint32_t lSearch = lPart;; lSearch = lDelimiter + 1) {
-                lDelimiter = ByteSearchWide(abDelimiter, cbDelimiter, m_pb, lSearch, m_cb);
+                lDelimiter = pDelimiters ? pDelimiters->Next(lSearch)
+                                         : ByteSearchWide(abDelimiter, cbDelimiter, m_pb, lSearch, m_cb);
                 if (lDelimiter == kByteSearchNone) return PartsResult::kNoClosingLine;
                 std::uint32_t l = lDelimiter + cbDelimiter;
                 if (m_cb - l >= 2 && m_pb[l] == '-' && m_pb[l + 1] == '-') {
@@ -255,10 +270,60 @@ void FormParts::Clear() {
     m_cbText = m_cbTextCapacity = 0;
 }
 
-PartsResult FormParts::Parse(const unsigned char* pbBody, std::uint32_t cbBody, std::uint32_t nMaxParts) {
+PartsResult FormParts::Parse(const unsigned char* pbBody, std::uint32_t cbBody, std::uint32_t nMaxParts,
+                             const DelimiterList* pDelimiters) {
     m_nParts = 0;
     m_cbText = 0;
-    const PartsResult result = PartsBuilder(*this, pbBody, cbBody).Run(nMaxParts);
+    const PartsResult result = PartsBuilder(*this, pbBody, cbBody).Run(nMaxParts, pDelimiters);
     if (result != PartsResult::kOk) Clear();
     return result;
+}
+
+DelimiterList::~DelimiterList() = default;
+
+bool DelimiterList::CopyAndFind(unsigned char* pbDest, const unsigned char* pbSource, std::uint32_t cb) {
+    m_nPositions = 0;
+    m_cbDelimiter = 0;
+    std::uint32_t lLf = 0;
+    if (ReadFirstLine(pbSource, cb, m_abDelimiter, &m_cbDelimiter, &lLf) != PartsResult::kOk || m_cbDelimiter == 0) {
+        m_cbDelimiter = 0;  // nothing to look for: the parse decides what the body is
+        if (cb) std::memcpy(pbDest, pbSource, cb);
+        return true;
+    }
+    // Each piece is searched right after it is copied, while it is still in
+    // the cache: the body is read from memory once, not twice.
+    constexpr std::uint32_t kcbPiece = 256u << 10;
+    for (std::uint32_t lDone = 0; lDone < cb;) {
+        const std::uint32_t cbPiece = cb - lDone < kcbPiece ? cb - lDone : kcbPiece;
+        std::memcpy(pbDest + lDone, pbSource + lDone, cbPiece);
+        lDone += cbPiece;
+        // Matches that end in this piece; one may begin in the piece before.
+        const std::uint32_t lFrom = lDone - cbPiece > m_cbDelimiter - 1 ? lDone - cbPiece - (m_cbDelimiter - 1) : 0;
+        for (std::uint32_t l = lFrom;;) {
+            const std::uint32_t lMatch = ByteSearchWide(m_abDelimiter, m_cbDelimiter, pbDest, l, lDone);
+            if (lMatch == kByteSearchNone) break;
+            if (m_nPositions == m_nCapacity) {
+                const std::uint32_t nNew = m_nCapacity ? m_nCapacity * 2 : 64;
+                void* pv = ModuleRealloc(m_positions.get(), sizeof(std::uint32_t) * nNew);
+                if (!pv) return false;
+                m_positions.release();
+                m_positions.reset(pv);
+                m_nCapacity = nNew;
+            }
+            m_positions.as<std::uint32_t>()[m_nPositions++] = lMatch;
+            l = lMatch + 1;
+        }
+    }
+    return true;
+}
+
+bool DelimiterList::IsFor(const unsigned char* abDelimiter, std::uint32_t cbDelimiter) const {
+    return m_cbDelimiter != 0 && cbDelimiter == m_cbDelimiter && std::memcmp(abDelimiter, m_abDelimiter, cbDelimiter) == 0;
+}
+
+std::uint32_t DelimiterList::Next(std::uint32_t lFrom) const {
+    const std::uint32_t* pBegin = m_positions.as<std::uint32_t>();
+    const std::uint32_t* pEnd = pBegin + m_nPositions;
+    const std::uint32_t* p = std::lower_bound(pBegin, pEnd, lFrom);
+    return p == pEnd ? kByteSearchNone : *p;
 }

@@ -30,6 +30,34 @@ struct FormPart {
     std::uint32_t flags;                                 // kPartHasFileName | kPartFileNameUtf8
 };
 
+// Longest delimiter: CR LF "--" and a boundary of up to 200 bytes.
+constexpr std::uint32_t kcbMaxDelimiter = 4 + 200;
+
+// Every offset at which a body's delimiter (CR LF "--" boundary, from its
+// first line) occurs, ascending: found while the body is copied, so that the
+// parse need not read the whole body again to find them.
+class DelimiterList {
+public:
+    DelimiterList() = default;
+    ~DelimiterList();
+    DelimiterList(const DelimiterList&) = delete;
+    DelimiterList& operator=(const DelimiterList&) = delete;
+
+    // Copies cb bytes from pbSource to pbDest and records where the
+    // delimiter occurs in them. False without memory.
+    bool CopyAndFind(unsigned char* pbDest, const unsigned char* pbSource, std::uint32_t cb);
+    // Whether the list was made for this delimiter.
+    bool IsFor(const unsigned char* abDelimiter, std::uint32_t cbDelimiter) const;
+    // The first occurrence at or after lFrom, or kByteSearchNone.
+    std::uint32_t Next(std::uint32_t lFrom) const;
+
+private:
+    unsigned char m_abDelimiter[kcbMaxDelimiter];
+    std::uint32_t m_cbDelimiter = 0;
+    ModuleBlock m_positions;
+    std::uint32_t m_nPositions = 0, m_nCapacity = 0;
+};
+
 class FormParts {
 public:
     FormParts() = default;
@@ -42,8 +70,11 @@ public:
 
     // Indexes the body (it is not copied; the caller keeps it alive and
     // unchanged while it reads values). nMaxParts 0 = no limit. On any result
-    // but kOk the index is left empty and holds no memory.
-    PartsResult Parse(const unsigned char* pbBody, std::uint32_t cbBody, std::uint32_t nMaxParts);
+    // but kOk the index is left empty and holds no memory. pDelimiters, when
+    // given, holds where the body's delimiter occurs (CopyAndFind of this
+    // body); the result is the same as without it.
+    PartsResult Parse(const unsigned char* pbBody, std::uint32_t cbBody, std::uint32_t nMaxParts,
+                      const DelimiterList* pDelimiters = nullptr);
 
     std::uint32_t Count() const { return m_nParts; }
     const FormPart& Part(std::uint32_t i) const { return m_parts.as<FormPart>()[i]; }

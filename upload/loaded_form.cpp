@@ -15,8 +15,12 @@ LoadedForm* LoadedForm::Load(const unsigned char* pbBody, std::uint32_t cbBody, 
         ModuleDelete(pForm);
         return nullptr;
     }
-    if (cbBody) std::memcpy(pForm->m_body.get(), pbBody, cbBody);
-    *pResult = pForm->m_parts.Parse(pForm->Body(), cbBody, nMaxParts);
+    DelimiterList delimiters;
+    if (!delimiters.CopyAndFind(pForm->m_body.as<unsigned char>(), pbBody, cbBody)) {
+        ModuleDelete(pForm);
+        return nullptr;
+    }
+    *pResult = pForm->m_parts.Parse(pForm->Body(), cbBody, nMaxParts, &delimiters);
     if (*pResult != PartsResult::kOk) {
         ModuleDelete(pForm);
         return nullptr;

@@ -117,6 +117,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (failing.result != PartsResult::kNoMemory) Check(SameIndex(failing, first), "only kNoMemory differs");
     Check(lFailAfter >= 0 || failing.result != PartsResult::kNoMemory, "kNoMemory only when the heap fails");
 
+    // The delimiters found while copying give the same index.
+    {
+        std::unique_ptr<unsigned char[]> copy(new unsigned char[cb ? cb : 1]);
+        DelimiterList delimiters;
+        Check(delimiters.CopyAndFind(copy.get(), pb, cb), "the copy needs only a little memory");
+        Check(cb == 0 || std::memcmp(copy.get(), pb, cb) == 0, "the copy is exact");
+        FormParts parts;
+        Listed listed{parts.Parse(cb ? copy.get() : nullptr, cb, nMax, &delimiters), {}, {}};
+        for (std::uint32_t i = 0; i < parts.Count(); ++i) listed.parts.push_back(parts.Part(i));
+        if (parts.TextSize()) listed.text.assign(reinterpret_cast<const char*>(parts.Text()), parts.TextSize());
+        Check(SameIndex(listed, first), "the delimiters found while copying give the same index");
+    }
+
     // kOk exactly when the delimiters read one by one give these values.
     std::vector<std::uint32_t> ends;
     const bool bSound = SlowValueEnds(pb, cb, &ends);

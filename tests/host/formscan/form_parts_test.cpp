@@ -57,6 +57,19 @@ Outcome ParseBody(const std::string& text, std::uint32_t nMax, FormParts& parts)
     return Outcome{result, Listing(parts, body.data())};
 }
 
+// The same body copied with its delimiters found on the way, then indexed
+// with them, as a load does.
+Outcome ParseCopied(const std::string& text, std::uint32_t nMax) {
+    std::vector<unsigned char> copy(text.size() + 1);
+    DelimiterList delimiters;
+    EXPECT_TRUE(delimiters.CopyAndFind(copy.data(), reinterpret_cast<const unsigned char*>(text.data()),
+                                       static_cast<std::uint32_t>(text.size())));
+    EXPECT_EQ(0, std::memcmp(copy.data(), text.data(), text.size())) << "the copy is exact";
+    FormParts parts;
+    const PartsResult result = parts.Parse(copy.data(), static_cast<std::uint32_t>(text.size()), nMax, &delimiters);
+    return Outcome{result, Listing(parts, copy.data())};
+}
+
 const std::string kLongName(100000, 'n');
 const std::string kBoundary200(200, 'b');
 const std::string kBoundary201(201, 'b');
@@ -189,6 +202,36 @@ TEST_P(PartsTable, ListsEveryPart) {
     const Outcome again = ParseBody(c.body, c.nMax, parts);
     EXPECT_EQ(again.result, outcome.result);
     EXPECT_EQ(again.parts, outcome.parts);
+    // So do the delimiters found while copying.
+    const Outcome copied = ParseCopied(c.body, c.nMax);
+    EXPECT_EQ(copied.result, outcome.result);
+    EXPECT_EQ(copied.parts, outcome.parts);
+}
+
+// Delimiters found while copying in pieces: one that straddles the end of a
+// piece, at every offset around it, and lookalikes there, are found as the
+// whole-body search finds them.
+TEST(DelimiterList, MatchesAcrossPieceEdges) {
+    constexpr std::size_t kcbPiece = 256u << 10;
+    const std::string delimiter = "\r\n--AaB03x";
+    for (std::size_t lAt = kcbPiece - delimiter.size() - 1; lAt <= kcbPiece + 1; ++lAt) {
+        SCOPED_TRACE(lAt);
+        const std::string head = TextPart("a", "1");
+        // A file whose content ends where the next delimiter is to begin,
+        // holding a lookalike (the delimiter without its CR LF) just before.
+        const std::string prefix = std::string("--AaB03x") +
+                                   "\r\nContent-Disposition: form-data; name=\"f\"; filename=\"x\"\r\n\r\n";
+        std::string content(lAt - head.size() - prefix.size(), 'x');
+        content.replace(content.size() - delimiter.size() - 3, delimiter.size() - 2, delimiter.substr(2));
+        const std::string text = head + prefix + content + "\r\n" + kClose + std::string(300, 'e');
+        FormParts parts;
+        const Outcome whole = ParseBody(text, 0, parts);
+        ASSERT_EQ(whole.result, PartsResult::kOk);
+        ASSERT_EQ(whole.parts.size(), 2u);
+        const Outcome copied = ParseCopied(text, 0);
+        EXPECT_EQ(copied.result, whole.result);
+        EXPECT_EQ(copied.parts, whole.parts);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(FormParts, PartsTable, ::testing::ValuesIn(kCases),
