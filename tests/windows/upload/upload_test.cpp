@@ -304,6 +304,44 @@ TEST_F(UploadTest, RefusalsKeepTheEarlierForm) {
     EXPECT_EQ(0, lCodePage);
 }
 
+// Null names and paths are refused with their messages, nothing else touched.
+TEST_F(UploadTest, NullNamesAndPathsAreRefused) {
+    ASSERT_EQ(S_OK, m_pUpload->put_CodePage(65001));
+    ASSERT_EQ(S_OK, Load(kUtf8Form));
+    VARIANT value;
+    VariantInit(&value);
+    VARIANT_BOOL bExists = VARIANT_TRUE;
+    IDispatch* pFile = reinterpret_cast<IDispatch*>(0x1);
+    const struct {
+        const char* label;
+        HRESULT hr;
+    } calls[] = {
+        {"Item", m_pUpload->get_Item(nullptr, &value)},
+        {"Values", m_pUpload->Values(nullptr, &value)},
+        {"Exists", m_pUpload->Exists(nullptr, &bExists)},
+        {"File", m_pUpload->File(nullptr, &pFile)},
+    };
+    for (const auto& call : calls) EXPECT_EQ(E_INVALIDARG, call.hr) << call.label;
+    EXPECT_EQ(L"アイテム名がNULLです。", Published());
+    EXPECT_EQ(VT_EMPTY, value.vt);
+    EXPECT_EQ(VARIANT_FALSE, bExists);
+    EXPECT_EQ(nullptr, pFile);
+
+    BSTR bstrName = SysAllocString(L"docs");
+    ASSERT_EQ(S_OK, m_pUpload->File(bstrName, &pFile));
+    SysFreeString(bstrName);
+    IUploadedFile* pUploaded = nullptr;
+    ASSERT_EQ(S_OK, pFile->QueryInterface(IID_IUploadedFile, reinterpret_cast<void**>(&pUploaded)));
+    EXPECT_EQ(E_INVALIDARG, pUploaded->SaveAs(nullptr));
+    EXPECT_EQ(L"ファイル名がNULLです。", Published());
+    BSTR bstrPath = reinterpret_cast<BSTR>(0x1);
+    EXPECT_EQ(E_INVALIDARG, pUploaded->SaveUnique(nullptr, &bstrPath));
+    EXPECT_EQ(L"パス名がNULLです。", Published());
+    EXPECT_EQ(nullptr, bstrPath);
+    pUploaded->Release();
+    pFile->Release();
+}
+
 // Stands in for WriteFile: the disk is full before the first byte.
 BOOL WINAPI WriteFileDiskFull(HANDLE, LPCVOID, DWORD, LPDWORD pcbWritten, LPOVERLAPPED) {
     if (pcbWritten) *pcbWritten = 0;
