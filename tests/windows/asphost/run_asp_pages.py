@@ -10,17 +10,22 @@ usage: run_asp_pages.py BUILD_DIR DLL_PATH ASP_HOST CODEPAGE
 import os
 import re
 import shutil
+import subprocess
 import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "scripts"))
 import run_page_scripts as pages  # noqa: E402
 
+sys.path.insert(0, os.path.join(pages.SOURCE, "tools", "pagehost"))
+import pagehost  # noqa: E402
+
 SAMPLE_PAGE = os.path.join(pages.SOURCE, "samples", "upload.asp")
 UTF8_PAGE = os.path.join(pages.SOURCE, "samples", "upload-utf8.asp")
 UPLOAD_JS_PAGE = os.path.join(HERE, "upload_class_js.asp")
 JS_PAGE = os.path.join(HERE, "upload_page_js.asp")
 CHECK_PAGE = os.path.join(HERE, "host_check.asp")
+REQUEST_PAGE = os.path.join(HERE, "host_request.asp")
 FORM_BODIES = ["chromium-form.bin", "firefox-form.bin", "curl-form.bin"]
 
 # upload_page_js.asp's field list: memo is not in the form; empty is a file
@@ -49,6 +54,13 @@ def sent_bytes(name):
     return pages.FORM_TEXT.get(name)
 
 
+def page_encoding(page):
+    """What a page's response is written in: its own code page (the pages
+    here name the same character set if they name one)."""
+    with open(page, "rb") as f:
+        return "utf-8" if b"CodePage=65001" in f.readline() else "cp932"
+
+
 def run_page(host, page, body, out, env):
     """Runs the page over the body with out/uploads as its uploads folder:
     (exit status, what the host printed, the response or None)."""
@@ -61,7 +73,7 @@ def run_page(host, page, body, out, env):
     response = None
     if os.path.exists(response_file):
         with open(response_file, "rb") as f:
-            response = f.read().decode("utf-8", "replace")
+            response = f.read().decode(page_encoding(page), "replace")
     return proc.returncode, proc.stdout.decode("utf-8", "replace"), response
 
 
@@ -235,8 +247,73 @@ def check_host(host, codepage, env, out_root):
                 f"<p>method=POST type=multipart/form-data; boundary={boundary} other=[]</p>\n"
                 f"<p>head 100 0</p><p>rest {len(body) - 100} 0</p>"
                 "<p>&lt;a href=&quot;x&quot;&gt;&amp;&lt;/a&gt;</p><p>CreateObject failed: True</p>")
-    check.expect(response == expected, f"response:\n{response!r}\nexpected:\n{expected!r}")
+    check.expect((response or "").startswith(expected), f"response:\n{response!r}\nexpected:\n{expected!r}")
+    # The error follows what the page wrote, with its page line, as a
+    # server's error page shows it.
+    error_part = (response or "")[len(expected):]
+    # 800a01b6: the object has no such member.
+    check.expect(f"/host_check.asp, line {error_line}</p>" in error_part and "'800a01b6'</b>" in error_part
+                 and "not reached" not in error_part, f"error page:\n{error_part!r}")
+    check.expect("Status: 500 Internal Server Error" in printed, f"the host printed {printed!r}")
     saved_files(check, os.path.join(out, "uploads"), {"head.bin": body[:100], "rest.bin": body[100:]})
+    return check
+
+
+def request_line(page, line_text):
+    """The page line (from 1) that holds the text."""
+    with open(page, "rb") as f:
+        lines = f.read().decode("utf-8").splitlines()
+    return next(i for i, line in enumerate(lines, start=1) if line_text in line)
+
+
+# One host process serves request after request (a page's text after its last
+# %> is part of its answer); each answer is checked in
+# full, and the process outlives a failed page and a missing one.
+SERVE_CASES = [
+    # label, page, method, content type, query, body, status, content type, expected body (or a test of it)
+    ("query and variables", REQUEST_PAGE, "GET", "", "name=%E5%90%8D%E5%89%8D+x&x=1&x=2", b"", "200 OK",
+     "text/html; charset=UTF-8",
+     ("<p>GET||0|name=%E5%90%8D%E5%89%8D+x&x=1&x=2</p><p>\u540d\u524d x|1, 2|True</p>"
+      "<p>a+b%26%E6%97%A5%E6%9C%AC</p>\n").encode("utf-8")),
+    ("Shift_JIS response", REQUEST_PAGE, "GET", "", "mode=sjis", b"", "200 OK", "text/html; charset=Shift_JIS",
+     "\u65e5\u672c\u8a9e\n".encode("cp932")),
+    ("status", REQUEST_PAGE, "GET", "", "mode=status", b"", "404 Not Found", "text/html", b"gone\n"),
+    ("binary echo", REQUEST_PAGE, "POST", "application/octet-stream", "mode=binary", bytes(range(256)) * 40,
+     "200 OK", "application/octet-stream", bytes(range(256)) * 40 + b"\n"),
+    ("script error", REQUEST_PAGE, "POST", "text/plain", "mode=fail", b"x", "500 Internal Server Error", "text/html",
+     lambda body: body.startswith(b"before") and "\u5931\u6557 &lt;b&gt;".encode("utf-8") in body and
+     f"/host_request.asp, line {request_line(REQUEST_PAGE, 'Err.Raise')}</p>".encode("ascii") in body),
+    ("missing page", os.path.join(HERE, "no-such-page.asp"), "GET", "", "", b"", "500 Internal Server Error",
+     "text/html; charset=UTF-8", lambda body: b"cannot read" in body),
+    ("after failures", REQUEST_PAGE, "POST", "text/plain", "name=%41", b"abc", "200 OK", "text/html; charset=UTF-8",
+     b"<p>POST|text/plain|3|name=%41</p><p>A||True</p><p>a+b%26%E6%97%A5%E6%9C%AC</p>\n"),
+]
+
+
+def check_serve(host, codepage, env, out_root):
+    check = pages.Checker(f"pagehost --serve cp{codepage}")
+    uploads = os.path.join(out_root, "serve-uploads")
+    os.makedirs(uploads, exist_ok=True)
+    server = pagehost.PageHost(["wine", host], env, stderr=subprocess.DEVNULL)
+    try:
+        for label, page, method, ctype, query, body, status, want_type, want_body in SERVE_CASES:
+            got_status, headers, got_body = server.request(page, uploads, method, ctype, query, body)
+            ok_body = want_body(got_body) if callable(want_body) else got_body == want_body
+            check.expect(got_status == status and headers.get("content-type") == want_type and ok_body,
+                         f"{label}: {got_status!r} {headers!r} {got_body[:400]!r}")
+            # A failure is also told to the log, and only a failure.
+            check.expect(("error" in headers) == status.startswith("500"), f"{label}: error header {headers!r}")
+        # A request it cannot read ends the process with status 2; the end
+        # of its input ends it with 0.
+        check.expect(server.close() == 0, "the host did not end cleanly at the end of its input")
+        proc = subprocess.run(["wine", host, "--serve"], env=env, input=b"no separator here\n\n",
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+        check.expect(proc.returncode == 2 and b"not a request line" in proc.stderr,
+                     f"bad request: {proc.returncode} {proc.stderr!r}")
+    except pagehost.PageHostError as e:
+        check.expect(False, str(e))
+    finally:
+        server.close()
     return check
 
 
@@ -258,6 +335,7 @@ def main():
         checks.append(check_host(host, codepage, env, out_root))
         checks.append(check_utf8_sample(host, codepage, env, out_root))
         checks.append(check_upload_jscript(host, codepage, env, out_root))
+        checks.append(check_serve(host, codepage, env, out_root))
     finally:
         pages.register(hosts, env, unregister=True)
     return pages.report(checks, "asp pages")

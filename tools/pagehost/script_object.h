@@ -27,6 +27,7 @@ struct ScriptMember {
     DISPID dispid;
     WORD wFlags;  // the DISPATCH_* kinds of call it answers
     UINT cArgs;   // positional arguments; a property put's value is not one
+    UINT cOptional;  // further positional arguments it may be given
 };
 
 // One call's arguments in the order the script wrote them (the caller's
@@ -34,7 +35,8 @@ struct ScriptMember {
 // checked their count against the member table.
 class ScriptArgs {
 public:
-    explicit ScriptArgs(DISPPARAMS* pdp) : m_pdp(pdp) {}
+    explicit ScriptArgs(DISPPARAMS* pdp, UINT cPositional) : m_pdp(pdp), m_cPositional(cPositional) {}
+    UINT Count() const { return m_cPositional; }
     VARIANT* At(UINT i) const { return &m_pdp->rgvarg[m_pdp->cArgs - 1 - i]; }
     // Where a failure in argument i is reported (puArgErr counts in the
     // caller's order).
@@ -43,6 +45,7 @@ public:
 
 private:
     DISPPARAMS* m_pdp;
+    UINT m_cPositional;
 };
 
 class ScriptObject : public IDispatch {

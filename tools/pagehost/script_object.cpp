@@ -76,13 +76,13 @@ STDMETHODIMP ScriptObject::Invoke(DISPID dispIdMember, REFIID riid, LCID, WORD w
         if (!kind) return DISP_E_MEMBERNOTFOUND;
         if (pDispParams->cNamedArgs) return DISP_E_NONAMEDARGS;
     }
-    if (cPositional != pMember->cArgs) return DISP_E_BADPARAMCOUNT;
+    if (cPositional < pMember->cArgs || cPositional > pMember->cArgs + pMember->cOptional) return DISP_E_BADPARAMCOUNT;
 
     ScopedVariant scratch;
     VARIANT* pResult = pVarResult ? pVarResult : scratch.get();
     VariantInit(pResult);
     UINT uArgErr = 0;
-    HRESULT hr = Call(dispIdMember, kind, ScriptArgs(pDispParams), pResult, pExcepInfo,
+    HRESULT hr = Call(dispIdMember, kind, ScriptArgs(pDispParams, cPositional), pResult, pExcepInfo,
                       puArgErr ? puArgErr : &uArgErr);
     if (FAILED(hr)) VariantClear(pResult);
     return hr;

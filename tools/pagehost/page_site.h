@@ -8,6 +8,15 @@
 
 #include <string>
 
+// A script error as the page's author needs it.
+struct ScriptFailure {
+    ULONG line = 0;  // the page line, 0 when unknown
+    std::wstring source;  // the engine's name for the kind of error
+    std::wstring description;
+    HRESULT code = S_OK;
+    std::wstring sourceLine;
+};
+
 class PageSite : public IActiveScriptSite {
 public:
     explicit PageSite(const PageScript& script) : m_script(script) {}
@@ -18,7 +27,9 @@ public:
     const wchar_t* ItemName(UINT i) const { return m_items[i].pszName; }
 
     bool HasError() const { return m_hasError; }
-    const std::wstring& ErrorText() const { return m_errorText; }
+    const ScriptFailure& Failure() const { return m_failure; }
+    // One line and the source line below it, for a log.
+    std::wstring ErrorText() const;
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
     STDMETHODIMP_(ULONG) AddRef() override;
@@ -47,6 +58,6 @@ private:
     Item m_items[kMaxItems];
     UINT m_cItems = 0;
     bool m_hasError = false;
-    std::wstring m_errorText;
+    ScriptFailure m_failure;
     LONG m_cRef = 1;
 };

@@ -95,20 +95,24 @@ STDMETHODIMP PageSite::OnScriptError(IActiveScriptError* pscripterror) {
     DWORD context = 0;
     ULONG line = 0;
     LONG column = 0;
-    std::wstring text;
-    if (SUCCEEDED(pscripterror->GetSourcePosition(&context, &line, &column)))
-        text = L"line " + std::to_wstring(m_script.PageLine(line)) + L": ";
-    else
-        text = L"line unknown: ";
+    if (SUCCEEDED(pscripterror->GetSourcePosition(&context, &line, &column))) m_failure.line = m_script.PageLine(line);
     const EXCEPINFO& ei = *info.get();
-    if (ei.bstrSource && *ei.bstrSource) text += std::wstring(ei.bstrSource) + L": ";
-    text += ei.bstrDescription && *ei.bstrDescription ? ei.bstrDescription : L"(no description)";
-    wchar_t code[16];
-    swprintf(code, 16, L" (%08lX)", static_cast<unsigned long>(ei.scode ? ei.scode : ei.wCode));
-    text += code;
+    if (ei.bstrSource) m_failure.source = ei.bstrSource;
+    m_failure.description = ei.bstrDescription && *ei.bstrDescription ? ei.bstrDescription : L"(no description)";
+    m_failure.code = ei.scode ? ei.scode : ei.wCode;
     UniqueBstr sourceLine;
     if (SUCCEEDED(pscripterror->GetSourceLineText(sourceLine.put())) && sourceLine.get())
-        text += std::wstring(L"\n    ") + sourceLine.get();
-    m_errorText = text;
+        m_failure.sourceLine = sourceLine.get();
     return S_OK;
+}
+
+std::wstring PageSite::ErrorText() const {
+    std::wstring text = m_failure.line ? L"line " + std::to_wstring(m_failure.line) + L": " : L"line unknown: ";
+    if (!m_failure.source.empty()) text += m_failure.source + L": ";
+    text += m_failure.description;
+    wchar_t code[16];
+    swprintf(code, 16, L" (%08lX)", static_cast<unsigned long>(m_failure.code));
+    text += code;
+    if (!m_failure.sourceLine.empty()) text += L"\n    " + m_failure.sourceLine;
+    return text;
 }

@@ -1,0 +1,27 @@
+<%@ Language="VBScript" CodePage=65001 %>
+<%
+' host_request.asp - the request and response as the page host serves them:
+' the query string picks what the page does.
+Option Explicit
+Select Case Request.QueryString("mode")
+Case "sjis"
+    Response.CharSet = "Shift_JIS"
+    Response.Write "日本語"
+Case "status"
+    Response.Status = "404 Not Found"
+    Response.Write "gone"
+Case "binary"
+    Response.ContentType = "application/octet-stream"
+    Response.BinaryWrite Request.BinaryRead(Request.TotalBytes)
+Case "fail"
+    Response.Write "before"
+    Err.Raise 5, "page", "失敗 <b>"
+Case Else
+    Response.CharSet = "UTF-8"
+    Response.Write "<p>" & Request.ServerVariables("REQUEST_METHOD") & "|" & Request.ServerVariables("CONTENT_TYPE") & _
+        "|" & Request.ServerVariables("CONTENT_LENGTH") & "|" & Request.ServerVariables("QUERY_STRING") & "</p>"
+    Response.Write "<p>" & Request.QueryString("name") & "|" & Request.QueryString("x") & "|" & _
+        IsEmpty(Request.QueryString("none")) & "</p>"
+    Response.Write "<p>" & Server.URLEncode("a b&日本") & "</p>"
+End Select
+%>

@@ -1,0 +1,304 @@
+#include "asp_objects.h"
+#include "text_codec.h"
+
+#include <algorithm>
+#include <cstring>
+#include <cwchar>
+#include <utility>
+
+namespace {
+
+enum : DISPID {
+    kTotalBytes = 1,
+    kBinaryRead,
+    kServerVariables,
+    kQueryString,
+    kWrite = 1,
+    kBinaryWrite,
+    kCharSet,
+    kContentType,
+    kStatus,
+    kCreateObject = 1,
+    kMapPath,
+    kHtmlEncode,
+    kUrlEncode,
+};
+
+const WORD kGet = DISPATCH_PROPERTYGET;
+const WORD kPut = DISPATCH_PROPERTYPUT;
+const WORD kMethod = DISPATCH_METHOD;
+
+// A collection read by name (ServerVariables) is a call or a get to a script.
+const ScriptMember kRequestMembers[] = {
+    {L"TotalBytes", kTotalBytes, kGet, 0, 0},
+    {L"BinaryRead", kBinaryRead, kMethod, 1, 0},
+    {L"ServerVariables", kServerVariables, kMethod | kGet, 1, 0},
+    {L"QueryString", kQueryString, kMethod | kGet, 0, 1},
+};
+const ScriptMember kResponseMembers[] = {
+    {L"Write", kWrite, kMethod, 1, 0},
+    {L"BinaryWrite", kBinaryWrite, kMethod, 1, 0},
+    {L"CharSet", kCharSet, kGet | kPut, 0, 0},
+    {L"ContentType", kContentType, kGet | kPut, 0, 0},
+    {L"Status", kStatus, kGet | kPut, 0, 0},
+};
+const ScriptMember kServerMembers[] = {
+    {L"CreateObject", kCreateObject, kMethod, 1, 0},
+    {L"MapPath", kMapPath, kMethod, 1, 0},
+    {L"HTMLEncode", kHtmlEncode, kMethod, 1, 0},
+    {L"URLEncode", kUrlEncode, kMethod, 1, 0},
+};
+
+template <size_t N>
+UINT Count(const ScriptMember (&)[N]) { return static_cast<UINT>(N); }
+
+// Argument i as text; a value that has none is the caller's type mismatch.
+HRESULT TextArg(const ScriptArgs& args, UINT i, std::wstring& text, UINT* puArgErr) {
+    HRESULT hr = VariantText(args.At(i), text);
+    if (FAILED(hr)) *puArgErr = args.CallerIndex(i);
+    return hr;
+}
+
+// The values of a name in a query string, each decoded.
+std::vector<std::wstring> QueryValues(const std::wstring& query, const std::wstring& name, UINT uCodePage) {
+    std::vector<std::wstring> values;
+    size_t start = 0;
+    while (start <= query.size()) {
+        size_t end = query.find(L'&', start);
+        if (end == std::wstring::npos) end = query.size();
+        std::wstring pair = query.substr(start, end - start);
+        size_t eq = pair.find(L'=');
+        std::wstring key = UrlDecode(pair.substr(0, eq), uCodePage);
+        if (!pair.empty() && lstrcmpiW(key.c_str(), name.c_str()) == 0)
+            values.push_back(eq == std::wstring::npos ? std::wstring() : UrlDecode(pair.substr(eq + 1), uCodePage));
+        start = end + 1;
+    }
+    return values;
+}
+
+}  // namespace
+
+std::wstring HtmlEncode(const std::wstring& text) {
+    std::wstring encoded;
+    for (wchar_t c : text) {
+        switch (c) {
+        case L'&': encoded += L"&amp;"; break;
+        case L'<': encoded += L"&lt;"; break;
+        case L'>': encoded += L"&gt;"; break;
+        case L'"': encoded += L"&quot;"; break;
+        default: encoded += c;
+        }
+    }
+    return encoded;
+}
+
+RequestObject::RequestObject(PageRequest request, UINT uCodePage)
+    : ScriptObject(L"Request", kRequestMembers, Count(kRequestMembers)), m_request(std::move(request)),
+      m_uCodePage(uCodePage) {}
+
+HRESULT RequestObject::Call(DISPID dispid, WORD, const ScriptArgs& args, VARIANT* pvarResult, EXCEPINFO* pExcepInfo,
+                            UINT* puArgErr) {
+    switch (dispid) {
+    case kTotalBytes:
+        V_VT(pvarResult) = VT_I4;
+        V_I4(pvarResult) = static_cast<LONG>(m_request.body.size());
+        return S_OK;
+    case kBinaryRead:
+        return BinaryRead(args, pvarResult, pExcepInfo, puArgErr);
+    case kQueryString:
+        return QueryString(args, pvarResult, puArgErr);
+    case kServerVariables: {
+        std::wstring name;
+        HRESULT hr = TextArg(args, 0, name, puArgErr);
+        if (FAILED(hr)) return hr;
+        if (lstrcmpiW(name.c_str(), L"REQUEST_METHOD") == 0) return ReturnText(pvarResult, m_request.method);
+        if (lstrcmpiW(name.c_str(), L"CONTENT_TYPE") == 0) return ReturnText(pvarResult, m_request.contentType);
+        if (lstrcmpiW(name.c_str(), L"CONTENT_LENGTH") == 0)
+            return ReturnText(pvarResult, std::to_wstring(m_request.body.size()));
+        if (lstrcmpiW(name.c_str(), L"QUERY_STRING") == 0) return ReturnText(pvarResult, m_request.queryString);
+        return ReturnText(pvarResult, L"");
+    }
+    }
+    return DISP_E_MEMBERNOTFOUND;
+}
+
+// Without a name, the whole query string; with one, its values joined with
+// ", ", or Empty when the name is not there.
+HRESULT RequestObject::QueryString(const ScriptArgs& args, VARIANT* pvarResult, UINT* puArgErr) {
+    if (args.Count() == 0) return ReturnText(pvarResult, m_request.queryString);
+    std::wstring name;
+    HRESULT hr = TextArg(args, 0, name, puArgErr);
+    if (FAILED(hr)) return hr;
+    std::vector<std::wstring> values = QueryValues(m_request.queryString, name, m_uCodePage);
+    if (values.empty()) return S_OK;
+    std::wstring joined;
+    for (size_t i = 0; i < values.size(); ++i) joined += (i ? L", " : L"") + values[i];
+    return ReturnText(pvarResult, joined);
+}
+
+HRESULT RequestObject::BinaryRead(const ScriptArgs& args, VARIANT* pvarResult, EXCEPINFO* pExcepInfo,
+                                  UINT* puArgErr) {
+    VARIANT* pvarCount = args.At(0);
+    LONG count = 0;
+    HRESULT hr = VariantLong(pvarCount, count);
+    if (FAILED(hr)) {
+        *puArgErr = args.CallerIndex(0);
+        return hr;
+    }
+    if (count < 0) return RaiseError(pExcepInfo, L"BinaryRead", L"the byte count is negative", E_INVALIDARG);
+    const std::vector<BYTE>& body = m_request.body;
+    ULONG cb = static_cast<ULONG>(std::min<size_t>(static_cast<size_t>(count), body.size() - m_cbRead));
+
+    SAFEARRAY* psa = SafeArrayCreateVector(VT_UI1, 0, cb);
+    if (!psa) return E_OUTOFMEMORY;
+    // Held by the result from here on, so a failure's clean-up destroys it.
+    V_VT(pvarResult) = VT_ARRAY | VT_UI1;
+    V_ARRAY(pvarResult) = psa;
+    void* pvData = nullptr;
+    hr = SafeArrayAccessData(psa, &pvData);
+    if (FAILED(hr)) return hr;
+    if (cb) memcpy(pvData, body.data() + m_cbRead, cb);
+    SafeArrayUnaccessData(psa);
+    m_cbRead += cb;
+
+    // A variable passed as the count learns how many bytes were read.
+    if (V_VT(pvarCount) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(pvarCount)) {
+        VARIANT* pvarTarget = V_VARIANTREF(pvarCount);
+        VariantClear(pvarTarget);
+        V_VT(pvarTarget) = VT_I4;
+        V_I4(pvarTarget) = static_cast<LONG>(cb);
+    } else if (V_VT(pvarCount) == (VT_BYREF | VT_I4) && V_I4REF(pvarCount)) {
+        *V_I4REF(pvarCount) = static_cast<LONG>(cb);
+    }
+    return S_OK;
+}
+
+ResponseObject::ResponseObject(UINT uCodePage)
+    : ScriptObject(L"Response", kResponseMembers, Count(kResponseMembers)), m_uCodePage(uCodePage) {}
+
+std::wstring ResponseObject::ContentTypeHeader() const {
+    return m_charset.empty() ? m_contentType : m_contentType + L"; charset=" + m_charset;
+}
+
+std::string ResponseObject::Body() const {
+    std::string out;
+    for (const Segment& s : m_segments) out += s.bText ? Encode(s.text, m_uCodePage) : s.bytes;
+    return out;
+}
+
+HRESULT ResponseObject::TextProperty(WORD wFlags, const ScriptArgs& args, std::wstring& value, VARIANT* pvarResult,
+                                     UINT* puArgErr) {
+    if (!(wFlags & kPut)) return ReturnText(pvarResult, value);
+    HRESULT hr = VariantText(args.PutValue(), value);
+    if (FAILED(hr)) *puArgErr = 0;
+    return hr;
+}
+
+HRESULT ResponseObject::Call(DISPID dispid, WORD wFlags, const ScriptArgs& args, VARIANT* pvarResult,
+                             EXCEPINFO* pExcepInfo, UINT* puArgErr) {
+    switch (dispid) {
+    case kWrite: {
+        std::wstring text;
+        HRESULT hr = TextArg(args, 0, text, puArgErr);
+        if (SUCCEEDED(hr)) Append(text);
+        return hr;
+    }
+    case kBinaryWrite:
+        return BinaryWrite(args.At(0), pExcepInfo);
+    case kContentType:
+        return TextProperty(wFlags, args, m_contentType, pvarResult, puArgErr);
+    case kStatus: {
+        if (!(wFlags & kPut)) return ReturnText(pvarResult, m_status);
+        std::wstring status;
+        HRESULT hr = TextProperty(wFlags, args, status, pvarResult, puArgErr);
+        if (FAILED(hr)) return hr;
+        // "NNN reason": a client could not read anything else.
+        if (status.size() < 3 || !iswdigit(status[0]) || !iswdigit(status[1]) || !iswdigit(status[2]) ||
+            (status.size() > 3 && status[3] != L' ') || status.find_first_of(L"\r\n") != std::wstring::npos)
+            return RaiseError(pExcepInfo, L"Status", L"not a status line: " + status, E_INVALIDARG);
+        m_status = status;
+        return S_OK;
+    }
+    case kCharSet: {
+        if (!(wFlags & kPut)) return ReturnText(pvarResult, m_charset);
+        std::wstring charset;
+        HRESULT hr = TextProperty(wFlags, args, charset, pvarResult, puArgErr);
+        if (FAILED(hr)) return hr;
+        UINT uCodePage = 0;
+        if (!CodePageOfCharset(charset, uCodePage))
+            return RaiseError(pExcepInfo, L"CharSet", L"unknown character set " + charset, E_INVALIDARG);
+        m_charset = charset;
+        m_uCodePage = uCodePage;
+        return S_OK;
+    }
+    }
+    return DISP_E_MEMBERNOTFOUND;
+}
+
+HRESULT ResponseObject::BinaryWrite(const VARIANT* pvar, EXCEPINFO* pExcepInfo) {
+    ScopedVariant value;
+    HRESULT hr = VariantCopyInd(value.get(), const_cast<VARIANT*>(pvar));
+    if (FAILED(hr)) return hr;
+    if (V_VT(value.get()) != (VT_ARRAY | VT_UI1) || !V_ARRAY(value.get()) || SafeArrayGetDim(V_ARRAY(value.get())) != 1)
+        return RaiseError(pExcepInfo, L"BinaryWrite", L"the argument is not a byte array", DISP_E_TYPEMISMATCH);
+    SAFEARRAY* psa = V_ARRAY(value.get());
+    LONG lower = 0, upper = -1;
+    SafeArrayGetLBound(psa, 1, &lower);
+    SafeArrayGetUBound(psa, 1, &upper);
+    void* pvData = nullptr;
+    hr = SafeArrayAccessData(psa, &pvData);
+    if (FAILED(hr)) return hr;
+    size_t cb = upper >= lower ? static_cast<size_t>(upper - lower) + 1 : 0;
+    m_segments.push_back({false, std::wstring(), std::string(static_cast<const char*>(pvData), cb)});
+    SafeArrayUnaccessData(psa);
+    return S_OK;
+}
+
+ServerObject::ServerObject(std::wstring uploadDir, UINT uCodePage)
+    : ScriptObject(L"Server", kServerMembers, Count(kServerMembers)), m_uploadDir(std::move(uploadDir)),
+      m_uCodePage(uCodePage) {}
+
+HRESULT ServerObject::Call(DISPID dispid, WORD, const ScriptArgs& args, VARIANT* pvarResult, EXCEPINFO* pExcepInfo,
+                           UINT* puArgErr) {
+    std::wstring text;
+    HRESULT hr = TextArg(args, 0, text, puArgErr);
+    if (FAILED(hr)) return hr;
+    switch (dispid) {
+    case kCreateObject:
+        return CreateObject(text, pvarResult, pExcepInfo);
+    case kMapPath:
+        return ReturnText(pvarResult, MapPath(std::move(text)));
+    case kHtmlEncode:
+        return ReturnText(pvarResult, HtmlEncode(text));
+    case kUrlEncode:
+        return ReturnText(pvarResult, UrlEncode(text, m_uCodePage));
+    }
+    return DISP_E_MEMBERNOTFOUND;
+}
+
+HRESULT ServerObject::CreateObject(const std::wstring& progid, VARIANT* pvarResult, EXCEPINFO* pExcepInfo) {
+    CLSID clsid;
+    HRESULT hr = CLSIDFromProgID(progid.c_str(), &clsid);
+    if (FAILED(hr)) return RaiseError(pExcepInfo, L"CreateObject", L"Invalid ProgID: " + progid, hr);
+    IDispatch* pdisp = nullptr;
+    hr = CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER | CLSCTX_LOCAL_SERVER, IID_IDispatch,
+                          reinterpret_cast<void**>(&pdisp));
+    if (FAILED(hr)) return RaiseError(pExcepInfo, L"CreateObject", L"Cannot create " + progid, hr);
+    V_VT(pvarResult) = VT_DISPATCH;
+    V_DISPATCH(pvarResult) = pdisp;
+    return S_OK;
+}
+
+// The page's "uploads" folder is the upload directory; anything else is
+// taken as a path below it, so a page writes nowhere else.
+std::wstring ServerObject::MapPath(std::wstring path) const {
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    size_t start = path.find_first_not_of(L'\\');
+    path.erase(0, start == std::wstring::npos ? path.size() : start);
+    const wchar_t kFolder[] = L"uploads";
+    const size_t cchFolder = ARRAYSIZE(kFolder) - 1;
+    if (path.size() >= cchFolder && _wcsnicmp(path.c_str(), kFolder, cchFolder) == 0 &&
+        (path.size() == cchFolder || path[cchFolder] == L'\\'))
+        path.erase(0, std::min(path.size(), cchFolder + 1));
+    return path.empty() ? m_uploadDir : m_uploadDir + L"\\" + path;
+}

@@ -1,0 +1,88 @@
+// The three objects a classic page reaches by name: the request (its body,
+// query string and server variables), the response (text and bytes, status,
+// content type and the character set the text goes out in), and the server
+// (object creation, paths, HTML and URL encoding).
+#pragma once
+#include "script_object.h"
+
+#include <string>
+#include <vector>
+
+struct PageRequest {
+    std::wstring method = L"GET";
+    std::wstring contentType;
+    std::wstring queryString;  // without the "?"
+    std::vector<BYTE> body;
+};
+
+class RequestObject : public ScriptObject {
+public:
+    // uCodePage reads the query string's escaped bytes, as the page's code
+    // page does on a server.
+    RequestObject(PageRequest request, UINT uCodePage);
+
+protected:
+    HRESULT Call(DISPID dispid, WORD wFlags, const ScriptArgs& args, VARIANT* pvarResult, EXCEPINFO* pExcepInfo,
+                 UINT* puArgErr) override;
+
+private:
+    HRESULT BinaryRead(const ScriptArgs& args, VARIANT* pvarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr);
+    HRESULT QueryString(const ScriptArgs& args, VARIANT* pvarResult, UINT* puArgErr);
+
+    PageRequest m_request;
+    UINT m_uCodePage;
+    size_t m_cbRead = 0;  // BinaryRead goes on where the last call stopped
+};
+
+class ResponseObject : public ScriptObject {
+public:
+    // Text goes out in uCodePage until the page names a character set.
+    explicit ResponseObject(UINT uCodePage);
+
+    // Text written after the page's own (an error report).
+    void Append(const std::wstring& text) { m_segments.push_back({true, text, std::string()}); }
+    void SetStatus(const std::wstring& status) { m_status = status; }
+    const std::wstring& Status() const { return m_status; }
+    // The Content-Type header's value.
+    std::wstring ContentTypeHeader() const;
+    // Everything written, the text in the response's character set.
+    std::string Body() const;
+
+protected:
+    HRESULT Call(DISPID dispid, WORD wFlags, const ScriptArgs& args, VARIANT* pvarResult, EXCEPINFO* pExcepInfo,
+                 UINT* puArgErr) override;
+
+private:
+    HRESULT BinaryWrite(const VARIANT* pvar, EXCEPINFO* pExcepInfo);
+    HRESULT TextProperty(WORD wFlags, const ScriptArgs& args, std::wstring& value, VARIANT* pvarResult,
+                         UINT* puArgErr);
+
+    struct Segment {
+        bool bText;
+        std::wstring text;
+        std::string bytes;
+    };
+    std::vector<Segment> m_segments;
+    UINT m_uCodePage;
+    std::wstring m_status = L"200 OK";
+    std::wstring m_contentType = L"text/html";
+    std::wstring m_charset;
+};
+
+class ServerObject : public ScriptObject {
+public:
+    ServerObject(std::wstring uploadDir, UINT uCodePage);
+
+protected:
+    HRESULT Call(DISPID dispid, WORD wFlags, const ScriptArgs& args, VARIANT* pvarResult, EXCEPINFO* pExcepInfo,
+                 UINT* puArgErr) override;
+
+private:
+    HRESULT CreateObject(const std::wstring& progid, VARIANT* pvarResult, EXCEPINFO* pExcepInfo);
+    std::wstring MapPath(std::wstring path) const;
+
+    std::wstring m_uploadDir;
+    UINT m_uCodePage;
+};
+
+std::wstring HtmlEncode(const std::wstring& text);
