@@ -184,7 +184,7 @@ def chromium_driver():
     options = Options()
     options.binary_location = "/usr/bin/chromium"
     for arg in ["--headless=new", "--no-sandbox", "--disable-gpu", "--disable-dev-shm-usage",
-                "--window-size=1000,700", f"--user-data-dir={os.path.join(WORK, 'chromium-profile')}"]:
+                "--window-size=760,480", f"--user-data-dir={os.path.join(WORK, 'chromium-profile')}"]:
         options.add_argument(arg)
     return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
 

@@ -1,11 +1,13 @@
 #!/usr/bin/env python3
-"""Classic pages as a web server runs them: asp_host.exe runs
+"""Classic pages as a web server runs them: the page host (tools/pagehost) runs
 samples/upload.asp (VBScript) and upload_page_js.asp (JScript) under Wine over
 request bodies captured from real clients, with VARO.DLL registered in the
-build's prefix. Checks each response (UTF-8) and the files the page saved,
-byte for byte; host_check.asp checks what the pages take from the host.
+build's prefix. Checks each response (in the page's character set) and the
+files the page saved, byte for byte; host_check.asp checks what the pages
+take from the host, host_request.asp the request and response one host
+process serves request after request.
 
-usage: run_asp_pages.py BUILD_DIR DLL_PATH ASP_HOST CODEPAGE
+usage: run_asp_pages.py BUILD_DIR DLL_PATH PAGE_HOST CODEPAGE
 """
 import os
 import re
