@@ -285,6 +285,11 @@ SERVE_CASES = [
     ("script error", REQUEST_PAGE, "POST", "text/plain", "mode=fail", b"x", "500 Internal Server Error", "text/html",
      lambda body: body.startswith(b"before") and "\u5931\u6557 &lt;b&gt;".encode("utf-8") in body and
      f"/host_request.asp, line {request_line(REQUEST_PAGE, 'Err.Raise')}</p>".encode("ascii") in body),
+    # A status or character set the host cannot send is the page's error.
+    ("bad status", REQUEST_PAGE, "GET", "", "mode=badstatus", b"", "500 Internal Server Error", "text/html",
+     lambda body: b"not a status line: OK 200" in body),
+    ("bad character set", REQUEST_PAGE, "GET", "", "mode=badcharset", b"", "500 Internal Server Error", "text/html",
+     lambda body: b"unknown character set no-such-set" in body),
     ("missing page", os.path.join(HERE, "no-such-page.asp"), "GET", "", "", b"", "500 Internal Server Error",
      "text/html; charset=UTF-8", lambda body: b"cannot read" in body),
     ("after failures", REQUEST_PAGE, "POST", "text/plain", "name=%41", b"abc", "200 OK", "text/html; charset=UTF-8",
@@ -307,6 +312,12 @@ def check_serve(host, codepage, env, out_root):
             check.expect(("error" in headers) == status.startswith("500"), f"{label}: error header {headers!r}")
         # A request it cannot read ends the process with status 2; the end
         # of its input ends it with 0.
+        # A host that died (a crash) is started again for the next request.
+        server.proc.kill()
+        server.proc.wait()
+        label, page, method, ctype, query, body, status, want_type, want_body = SERVE_CASES[-1]
+        got_status, _, got_body = server.request(page, uploads, method, ctype, query, body)
+        check.expect(got_status == status and got_body == want_body, f"after a restart: {got_status} {got_body!r}")
         check.expect(server.close() == 0, "the host did not end cleanly at the end of its input")
         proc = subprocess.run(["wine", host, "--serve"], env=env, input=b"no separator here\n\n",
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
