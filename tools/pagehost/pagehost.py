@@ -21,8 +21,10 @@ class PageHost:
 
     def start(self):
         if self.proc is None or self.proc.poll() is not None:
+            # A session of its own: Ctrl-C reaches the server, which then
+            # ends the host by ending its input.
             self.proc = subprocess.Popen(self.command + ["--serve"], env=self.env, stdin=subprocess.PIPE,
-                                         stdout=subprocess.PIPE, stderr=self.stderr)
+                                         stdout=subprocess.PIPE, stderr=self.stderr, start_new_session=True)
 
     def close(self):
         """Ends the host by ending its input; its exit status."""
