@@ -147,6 +147,29 @@ struct PageResult {
     std::wstring error;
 };
 
+// Moves cb bytes in calls of at most 1 MiB: a pipe takes or gives fewer
+// bytes than asked, and a DWORD holds no more than 4 GiB. False when a call
+// fails or moves nothing (the end of the input).
+template <typename Char, typename Call>
+bool MoveAll(Char* pch, size_t cb, Call call) {
+    while (cb > 0) {
+        DWORD cbChunk = cb > (1u << 20) ? (1u << 20) : static_cast<DWORD>(cb);
+        DWORD cbMoved = 0;
+        if (!call(pch, cbChunk, &cbMoved) || cbMoved == 0) return false;
+        pch += cbMoved;
+        cb -= cbMoved;
+    }
+    return true;
+}
+
+bool ReadExact(HANDLE h, char* pch, size_t cb) {
+    return MoveAll(pch, cb, [h](char* p, DWORD n, DWORD* pcb) { return ReadFile(h, p, n, pcb, nullptr); });
+}
+
+bool WriteAll(HANDLE h, const char* pch, size_t cb) {
+    return MoveAll(pch, cb, [h](const char* p, DWORD n, DWORD* pcb) { return WriteFile(h, p, n, pcb, nullptr); });
+}
+
 bool ReadWholeFile(const wchar_t* pszPath, std::vector<BYTE>& bytes) {
     Handle file(CreateFileW(pszPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                             nullptr));
@@ -155,20 +178,9 @@ bool ReadWholeFile(const wchar_t* pszPath, std::vector<BYTE>& bytes) {
     DWORD cb = GetFileSize(file.get(), &cbHigh);
     if (cb == INVALID_FILE_SIZE || cbHigh) return false;
     bytes.resize(cb);
-    DWORD cbRead = 0;
-    return cb == 0 || (ReadFile(file.get(), bytes.data(), cb, &cbRead, nullptr) && cbRead == cb);
+    return ReadExact(file.get(), reinterpret_cast<char*>(bytes.data()), cb);
 }
 
-bool WriteAll(HANDLE h, const char* pch, size_t cb) {
-    while (cb > 0) {
-        DWORD cbChunk = cb > (1u << 20) ? (1u << 20) : static_cast<DWORD>(cb);
-        DWORD cbWritten = 0;
-        if (!WriteFile(h, pch, cbChunk, &cbWritten, nullptr) || cbWritten == 0) return false;
-        pch += cbWritten;
-        cb -= cbWritten;
-    }
-    return true;
-}
 
 bool WriteWholeFile(const wchar_t* pszPath, const std::string& bytes) {
     Handle file(CreateFileW(pszPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -301,18 +313,6 @@ int RunOnce(int argc, wchar_t** argv) {
         return 2;
     }
     return result.exitStatus;
-}
-
-// Reads until the buffer is full; false at the end of the input.
-bool ReadExact(HANDLE h, char* pch, size_t cb) {
-    while (cb > 0) {
-        DWORD cbChunk = cb > (1u << 20) ? (1u << 20) : static_cast<DWORD>(cb);
-        DWORD cbRead = 0;
-        if (!ReadFile(h, pch, cbChunk, &cbRead, nullptr) || cbRead == 0) return false;
-        pch += cbRead;
-        cb -= cbRead;
-    }
-    return true;
 }
 
 // One line without its LF (and CR); false at the end of the input or for a
