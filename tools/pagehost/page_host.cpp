@@ -181,7 +181,6 @@ bool ReadWholeFile(const wchar_t* pszPath, std::vector<BYTE>& bytes) {
     return ReadExact(file.get(), reinterpret_cast<char*>(bytes.data()), cb);
 }
 
-
 bool WriteWholeFile(const wchar_t* pszPath, const std::string& bytes) {
     Handle file(CreateFileW(pszPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     return file.valid() && WriteAll(file.get(), bytes.data(), bytes.size());
