@@ -7,6 +7,8 @@
 #include "webmng/byte_array_arg.h"
 
 namespace {
+HRESULT NoMemory() { return UploadFailure(IID_IUpload, E_OUTOFMEMORY, UploadMsg::kWorkMemory); }
+
 // Load takes the byte array as a script hands it over: by value, or by
 // reference to a byte array or to a variable holding one.
 const VARIANT* ByteArrayOf(const VARIANT* pvar) {
@@ -41,7 +43,7 @@ HRESULT LoadFailure(PartsResult result, LONG lMaxParts) {
     case PartsResult::kOk:
         break;
     }
-    return UploadFailure(IID_IUpload, E_OUTOFMEMORY, UploadMsg::kWorkMemory);
+    return NoMemory();
 }
 
 // A one-dimensional array of VARIANTs with lower bound 0, filled by the
@@ -140,20 +142,20 @@ bool UploadMethods::NamesReady() {
 STDMETHODIMP UploadMethods::get_Names(VARIANT* pvarNames) {
     if (!pvarNames) return E_POINTER;
     VariantInit(pvarNames);
-    if (!NamesReady()) return UploadFailure(IID_IUpload, E_OUTOFMEMORY, UploadMsg::kWorkMemory);
+    if (!NamesReady()) return NoMemory();
     const std::uint32_t cParts = m_pForm ? m_pForm->Parts().Count() : 0;
     ULONG cDistinct = 0;
     for (std::uint32_t i = 0; i < cParts; ++i)
         if (m_names.IsFirstOfName(i)) ++cDistinct;
     VariantArray names(cDistinct);
-    if (!names) return UploadFailure(IID_IUpload, E_OUTOFMEMORY, UploadMsg::kWorkMemory);
+    if (!names) return NoMemory();
     ULONG iName = 0;
     for (std::uint32_t i = 0; i < cParts; ++i) {
         if (!m_names.IsFirstOfName(i)) continue;
         VARIANT& element = names.Element(iName++);
         element.vt = VT_BSTR;
         element.bstrVal = SysAllocStringLen(m_names.Name(i), SysStringLen(m_names.Name(i)));
-        if (!element.bstrVal) return UploadFailure(IID_IUpload, E_OUTOFMEMORY, UploadMsg::kWorkMemory);
+        if (!element.bstrVal) return NoMemory();
     }
     names.MoveTo(pvarNames);
     return S_OK;
@@ -163,7 +165,7 @@ STDMETHODIMP UploadMethods::Exists(BSTR bstrName, VARIANT_BOOL* pbExists) {
     if (!pbExists) return E_POINTER;
     *pbExists = VARIANT_FALSE;
     if (!bstrName) return UploadFailure(IID_IUpload, E_INVALIDARG, UploadMsg::kItemNameNull);
-    if (!NamesReady()) return UploadFailure(IID_IUpload, E_OUTOFMEMORY, UploadMsg::kWorkMemory);
+    if (!NamesReady()) return NoMemory();
     if (m_pForm && m_names.First(bstrName) != NameIndex::kNone) *pbExists = VARIANT_TRUE;
     return S_OK;
 }
@@ -172,13 +174,13 @@ STDMETHODIMP UploadMethods::get_Item(BSTR bstrName, VARIANT* pvarValue) {
     if (!pvarValue) return E_POINTER;
     VariantInit(pvarValue);
     if (!bstrName) return UploadFailure(IID_IUpload, E_INVALIDARG, UploadMsg::kItemNameNull);
-    if (!NamesReady()) return UploadFailure(IID_IUpload, E_OUTOFMEMORY, UploadMsg::kWorkMemory);
+    if (!NamesReady()) return NoMemory();
     if (!m_pForm) return S_OK;
     for (std::uint32_t i = m_names.First(bstrName); i != NameIndex::kNone; i = m_names.Next(i)) {
         const FormPart& part = m_pForm->Parts().Part(i);
         if (!IsTextPart(part)) continue;
         BSTR bstrValue = PartTextValue(*m_pForm, part, EffectiveCodePage(m_lCodePage));
-        if (!bstrValue) return UploadFailure(IID_IUpload, E_OUTOFMEMORY, UploadMsg::kWorkMemory);
+        if (!bstrValue) return NoMemory();
         pvarValue->vt = VT_BSTR;
         pvarValue->bstrVal = bstrValue;
         break;
@@ -190,13 +192,13 @@ STDMETHODIMP UploadMethods::Values(BSTR bstrName, VARIANT* pvarValues) {
     if (!pvarValues) return E_POINTER;
     VariantInit(pvarValues);
     if (!bstrName) return UploadFailure(IID_IUpload, E_INVALIDARG, UploadMsg::kItemNameNull);
-    if (!NamesReady()) return UploadFailure(IID_IUpload, E_OUTOFMEMORY, UploadMsg::kWorkMemory);
+    if (!NamesReady()) return NoMemory();
     const std::uint32_t iFirst = m_pForm ? m_names.First(bstrName) : NameIndex::kNone;
     ULONG cValues = 0;
     for (std::uint32_t i = iFirst; i != NameIndex::kNone; i = m_names.Next(i))
         if (IsTextPart(m_pForm->Parts().Part(i))) ++cValues;
     VariantArray values(cValues);
-    if (!values) return UploadFailure(IID_IUpload, E_OUTOFMEMORY, UploadMsg::kWorkMemory);
+    if (!values) return NoMemory();
     ULONG iValue = 0;
     for (std::uint32_t i = iFirst; i != NameIndex::kNone && iValue < cValues; i = m_names.Next(i)) {
         const FormPart& part = m_pForm->Parts().Part(i);
@@ -204,7 +206,7 @@ STDMETHODIMP UploadMethods::Values(BSTR bstrName, VARIANT* pvarValues) {
         VARIANT& element = values.Element(iValue++);
         element.vt = VT_BSTR;
         element.bstrVal = PartTextValue(*m_pForm, part, EffectiveCodePage(m_lCodePage));
-        if (!element.bstrVal) return UploadFailure(IID_IUpload, E_OUTOFMEMORY, UploadMsg::kWorkMemory);
+        if (!element.bstrVal) return NoMemory();
     }
     values.MoveTo(pvarValues);
     return S_OK;
@@ -218,7 +220,7 @@ STDMETHODIMP UploadMethods::get_Files(VARIANT* pvarFiles) {
     for (std::uint32_t i = 0; i < cParts; ++i)
         if (IsFilePart(m_pForm->Parts().Part(i))) ++cFiles;
     VariantArray files(cFiles);
-    if (!files) return UploadFailure(IID_IUpload, E_OUTOFMEMORY, UploadMsg::kWorkMemory);
+    if (!files) return NoMemory();
     ULONG iFile = 0;
     for (std::uint32_t i = 0; i < cParts && iFile < cFiles; ++i) {
         if (!IsFilePart(m_pForm->Parts().Part(i))) continue;
@@ -236,7 +238,7 @@ STDMETHODIMP UploadMethods::File(BSTR bstrName, IDispatch** ppFile) {
     if (!ppFile) return E_POINTER;
     *ppFile = nullptr;
     if (!bstrName) return UploadFailure(IID_IUpload, E_INVALIDARG, UploadMsg::kItemNameNull);
-    if (!NamesReady()) return UploadFailure(IID_IUpload, E_OUTOFMEMORY, UploadMsg::kWorkMemory);
+    if (!NamesReady()) return NoMemory();
     if (!m_pForm) return S_OK;
     for (std::uint32_t i = m_names.First(bstrName); i != NameIndex::kNone; i = m_names.Next(i)) {
         if (!IsFilePart(m_pForm->Parts().Part(i))) continue;

@@ -70,8 +70,8 @@ bool JoinValues(const FormScan& scan, ModuleBlock& buffer, std::size_t* pcbBuffe
     return true;
 }
 
-BSTR JoinedValuesToWide(const FormScan& scan, bool* pfNoWorkMemory) {
-    *pfNoWorkMemory = false;
+BSTR JoinedValuesToWide(const FormScan& scan, bool* pbNoWorkMemory) {
+    *pbNoWorkMemory = false;
     // ASCII values are widened straight from the body into the answer.
     std::size_t cch = static_cast<std::size_t>(scan.lValueCount) - 1;
     for (std::int32_t i = 0; i < scan.lValueCount; ++i) cch += static_cast<std::size_t>(scan.lValueLength[i]);
@@ -93,7 +93,7 @@ BSTR JoinedValuesToWide(const FormScan& scan, bool* pfNoWorkMemory) {
     ModuleBlock joined;
     std::size_t cbJoined = 0;
     if (!JoinValues(scan, joined, &cbJoined)) {
-        *pfNoWorkMemory = true;
+        *pbNoWorkMemory = true;
         return nullptr;
     }
     // Every byte but the final comma, zero bytes included: a value holding a

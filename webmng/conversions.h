@@ -53,6 +53,6 @@ bool JoinValues(const FormScan& scan, ModuleBlock& buffer, std::size_t* pcbBuffe
 
 // The stored values of a scan (at least one) joined by commas, as a new
 // string: ASCII values are widened directly, other text is joined and
-// converted from the ANSI code page. Null with *pfNoWorkMemory true when the
+// converted from the ANSI code page. Null with *pbNoWorkMemory true when the
 // joined text cannot be had; null alone when the string cannot.
-BSTR JoinedValuesToWide(const FormScan& scan, bool* pfNoWorkMemory);
+BSTR JoinedValuesToWide(const FormScan& scan, bool* pbNoWorkMemory);

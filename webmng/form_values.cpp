@@ -14,9 +14,9 @@ STDMETHODIMP WebMngMethods::Form(VARIANT* pvarBinaryArray, BSTR bstrItemName, BS
     FormScan scan;
     std::int32_t lResult = ScanBody(body, bstrItemName, scan, ScanMode::kTextOnly);
     if (lResult > 0) {
-        bool fNoWorkMemory = false;
-        *pbstrValue = JoinedValuesToWide(scan, &fNoWorkMemory);
-        if (fNoWorkMemory) ReportError(Msg::kWorkMemory);
+        bool bNoWorkMemory = false;
+        *pbstrValue = JoinedValuesToWide(scan, &bNoWorkMemory);
+        if (bNoWorkMemory) ReportError(Msg::kWorkMemory);
     } else {
         ReportScanFailure(lResult);
     }

@@ -60,3 +60,10 @@ private:
     void** m_ppSlot = nullptr;
     void* m_pvOriginal = nullptr;
 };
+
+// Stands in for WriteFile: the disk is full before the first byte.
+inline BOOL WINAPI WriteFileDiskFull(HANDLE, LPCVOID, DWORD, LPDWORD pcbWritten, LPOVERLAPPED) {
+    if (pcbWritten) *pcbWritten = 0;
+    SetLastError(ERROR_DISK_FULL);
+    return FALSE;
+}

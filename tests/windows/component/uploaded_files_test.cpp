@@ -160,13 +160,6 @@ TEST_F(UploadedFiles, WriteFormSavesTheValues) {
     }
 }
 
-// Stands in for WriteFile: the disk is full before the first byte.
-BOOL WINAPI WriteFileDiskFull(HANDLE, LPCVOID, DWORD, LPDWORD pcbWritten, LPOVERLAPPED) {
-    if (pcbWritten) *pcbWritten = 0;
-    SetLastError(ERROR_DISK_FULL);
-    return FALSE;
-}
-
 TEST_F(UploadedFiles, WriteFormRemovesTheFileItCouldNotWrite) {
     const struct {
         const char* label;

@@ -342,13 +342,6 @@ TEST_F(UploadTest, NullNamesAndPathsAreRefused) {
     pFile->Release();
 }
 
-// Stands in for WriteFile: the disk is full before the first byte.
-BOOL WINAPI WriteFileDiskFull(HANDLE, LPCVOID, DWORD, LPDWORD pcbWritten, LPOVERLAPPED) {
-    if (pcbWritten) *pcbWritten = 0;
-    SetLastError(ERROR_DISK_FULL);
-    return FALSE;
-}
-
 TEST_F(UploadTest, SavingNeverOverwritesAndLeavesNothingHalfWritten) {
     ASSERT_EQ(S_OK, m_pUpload->put_CodePage(65001));
     ASSERT_EQ(S_OK, Load(kUtf8Form));
