@@ -71,7 +71,7 @@ HRESULT DispatchInvoke(TypeInfoCache& cache, void* pvInterface, DISPID dispIdMem
     ITypeInfo* pTypeInfo = RequireTypeInfo(cache, lcid, &hr);
     if (!pTypeInfo) return hr;
     if (!pDispParams) return E_POINTER;
-    ClearOutArguments(pTypeInfo, dispIdMember, wFlags, pDispParams);
+    ClearOutArguments(cache, dispIdMember, wFlags, pDispParams);
     hr = pTypeInfo->Invoke(pvInterface, dispIdMember, wFlags, pDispParams, pVarResult, pExcepInfo, puArgErr);
     // JScript reads a property that takes arguments (up.Item("x"), up("x"))
     // with a method call; the type information knows it only as a property.

@@ -1,14 +1,6 @@
 #include "server/out_arguments.h"
 
-#include "platform/win32_owners.h"
-
 namespace {
-bool IsOutVariant(const ELEMDESC& param) {
-    const USHORT wFlags = param.paramdesc.wParamFlags;
-    return (wFlags & PARAMFLAG_FOUT) && !(wFlags & (PARAMFLAG_FIN | PARAMFLAG_FRETVAL)) &&
-           param.tdesc.vt == VT_PTR && param.tdesc.lptdesc && param.tdesc.lptdesc->vt == VT_VARIANT;
-}
-
 // The argument that carries parameter iParam, or null: named arguments first,
 // positional ones in reverse order.
 const VARIANT* ArgumentFor(const DISPPARAMS& params, UINT iParam) {
@@ -28,41 +20,28 @@ bool SharedWithAnother(const DISPPARAMS& params, const VARIANT* pSelf, const voi
     return false;
 }
 
-UINT FunctionCount(ITypeInfo* pTypeInfo) {
-    TypeAttrBlock attr(pTypeInfo);
-    return SUCCEEDED(pTypeInfo->GetTypeAttr(attr.put())) && attr ? attr->cFuncs : 0;
-}
-
-void ClearFor(const FUNCDESC& func, const DISPPARAMS& params) {
-    // Only a call that will reach the method: with a wrong argument count the
-    // call fails and the caller's variables must stay as they were.
-    UINT cExpected = 0;
-    for (SHORT i = 0; i < func.cParams; ++i)
-        if (!(func.lprgelemdescParam[i].paramdesc.wParamFlags & PARAMFLAG_FRETVAL)) ++cExpected;
-    if (params.cArgs != cExpected) return;
-    for (SHORT i = 0; i < func.cParams; ++i) {
-        if (!IsOutVariant(func.lprgelemdescParam[i])) continue;
-        const VARIANT* pArg = ArgumentFor(params, static_cast<UINT>(i));
-        if (!pArg || pArg->vt != (VT_BYREF | VT_VARIANT) || !pArg->pvarVal) continue;
-        if (SharedWithAnother(params, pArg, pArg->pvarVal)) continue;
-        VariantClear(pArg->pvarVal);
+// The method (not a property) of that DISPID, or null.
+const NameEntry* MethodEntry(const TypeInfoCache& cache, DISPID dispIdMember) {
+    for (LONG i = 0; i < cache.nNameCount; ++i) {
+        const NameEntry& entry = cache.pNameTable[i];
+        if (entry.dispid == dispIdMember && (entry.wInvokeKind & INVOKE_FUNC)) return &entry;
     }
+    return nullptr;
 }
 }  // namespace
 
-void ClearOutArguments(ITypeInfo* pTypeInfo, DISPID dispIdMember, WORD wFlags, const DISPPARAMS* pDispParams) {
+void ClearOutArguments(const TypeInfoCache& cache, DISPID dispIdMember, WORD wFlags, const DISPPARAMS* pDispParams) {
     if (!(wFlags & DISPATCH_METHOD) || !pDispParams || pDispParams->cArgs == 0 || !pDispParams->rgvarg) return;
     if (pDispParams->cNamedArgs && !pDispParams->rgdispidNamedArgs) return;
-    bool bAnyByReference = false;
-    for (UINT i = 0; i < pDispParams->cArgs; ++i)
-        bAnyByReference = bAnyByReference || pDispParams->rgvarg[i].vt == (VT_BYREF | VT_VARIANT);
-    if (!bAnyByReference) return;
-    const UINT cFuncs = FunctionCount(pTypeInfo);
-    for (UINT i = 0; i < cFuncs; ++i) {
-        FuncDescBlock func(pTypeInfo);
-        if (FAILED(pTypeInfo->GetFuncDesc(i, func.put())) || !func) continue;
-        if (func->memid != dispIdMember || !(func->invkind & INVOKE_FUNC)) continue;
-        ClearFor(*func.get(), *pDispParams);
-        return;
+    const NameEntry* pEntry = MethodEntry(cache, dispIdMember);
+    // Only a call that will reach the method: with a wrong argument count the
+    // call fails and the caller's variables must stay as they were.
+    if (!pEntry || !pEntry->dwOutVariants || pDispParams->cArgs != pEntry->cArguments) return;
+    for (UINT i = 0; i < 32; ++i) {
+        if (!(pEntry->dwOutVariants & (1u << i))) continue;
+        const VARIANT* pArg = ArgumentFor(*pDispParams, i);
+        if (!pArg || pArg->vt != (VT_BYREF | VT_VARIANT) || !pArg->pvarVal) continue;
+        if (SharedWithAnother(*pDispParams, pArg, pArg->pvarVal)) continue;
+        VariantClear(pArg->pvarVal);
     }
 }

@@ -31,6 +31,22 @@ HRESULT LoadLocked(TypeInfoCache& cache, LCID lcid) {
     return S_OK;
 }
 
+// Whether the parameter is an [out] VARIANT (not [in, out], not the retval).
+bool IsOutVariant(const ELEMDESC& param) {
+    const USHORT wFlags = param.paramdesc.wParamFlags;
+    return (wFlags & PARAMFLAG_FOUT) && !(wFlags & (PARAMFLAG_FIN | PARAMFLAG_FRETVAL)) &&
+           param.tdesc.vt == VT_PTR && param.tdesc.lptdesc && param.tdesc.lptdesc->vt == VT_VARIANT;
+}
+
+void ReadCallFacts(const FUNCDESC& func, NameEntry& entry) {
+    entry.dispid = func.memid;
+    entry.wInvokeKind = static_cast<WORD>(func.invkind);
+    for (SHORT i = 0; i < func.cParams; ++i) {
+        const ELEMDESC& param = func.lprgelemdescParam[i];
+        if (!(param.paramdesc.wParamFlags & PARAMFLAG_FRETVAL)) ++entry.cArguments;
+        if (i < 32 && IsOutVariant(param)) entry.dwOutVariants |= 1u << i;
+    }
+}
 }  // namespace
 
 HRESULT LoadTypeInfo(TypeInfoCache& cache, LCID lcid) {
@@ -53,12 +69,13 @@ void BuildNameTable(TypeInfoCache& cache, ITypeInfo* pTypeInfo) {
     if (nFuncs == 0) return;
     NameEntry* pTable = static_cast<NameEntry*>(ModuleAlloc(nFuncs * sizeof(NameEntry)));
     if (!pTable) return;  // lookups then all go to the type information
-    for (UINT i = 0; i < nFuncs; ++i) pTable[i] = NameEntry{nullptr, 0, DISPID_UNKNOWN};
+    for (UINT i = 0; i < nFuncs; ++i) pTable[i] = NameEntry{nullptr, 0, DISPID_UNKNOWN, 0, 0, 0};
     cache.pNameTable = pTable;
     cache.nNameCount = static_cast<LONG>(nFuncs);
     for (UINT i = 0; i < nFuncs; ++i) {
         FuncDescBlock func(pTypeInfo);
         if (FAILED(pTypeInfo->GetFuncDesc(i, func.put())) || !func) continue;
+        ReadCallFacts(*func.get(), pTable[i]);
         BSTR bstrName = nullptr;
         if (FAILED(pTypeInfo->GetDocumentation(func.get()->memid, &bstrName, nullptr, nullptr, nullptr))) continue;
         pTable[i].bstrName = bstrName;

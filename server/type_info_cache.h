@@ -5,10 +5,15 @@
 #include <windows.h>
 #include <oleauto.h>
 
+// One member of the interface: its name, and what a late-bound call of it
+// passes (read once, with the name, so that no call has to ask again).
 struct NameEntry {
     BSTR bstrName;  // null when it could not be read: never matches
     UINT nLength;
     DISPID dispid;
+    WORD wInvokeKind;     // INVOKE_FUNC, INVOKE_PROPERTYGET, ...
+    UINT cArguments;      // parameters a caller passes (a retval is none)
+    DWORD dwOutVariants;  // bit i: parameter i is an [out] VARIANT the member writes over
 };
 
 struct TypeInfoCache {
