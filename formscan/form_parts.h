@@ -13,6 +13,10 @@ enum class PartsResult {
     kNoClosingLine,   // no closing delimiter ("--" + boundary + "--")
     kTooManyParts,    // more parts than the limit
     kNoMemory,
+    // Only a PartStream gives these:
+    kStopped,      // its sink refused to go on
+    kLineTooLong,  // a first line, header block or transport padding longer than kcbMaxStreamHeld
+    kTooLarge,     // a part's value of 4 GiB or more
 };
 
 enum : std::uint32_t {

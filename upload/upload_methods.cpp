@@ -41,6 +41,9 @@ HRESULT LoadFailure(PartsResult result, LONG lMaxParts) {
         return UploadFailure(IID_IUpload, E_INVALIDARG, UploadMsg::kTooManyParts, lMaxParts);
     case PartsResult::kNoMemory:
     case PartsResult::kOk:
+    case PartsResult::kStopped:
+    case PartsResult::kLineTooLong:
+    case PartsResult::kTooLarge:
         break;
     }
     return NoMemory();
