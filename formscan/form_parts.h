@@ -84,6 +84,9 @@ public:
     const FormPart& Part(std::uint32_t i) const { return m_parts.as<FormPart>()[i]; }
     const unsigned char* Text() const { return m_text.as<unsigned char>(); }  // the text store
     std::uint32_t TextSize() const { return m_cbText; }                       // bytes used in the text store
+    // For an index whose values are held elsewhere (a stream's): where part
+    // i's value stands in its holder.
+    void SetValueOffset(std::uint32_t i, std::uint32_t offset) { m_parts.as<FormPart>()[i].valueOffset = offset; }
 
 private:
     friend class PartsBuilder;

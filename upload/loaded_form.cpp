@@ -3,6 +3,15 @@
 #include <cstring>
 
 #include "platform/module_object.h"
+#include "upload/save_file.h"
+
+namespace {
+void DeleteFiles(ModuleBlock& files, std::uint32_t nParts) {
+    SpoolFile** ppFiles = files.as<SpoolFile*>();
+    for (std::uint32_t i = 0; ppFiles && i < nParts; ++i) ModuleDelete(ppFiles[i]);
+    files.reset();
+}
+}  // namespace
 
 LoadedForm* LoadedForm::Load(const unsigned char* pbBody, std::uint32_t cbBody, std::uint32_t nMaxParts,
                              PartsResult* pResult) {
@@ -28,6 +37,33 @@ LoadedForm* LoadedForm::Load(const unsigned char* pbBody, std::uint32_t cbBody, 
     return pForm;
 }
 
+LoadedForm* LoadedForm::Adopt(FormParts&& parts, ModuleBlock&& values, ModuleBlock&& files) {
+    LoadedForm* pForm = ModuleNew<LoadedForm>();
+    if (!pForm) {
+        DeleteFiles(files, parts.Count());
+        return nullptr;
+    }
+    pForm->m_parts = static_cast<FormParts&&>(parts);
+    pForm->m_body = static_cast<ModuleBlock&&>(values);
+    pForm->m_files = static_cast<ModuleBlock&&>(files);
+    return pForm;
+}
+
+LoadedForm::~LoadedForm() { DeleteFiles(m_files, m_parts.Count()); }
+
 void LoadedForm::Release() {
     if (InterlockedDecrement(&m_lRefCount) == 0) ModuleDelete(this);
+}
+
+DWORD LoadedForm::ReadValue(std::uint32_t iPart, unsigned char* pb) const {
+    const FormPart& part = m_parts.Part(iPart);
+    if (SpoolFile* pFile = File(iPart)) return pFile->Read(pb, part.valueLength);
+    if (part.valueLength) std::memcpy(pb, Value(part), part.valueLength);
+    return ERROR_SUCCESS;
+}
+
+DWORD LoadedForm::SaveValue(std::uint32_t iPart, const wchar_t* pszPath) {
+    const FormPart& part = m_parts.Part(iPart);
+    if (SpoolFile* pFile = File(iPart)) return pFile->SaveTo(pszPath, part.valueLength);
+    return SaveNewFile(pszPath, part.valueLength ? Value(part) : nullptr, part.valueLength);
 }

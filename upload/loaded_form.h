@@ -1,6 +1,7 @@
 // A loaded request body and its index of parts, shared by the Upload object
 // and every UploadedFile it hands out: a file stays readable after a later
-// Load replaces the form, and after the Upload object is gone.
+// Load replaces the form, and after the Upload object is gone. A form read
+// from a stream holds its text values in memory and its files on disk.
 #pragma once
 #include <windows.h>
 
@@ -8,6 +9,7 @@
 
 #include "formscan/form_parts.h"
 #include "platform/module_heap.h"
+#include "upload/spool_file.h"
 
 class LoadedForm {
 public:
@@ -15,22 +17,36 @@ public:
     // (0: no limit); null with *pResult saying why.
     static LoadedForm* Load(const unsigned char* pbBody, std::uint32_t cbBody, std::uint32_t nMaxParts,
                             PartsResult* pResult);
+    // A form read from a stream: its index, its text values (the index's
+    // value offsets point into them) and its files (SpoolFile*[parts], null
+    // where a part has none). Null without memory; what was given is then
+    // released.
+    static LoadedForm* Adopt(FormParts&& parts, ModuleBlock&& values, ModuleBlock&& files);
 
     void AddRef() { InterlockedIncrement(&m_lRefCount); }
     void Release();
 
     const FormParts& Parts() const { return m_parts; }
-    const unsigned char* Body() const { return m_body.as<const unsigned char>(); }
-    // The part's header texts and its value.
+    // The part's header texts and, for a value held in memory, its bytes.
     const char* Text(std::uint32_t offset) const { return reinterpret_cast<const char*>(m_parts.Text() + offset); }
     const unsigned char* Value(const FormPart& part) const { return Body() + part.valueOffset; }
 
+    // Part iPart's value, wherever it is held: read into pb (valueLength
+    // bytes), or saved as a new file. ERROR_SUCCESS or the system's code.
+    DWORD ReadValue(std::uint32_t iPart, unsigned char* pb) const;
+    DWORD SaveValue(std::uint32_t iPart, const wchar_t* pszPath);
+
     LoadedForm() = default;
+    ~LoadedForm();
     LoadedForm(const LoadedForm&) = delete;
     LoadedForm& operator=(const LoadedForm&) = delete;
 
 private:
+    const unsigned char* Body() const { return m_body.as<const unsigned char>(); }
+    SpoolFile* File(std::uint32_t iPart) const { return m_files ? m_files.as<SpoolFile*>()[iPart] : nullptr; }
+
     LONG m_lRefCount = 1;
-    ModuleBlock m_body;
+    ModuleBlock m_body;  // the body, or a stream's text values
     FormParts m_parts;
+    ModuleBlock m_files;  // a stream's SpoolFile* per part
 };

@@ -1,13 +1,34 @@
 #include "upload/upload_errors.h"
 
+#include <cstring>
+
 #include "platform/error_info.h"
 #include "upload/upload_interface.h"
+#include "upload/upload_messages.h"
 
 HRESULT UploadFailure(REFIID riid, HRESULT hr, const wchar_t* pszFormat, long lArgument) {
     wchar_t szText[512];
     wsprintfW(szText, pszFormat, lArgument);
     PublishErrorInfo(CLSID_Upload, riid, szText);
     return hr;
+}
+
+HRESULT UploadFailureText(REFIID riid, HRESULT hr, const wchar_t* pszFormat, const wchar_t* pszFirst,
+                          const wchar_t* pszSecond) {
+    wchar_t szText[1024];
+    wsprintfW(szText, pszFormat, pszFirst, pszSecond);
+    PublishErrorInfo(CLSID_Upload, riid, szText);
+    return hr;
+}
+
+CountText::CountText(unsigned long long n) {
+    wchar_t* pch = sz + 23;
+    *pch = L'\0';
+    do {
+        *--pch = static_cast<wchar_t>(L'0' + n % 10);
+        n /= 10;
+    } while (n);
+    std::memmove(sz, pch, static_cast<std::size_t>(sz + 24 - pch) * sizeof(wchar_t));
 }
 
 HRESULT UploadSystemFailure(REFIID riid, const wchar_t* pszMessage, DWORD dwError) {
@@ -24,4 +45,30 @@ HRESULT UploadSystemFailure(REFIID riid, const wchar_t* pszMessage, DWORD dwErro
         wsprintfW(szText, L"%s (コード %lu)", pszMessage, dwError);
     PublishErrorInfo(CLSID_Upload, riid, szText);
     return HRESULT_FROM_WIN32(dwError);
+}
+
+HRESULT UploadNoMemory() { return UploadFailure(IID_IUpload, E_OUTOFMEMORY, UploadMsg::kWorkMemory); }
+
+HRESULT LoadFailure(PartsResult result, LONG lMaxParts) {
+    switch (result) {
+    case PartsResult::kNotMultipart:
+        return UploadFailure(IID_IUpload, E_INVALIDARG, UploadMsg::kNotMultipart);
+    case PartsResult::kBadLineEndings:
+        return UploadFailure(IID_IUpload, E_INVALIDARG, UploadMsg::kBadLineEndings);
+    case PartsResult::kBadHeaders:
+        return UploadFailure(IID_IUpload, E_INVALIDARG, UploadMsg::kBadHeaders);
+    case PartsResult::kNoClosingLine:
+        return UploadFailure(IID_IUpload, E_INVALIDARG, UploadMsg::kNoClosingLine);
+    case PartsResult::kTooManyParts:
+        return UploadFailure(IID_IUpload, E_INVALIDARG, UploadMsg::kTooManyParts, lMaxParts);
+    case PartsResult::kLineTooLong:
+        return UploadFailure(IID_IUpload, E_INVALIDARG, UploadMsg::kLineTooLong);
+    case PartsResult::kTooLarge:
+        return UploadFailure(IID_IUpload, E_INVALIDARG, UploadMsg::kPartTooLarge);
+    case PartsResult::kNoMemory:
+    case PartsResult::kOk:
+    case PartsResult::kStopped:
+        break;
+    }
+    return UploadNoMemory();
 }

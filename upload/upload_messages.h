@@ -19,4 +19,23 @@ constexpr wchar_t kItemNameNull[] = L"アイテム名がNULLです。";
 constexpr wchar_t kFileNameNull[] = L"ファイル名がNULLです。";
 constexpr wchar_t kPathNameNull[] = L"パス名がNULLです。";
 constexpr wchar_t kSaveFailed[] = L"ファイルを保存できませんでした。";
+constexpr wchar_t kLineTooLong[] =
+    L"multipart/form-data の本文ではありません。区切り行かパートのヘッダーが長すぎます (64 KB まで)。";
+constexpr wchar_t kPartTooLarge[] = L"4 GB 以上のパートは読み込めません。";
+// LoadRequest
+constexpr wchar_t kNotRequest[] =
+    L"LoadRequest には Request オブジェクト (TotalBytes と BinaryRead を持つオブジェクト) を渡してください。";
+constexpr wchar_t kBadTotalBytes[] = L"Request.TotalBytes が本文のバイト数を返しませんでした。";
+constexpr wchar_t kBinaryReadFailed[] = L"Request.BinaryRead が失敗しました (コード 0x%08lX)。";
+constexpr wchar_t kBinaryReadNotBytes[] = L"Request.BinaryRead がバイト配列を返しませんでした。";
+constexpr wchar_t kEndedEarly[] =
+    L"リクエスト本文が途中で終わりました (%s / %s バイト)。クライアントが送信を中止した可能性があります。";
+constexpr wchar_t kMaxBytes[] =
+    L"リクエスト本文 (%s バイト) が MaxBytes (%s バイト) を超えています。";
+constexpr wchar_t kMaxFileBytes[] = L"ファイルが MaxFileBytes (%s バイト) を超えています。";
+constexpr wchar_t kMaxFieldBytes[] = L"フィールドの値が MaxFieldBytes (%s バイト) を超えています。";
+constexpr wchar_t kBadLimit[] = L"%s には 0 以上の数を指定してください。";
+constexpr wchar_t kTempFileCreate[] = L"TempFolder に一時ファイルを作成できませんでした。";
+constexpr wchar_t kTempFileWrite[] = L"一時ファイルに書き込めませんでした。";
+constexpr wchar_t kTempFileRead[] = L"アップロードされたファイルを読み込めませんでした。";
 }  // namespace UploadMsg

@@ -7,7 +7,7 @@
 #include "webmng/byte_array_arg.h"
 
 namespace {
-HRESULT NoMemory() { return UploadFailure(IID_IUpload, E_OUTOFMEMORY, UploadMsg::kWorkMemory); }
+HRESULT NoMemory() { return UploadNoMemory(); }
 
 // Load takes the byte array as a script hands it over: by value, or by
 // reference to a byte array or to a variable holding one.
@@ -25,28 +25,6 @@ SAFEARRAY* BodyArray(const VARIANT* pvar) {
         return IsByteArrayArg(&plain) ? plain.parray : nullptr;
     }
     return IsByteArrayArg(pvar) ? pvar->parray : nullptr;
-}
-
-HRESULT LoadFailure(PartsResult result, LONG lMaxParts) {
-    switch (result) {
-    case PartsResult::kNotMultipart:
-        return UploadFailure(IID_IUpload, E_INVALIDARG, UploadMsg::kNotMultipart);
-    case PartsResult::kBadLineEndings:
-        return UploadFailure(IID_IUpload, E_INVALIDARG, UploadMsg::kBadLineEndings);
-    case PartsResult::kBadHeaders:
-        return UploadFailure(IID_IUpload, E_INVALIDARG, UploadMsg::kBadHeaders);
-    case PartsResult::kNoClosingLine:
-        return UploadFailure(IID_IUpload, E_INVALIDARG, UploadMsg::kNoClosingLine);
-    case PartsResult::kTooManyParts:
-        return UploadFailure(IID_IUpload, E_INVALIDARG, UploadMsg::kTooManyParts, lMaxParts);
-    case PartsResult::kNoMemory:
-    case PartsResult::kOk:
-    case PartsResult::kStopped:
-    case PartsResult::kLineTooLong:
-    case PartsResult::kTooLarge:
-        break;
-    }
-    return NoMemory();
 }
 
 // A one-dimensional array of VARIANTs with lower bound 0, filled by the
@@ -126,10 +104,14 @@ STDMETHODIMP UploadMethods::Load(VARIANT* pvarBody) {
     LoadedForm* pForm = LoadedForm::Load(body.data(), body.size(), static_cast<std::uint32_t>(m_lMaxParts), &result);
     body.Unlock();
     if (!pForm) return LoadFailure(result, m_lMaxParts);
+    Replace(pForm);
+    return S_OK;
+}
+
+void UploadMethods::Replace(LoadedForm* pForm) {
     m_names.Clear();
     if (m_pForm) m_pForm->Release();
     m_pForm = pForm;
-    return S_OK;
 }
 
 STDMETHODIMP UploadMethods::get_Count(LONG* plCount) {

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 
+#include "platform/win32_owners.h"
 #include "upload/loaded_form.h"
 #include "upload/name_index.h"
 #include "upload/upload_interface.h"
@@ -31,15 +32,29 @@ public:
     STDMETHODIMP Values(BSTR bstrName, VARIANT* pvarValues) override;
     STDMETHODIMP get_Files(VARIANT* pvarFiles) override;
     STDMETHODIMP File(BSTR bstrName, IDispatch** ppFile) override;
+    // Reading the request in pieces (upload_request_methods.cpp).
+    STDMETHODIMP LoadRequest(IDispatch* pRequest) override;
+    STDMETHODIMP get_TempFolder(BSTR* pbstrFolder) override;
+    STDMETHODIMP put_TempFolder(BSTR bstrFolder) override;
+    STDMETHODIMP get_MaxBytes(double* pdblMax) override;
+    STDMETHODIMP put_MaxBytes(double dblMax) override;
+    STDMETHODIMP get_MaxFileBytes(double* pdblMax) override;
+    STDMETHODIMP put_MaxFileBytes(double dblMax) override;
+    STDMETHODIMP get_MaxFieldBytes(double* pdblMax) override;
+    STDMETHODIMP put_MaxFieldBytes(double dblMax) override;
 
 private:
     // The parts' names in the current code page, read once per form and code
     // page; false without memory.
     bool NamesReady();
+    // Puts a newly loaded form in the place of the one before.
+    void Replace(LoadedForm* pForm);
 
     PFNCREATEFILEOBJECT m_pfnCreateFile;
     long m_lCodePage = 0;
     long m_lMaxParts = 1000;
+    UniqueBstr m_tempFolder;  // null: the system's temporary folder
+    double m_dblMaxBytes = 0, m_dblMaxFileBytes = 0, m_dblMaxFieldBytes = 1 << 20;
     LoadedForm* m_pForm = nullptr;
     NameIndex m_names;
 };

@@ -7,7 +7,6 @@
 #include "upload/save_file.h"
 #include "upload/upload_errors.h"
 #include "upload/upload_messages.h"
-#include "webmng/conversions.h"
 
 namespace {
 HRESULT NoMemory() { return UploadFailure(IID_IUploadedFile, E_OUTOFMEMORY, UploadMsg::kWorkMemory); }
@@ -96,16 +95,27 @@ STDMETHODIMP UploadedFileMethods::get_Size(double* pdblSize) {
 STDMETHODIMP UploadedFileMethods::get_Bytes(VARIANT* pvarBytes) {
     if (!pvarBytes) return E_POINTER;
     VariantInit(pvarBytes);
-    if (!MakeByteArray(pvarBytes, m_pForm->Value(Part()), Part().valueLength)) {
+    SAFEARRAY* psa = SafeArrayCreateVector(VT_UI1, 0, Part().valueLength);
+    if (!psa) return NoMemory();
+    pvarBytes->vt = VT_ARRAY | VT_UI1;
+    pvarBytes->parray = psa;  // from here on destroyed by VariantClear on a failure
+    void* pvData = nullptr;
+    if (FAILED(SafeArrayAccessData(psa, &pvData))) {
         VariantClear(pvarBytes);
         return NoMemory();
+    }
+    const DWORD dwError = m_pForm->ReadValue(m_iPart, static_cast<unsigned char*>(pvData));
+    SafeArrayUnaccessData(psa);
+    if (dwError != ERROR_SUCCESS) {
+        VariantClear(pvarBytes);
+        return UploadSystemFailure(IID_IUploadedFile, UploadMsg::kTempFileRead, dwError);
     }
     return S_OK;
 }
 
 STDMETHODIMP UploadedFileMethods::SaveAs(BSTR bstrPath) {
     if (!bstrPath || !bstrPath[0]) return UploadFailure(IID_IUploadedFile, E_INVALIDARG, UploadMsg::kFileNameNull);
-    const DWORD dwError = SaveNewFile(bstrPath, m_pForm->Value(Part()), Part().valueLength);
+    const DWORD dwError = m_pForm->SaveValue(m_iPart, bstrPath);
     return dwError == ERROR_SUCCESS ? S_OK : UploadSystemFailure(IID_IUploadedFile, UploadMsg::kSaveFailed, dwError);
 }
 

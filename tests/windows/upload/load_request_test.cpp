@@ -1,0 +1,437 @@
+// VARO.Upload reading a page's Request object in pieces: the same answers as
+// Load of the same body, the page's limits, requests that end early, and
+// temporary files that never outlive their form.
+#include "upload_client.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace {
+
+// A page's Request object as the server offers it: TotalBytes, and
+// BinaryRead(count) with the count by reference, giving at most cbPiece
+// bytes a call (the network's pieces) and writing back how many it gave.
+class FakeRequest : public IDispatch {
+public:
+    explicit FakeRequest(std::string body) : m_body(std::move(body)), m_total(static_cast<double>(m_body.size())) {}
+
+    std::size_t cbPiece = SIZE_MAX;
+    std::size_t cbEndAfter = SIZE_MAX;  // the client goes away after this many bytes
+    HRESULT hrRead = S_OK;              // BinaryRead fails with this
+    bool bGiveText = false;             // BinaryRead gives a string
+    VARIANT total{};                    // TotalBytes, when set (vt != VT_EMPTY)
+    std::size_t cbRead = 0;
+    int nReads = 0;
+    bool bCountWrittenBack = true;
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        if (riid == IID_IUnknown || riid == IID_IDispatch) {
+            *ppv = this;
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++m_lRefs; }
+    STDMETHODIMP_(ULONG) Release() override { return --m_lRefs; }
+    STDMETHODIMP GetTypeInfoCount(UINT* pc) override {
+        *pc = 0;
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT cNames, LCID, DISPID* rgDispId) override {
+        if (cNames != 1) return DISP_E_UNKNOWNNAME;
+        if (lstrcmpiW(rgszNames[0], L"TotalBytes") == 0) *rgDispId = 1;
+        else if (lstrcmpiW(rgszNames[0], L"BinaryRead") == 0) *rgDispId = 2;
+        else return DISP_E_UNKNOWNNAME;
+        return S_OK;
+    }
+    STDMETHODIMP Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS* pParams, VARIANT* pResult, EXCEPINFO*,
+                        UINT*) override {
+        if (dispid == 1) {
+            if (total.vt != VT_EMPTY) return VariantCopy(pResult, &total);
+            pResult->vt = VT_R8;
+            pResult->dblVal = m_total;
+            return S_OK;
+        }
+        if (dispid != 2 || pParams->cArgs != 1) return DISP_E_MEMBERNOTFOUND;
+        ++nReads;
+        if (FAILED(hrRead)) return hrRead;
+        VARIANT* pCount = &pParams->rgvarg[0];
+        if (pCount->vt != (VT_BYREF | VT_VARIANT) || pCount->pvarVal->vt != VT_I4) return DISP_E_TYPEMISMATCH;
+        if (bGiveText) {
+            pResult->vt = VT_BSTR;
+            pResult->bstrVal = SysAllocString(L"text");
+            return S_OK;
+        }
+        const std::size_t cbLeft = std::min(m_body.size(), cbEndAfter) - std::min(cbRead, std::min(m_body.size(), cbEndAfter));
+        const std::size_t cb = std::min({static_cast<std::size_t>(pCount->pvarVal->lVal), cbPiece, cbLeft});
+        SetBytes(pResult, m_body.substr(cbRead, cb));
+        cbRead += cb;
+        pCount->pvarVal->lVal = static_cast<LONG>(cb);
+        return S_OK;
+    }
+
+private:
+    std::string m_body;
+    double m_total;
+    ULONG m_lRefs = 1;
+};
+
+// What a loaded form answers, in one comparable listing.
+struct FormListing {
+    long count = -1;
+    std::vector<std::wstring> names;
+    std::vector<std::vector<std::wstring>> values;  // per name
+    std::vector<std::wstring> items;                // per name
+    std::vector<FileFacts> files;
+};
+
+bool operator==(const FormListing& a, const FormListing& b) {
+    return a.count == b.count && a.names == b.names && a.values == b.values && a.items == b.items &&
+           a.files == b.files;
+}
+
+class LoadRequestTest : public UploadTest {
+protected:
+    void SetUp() override {
+        UploadTest::SetUp();
+        m_spool = std::wstring(m_dir.begin(), m_dir.end()) + L"\\spool";
+        CreateDirectoryW(m_spool.c_str(), nullptr);
+        BSTR bstrFolder = SysAllocString(m_spool.c_str());
+        ASSERT_EQ(S_OK, m_pUpload->put_TempFolder(bstrFolder));
+        SysFreeString(bstrFolder);
+    }
+    void TearDown() override {
+        for (const std::wstring& name : SpoolFiles()) DeleteFileW((m_spool + L"\\" + name).c_str());
+        RemoveDirectoryW(m_spool.c_str());
+        UploadTest::TearDown();
+    }
+
+    std::vector<std::wstring> SpoolFiles() const {
+        std::vector<std::wstring> names;
+        WIN32_FIND_DATAW found;
+        HANDLE hFind = FindFirstFileW((m_spool + L"\\*").c_str(), &found);
+        if (hFind == INVALID_HANDLE_VALUE) return names;
+        do
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
+        while (FindNextFileW(hFind, &found));
+        FindClose(hFind);
+        return names;
+    }
+
+    FormListing Listing(IUpload* pUpload) {
+        std::swap(pUpload, m_pUpload);
+        FormListing listing;
+        listing.count = Count();
+        listing.names = Names();
+        for (const std::wstring& name : listing.names) {
+            listing.values.push_back(Values(name));
+            listing.items.push_back(Item(name));
+        }
+        listing.files = Files();
+        std::swap(pUpload, m_pUpload);
+        return listing;
+    }
+
+    HRESULT LoadRequestOf(const std::string& body) {
+        FakeRequest request(body);
+        return m_pUpload->LoadRequest(&request);
+    }
+
+    std::wstring m_spool;
+};
+
+const std::string kSjisForm = Body({
+    TextPart("\x96\xBC\x91\x4F", "\x93\x63\x92\x86\x5C"),  // 名前 = 田中＼ (a trail byte 0x5C)
+    FilePart("\x83\x74\x83\x40\x83\x43\x83\x8B", "\x95\xF1\x8D\x90.txt", std::string(3000, '\x81'),
+             "text/plain"),  // ファイル, 報告.txt
+});
+
+// A file whose bytes hold most of the delimiter again and again.
+std::string NearDelimiters() {
+    std::string content;
+    for (int i = 0; i < 200; ++i) content += std::string("\r\n--") + std::string(kBoundary).substr(0, i % 30) + "x";
+    return content;
+}
+
+TEST_F(LoadRequestTest, AnswersAsLoadOfTheSameBody) {
+    ASSERT_EQ(S_OK, m_pUpload->put_CodePage(65001));
+    const struct {
+        const char* label;
+        std::string body;
+        long lCodePage;
+    } bodies[] = {
+        {"UTF-8 page", kUtf8Form, 65001},
+        {"Shift_JIS page", kSjisForm, 932},
+        {"file full of near delimiters", Body({FilePart("f", "a.bin", NearDelimiters()), TextPart("t", "v")}),
+         65001},
+        {"no parts", std::string("--") + kBoundary + "--\r\n", 65001},
+    };
+    for (const auto& body : bodies) {
+        IUpload* pWhole = NewUpload();
+        ASSERT_NE(nullptr, pWhole);
+        ASSERT_EQ(S_OK, pWhole->put_CodePage(body.lCodePage));
+        ASSERT_EQ(S_OK, m_pUpload->put_CodePage(body.lCodePage));
+        ScriptVariable bytes;
+        SetBytes(bytes.get(), body.body);
+        ASSERT_EQ(S_OK, pWhole->Load(bytes.get())) << body.label;
+        const FormListing expected = Listing(pWhole);
+        for (std::size_t cbPiece : {std::size_t(1), std::size_t(7), std::size_t(1000), SIZE_MAX}) {
+            SCOPED_TRACE(std::string(body.label) + ", pieces of " + std::to_string(cbPiece));
+            FakeRequest request(body.body);
+            request.cbPiece = cbPiece;
+            ASSERT_EQ(S_OK, m_pUpload->LoadRequest(&request));
+            EXPECT_TRUE(Listing(m_pUpload) == expected);
+            EXPECT_EQ(body.body.size(), request.cbRead) << "the whole body is read";
+        }
+        pWhole->Release();
+    }
+}
+
+TEST_F(LoadRequestTest, LimitsAndEarlyEndsRefuseAndKeepNothing) {
+    ASSERT_EQ(S_OK, LoadRequestOf(Body({TextPart("kept", "yes")})));
+    const std::string big(300000, 'b');
+    const std::string body = Body({TextPart("field", std::string(2000, 'v')), FilePart("f", "a.bin", big),
+                                   FilePart("g", "b.bin", big)});
+    const struct {
+        const char* label;
+        double maxBytes, maxFileBytes, maxFieldBytes;
+        std::size_t cbEndAfter;
+        const wchar_t* message;
+        bool bReadsEverything;
+    } cases[] = {
+        {"body over MaxBytes", 1000, 0, 0, SIZE_MAX, L"MaxBytes (1000 バイト)", false},
+        {"a file over MaxFileBytes", 0, 299999, 0, SIZE_MAX, L"MaxFileBytes (299999 バイト)", false},
+        {"a value over MaxFieldBytes", 0, 0, 1999, SIZE_MAX, L"MaxFieldBytes (1999 バイト)", false},
+        {"the client goes away", 0, 0, 0, 400000, L"途中で終わりました (400000 / ", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        ASSERT_EQ(S_OK, m_pUpload->put_MaxBytes(c.maxBytes));
+        ASSERT_EQ(S_OK, m_pUpload->put_MaxFileBytes(c.maxFileBytes));
+        ASSERT_EQ(S_OK, m_pUpload->put_MaxFieldBytes(c.maxFieldBytes));
+        FakeRequest request(body);
+        request.cbEndAfter = c.cbEndAfter;
+        EXPECT_TRUE(FAILED(m_pUpload->LoadRequest(&request)));
+        EXPECT_NE(std::wstring::npos, Published().find(c.message)) << Published().size();
+        EXPECT_LT(request.cbRead, body.size()) << "refused before the end";
+        EXPECT_EQ(std::vector<std::wstring>{}, SpoolFiles()) << "no temporary file is left";
+        EXPECT_EQ(L"yes", Item(L"kept"));
+    }
+    // Limits that are met let the same body through.
+    ASSERT_EQ(S_OK, m_pUpload->put_MaxBytes(static_cast<double>(body.size())));
+    ASSERT_EQ(S_OK, m_pUpload->put_MaxFileBytes(300000));
+    ASSERT_EQ(S_OK, m_pUpload->put_MaxFieldBytes(2000));
+    EXPECT_EQ(S_OK, LoadRequestOf(body));
+    EXPECT_EQ(2u, Files().size());
+
+    double dbl = -1;
+    EXPECT_EQ(E_INVALIDARG, m_pUpload->put_MaxFileBytes(-1));
+    EXPECT_EQ(L"MaxFileBytes には 0 以上の数を指定してください。", Published());
+    EXPECT_EQ(S_OK, m_pUpload->get_MaxFileBytes(&dbl));
+    EXPECT_EQ(300000, dbl);
+}
+
+TEST_F(LoadRequestTest, DefaultsAndBadRequestObjects) {
+    IUpload* pFresh = NewUpload();
+    double dbl = -1;
+    EXPECT_EQ(S_OK, pFresh->get_MaxBytes(&dbl));
+    EXPECT_EQ(0, dbl);
+    EXPECT_EQ(S_OK, pFresh->get_MaxFileBytes(&dbl));
+    EXPECT_EQ(0, dbl);
+    EXPECT_EQ(S_OK, pFresh->get_MaxFieldBytes(&dbl));
+    EXPECT_EQ(1048576, dbl);
+    BSTR bstrFolder = nullptr;
+    wchar_t szTemp[MAX_PATH + 1];
+    GetTempPathW(MAX_PATH + 1, szTemp);
+    EXPECT_EQ(S_OK, pFresh->get_TempFolder(&bstrFolder));
+    EXPECT_EQ(std::wstring(szTemp), Text(bstrFolder));
+    SysFreeString(bstrFolder);
+    pFresh->Release();
+
+    // The default limit on a text value.
+    EXPECT_EQ(E_INVALIDARG, LoadRequestOf(Body({TextPart("big", std::string(1048577, 'x'))})));
+    EXPECT_NE(std::wstring::npos, Published().find(L"MaxFieldBytes (1048576 バイト)"));
+
+    const wchar_t kNotRequest[] = L"LoadRequest には Request オブジェクト";
+    EXPECT_EQ(E_INVALIDARG, m_pUpload->LoadRequest(nullptr));
+    EXPECT_EQ(0u, Published().find(kNotRequest));
+    IDispatch* pUploadItself = nullptr;
+    ASSERT_EQ(S_OK, m_pUpload->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&pUploadItself)));
+    EXPECT_EQ(E_INVALIDARG, m_pUpload->LoadRequest(pUploadItself)) << "no TotalBytes, no BinaryRead";
+    EXPECT_EQ(0u, Published().find(kNotRequest));
+    pUploadItself->Release();
+
+    const std::string body = Body({TextPart("a", "1")});
+    const struct {
+        const char* label;
+        HRESULT hrRead;
+        bool bGiveText;
+        VARTYPE vtTotal;  // VT_EMPTY: the body's size
+        double total;
+        HRESULT hr;
+        const wchar_t* message;
+    } cases[] = {
+        {"BinaryRead fails", E_ACCESSDENIED, false, VT_EMPTY, 0, E_ACCESSDENIED,
+         L"Request.BinaryRead が失敗しました (コード 0x80070005)"},
+        {"BinaryRead gives text", S_OK, true, VT_EMPTY, 0, E_UNEXPECTED, L"バイト配列を返しませんでした"},
+        {"TotalBytes negative", S_OK, false, VT_R8, -5, E_INVALIDARG, L"Request.TotalBytes が"},
+        {"TotalBytes fractional", S_OK, false, VT_R8, 2.5, E_INVALIDARG, L"Request.TotalBytes が"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.label);
+        FakeRequest request(body);
+        request.hrRead = c.hrRead;
+        request.bGiveText = c.bGiveText;
+        request.total.vt = c.vtTotal;
+        request.total.dblVal = c.total;
+        EXPECT_EQ(c.hr, m_pUpload->LoadRequest(&request));
+        EXPECT_NE(std::wstring::npos, Published().find(c.message)) << Published().size();
+    }
+}
+
+TEST_F(LoadRequestTest, TemporaryFilesLiveAsLongAsTheirForm) {
+    const std::string body = Body({FilePart("a", "a.txt", "first file"), FilePart("b", "b.txt", "second"),
+                                   FilePart("untouched", "", "")});
+    ASSERT_EQ(S_OK, LoadRequestOf(body));
+    std::vector<std::wstring> spooled = SpoolFiles();
+    ASSERT_EQ(2u, spooled.size()) << "one per file with bytes";
+    // Nobody else opens, replaces or removes them.
+    const std::wstring first = m_spool + L"\\" + spooled[0];
+    HANDLE hOther = CreateFileW(first.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, hOther);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_SHARING_VIOLATION), GetLastError());
+    if (hOther != INVALID_HANDLE_VALUE) CloseHandle(hOther);
+    EXPECT_FALSE(DeleteFileW(first.c_str()));
+
+    // A file object keeps its form's files; a replacing load lets the rest go.
+    BSTR bstrName = SysAllocString(L"b");
+    IDispatch* pKept = nullptr;
+    ASSERT_EQ(S_OK, m_pUpload->File(bstrName, &pKept));
+    SysFreeString(bstrName);
+    ASSERT_EQ(S_OK, LoadRequestOf(Body({TextPart("t", "v")})));
+    EXPECT_EQ(2u, SpoolFiles().size()) << "the file object still reads them";
+    IUploadedFile* pFile = nullptr;
+    ASSERT_EQ(S_OK, pKept->QueryInterface(IID_IUploadedFile, reinterpret_cast<void**>(&pFile)));
+    EXPECT_EQ("second", Describe(pFile).bytes);
+    pFile->Release();
+    pKept->Release();
+    EXPECT_EQ(std::vector<std::wstring>{}, SpoolFiles());
+
+    ASSERT_EQ(S_OK, LoadRequestOf(body));
+    EXPECT_EQ(2u, SpoolFiles().size());
+    m_pUpload->Release();
+    m_pUpload = nullptr;
+    EXPECT_EQ(std::vector<std::wstring>{}, SpoolFiles()) << "gone with the Upload object";
+}
+
+// SaveAs moves the temporary file on its volume: nothing is copied, the
+// spool folder empties, and the file still reads from where it went.
+TEST_F(LoadRequestTest, SaveAsMovesOnTheSameVolumeAndNeverOverwrites) {
+    const std::string content = NearDelimiters();
+    ASSERT_EQ(S_OK, LoadRequestOf(Body({FilePart("f", "a.bin", content)})));
+    ASSERT_EQ(1u, SpoolFiles().size());
+    BSTR bstrName = SysAllocString(L"f");
+    IDispatch* pDispatch = nullptr;
+    ASSERT_EQ(S_OK, m_pUpload->File(bstrName, &pDispatch));
+    SysFreeString(bstrName);
+    IUploadedFile* pFile = nullptr;
+    ASSERT_EQ(S_OK, pDispatch->QueryInterface(IID_IUploadedFile, reinterpret_cast<void**>(&pFile)));
+    pDispatch->Release();
+
+    const std::wstring dir(m_dir.begin(), m_dir.end());
+    const std::wstring existing = dir + L"\\existing.bin";
+    HANDLE h = CreateFileW(existing.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    CloseHandle(h);
+    BSTR bstrExisting = SysAllocString(existing.c_str());
+    const HRESULT hrExisting = pFile->SaveAs(bstrExisting);
+    EXPECT_TRUE(hrExisting == HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS) ||
+                hrExisting == HRESULT_FROM_WIN32(ERROR_FILE_EXISTS))
+        << std::hex << hrExisting;
+    EXPECT_EQ("", ReadFileBytesW(existing));
+    EXPECT_EQ(1u, SpoolFiles().size()) << "still spooled after a refused move";
+    SysFreeString(bstrExisting);
+
+    BSTR bstrTarget = SysAllocString((dir + L"\\moved.bin").c_str());
+    ASSERT_EQ(S_OK, pFile->SaveAs(bstrTarget));
+    SysFreeString(bstrTarget);
+    EXPECT_EQ(std::vector<std::wstring>{}, SpoolFiles()) << "moved, not copied";
+    EXPECT_EQ(content, ReadFileBytesW(dir + L"\\moved.bin"));
+    EXPECT_EQ(content, Describe(pFile).bytes) << "read from where it was moved";
+    BSTR bstrFolder = SysAllocString(dir.c_str());
+    BSTR bstrPath = nullptr;
+    ASSERT_EQ(S_OK, pFile->SaveUnique(bstrFolder, &bstrPath)) << "a second save copies";
+    EXPECT_EQ(content, ReadFileBytesW(Text(bstrPath)));
+    SysFreeString(bstrPath);
+    SysFreeString(bstrFolder);
+    pFile->Release();
+    m_pUpload->Release();
+    m_pUpload = nullptr;
+    EXPECT_EQ(content, ReadFileBytesW(dir + L"\\moved.bin")) << "a moved file is the page's";
+}
+
+// Another volume: the temporary file is copied and stays until its form goes.
+TEST_F(LoadRequestTest, SaveAsCopiesAcrossVolumes) {
+    const std::wstring otherVolume = L"Z:\\dev\\shm\\varo-spool-" + std::to_wstring(GetCurrentProcessId());
+    if (!CreateDirectoryW(otherVolume.c_str(), nullptr)) GTEST_SKIP() << "no second volume to spool on";
+    BSTR bstrFolder = SysAllocString(otherVolume.c_str());
+    ASSERT_EQ(S_OK, m_pUpload->put_TempFolder(bstrFolder));
+    SysFreeString(bstrFolder);
+    ASSERT_EQ(S_OK, LoadRequestOf(Body({FilePart("f", "a.bin", "across")})));
+    std::vector<IUploadedFile*> files;
+    VARIANT list;
+    VariantInit(&list);
+    ASSERT_EQ(S_OK, m_pUpload->get_Files(&list));
+    files = FilesOf(list);
+    VariantClear(&list);
+    ASSERT_EQ(1u, files.size());
+    const std::wstring target = std::wstring(m_dir.begin(), m_dir.end()) + L"\\copied.bin";
+    BSTR bstrTarget = SysAllocString(target.c_str());
+    EXPECT_EQ(S_OK, files[0]->SaveAs(bstrTarget));
+    SysFreeString(bstrTarget);
+    EXPECT_EQ("across", ReadFileBytesW(target));
+    files[0]->Release();
+    m_pUpload->Release();
+    m_pUpload = nullptr;
+    EXPECT_TRUE(RemoveDirectoryW(otherVolume.c_str())) << "the temporary file went with its form";
+}
+
+// A process that ends without releasing its form leaves no temporary file.
+TEST_F(LoadRequestTest, ProcessEndRemovesTemporaryFiles) {
+    if (const char* pszChild = std::getenv("VARO_SPOOL_CHILD")) {
+        // The child's own folders go first: it never reaches TearDown.
+        RemoveDirectoryW(m_spool.c_str());
+        RemoveDirectoryA(m_dir.c_str());
+        m_spool.assign(pszChild, pszChild + strlen(pszChild));
+        BSTR bstrFolder = SysAllocString(m_spool.c_str());
+        m_pUpload->put_TempFolder(bstrFolder);
+        SysFreeString(bstrFolder);
+        if (LoadRequestOf(Body({FilePart("f", "a.bin", "left behind?")})) == S_OK && SpoolFiles().size() == 1)
+            ExitProcess(7);
+        ExitProcess(1);
+    }
+    wchar_t szExe[MAX_PATH];
+    GetModuleFileNameW(nullptr, szExe, MAX_PATH);
+    std::wstring command = L"\"" + std::wstring(szExe) + L"\" --gtest_filter=LoadRequestTest.ProcessEndRemovesTemporaryFiles";
+    SetEnvironmentVariableA("VARO_SPOOL_CHILD", std::string(m_spool.begin(), m_spool.end()).c_str());
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;  // the child's report is not this test's output
+    si.hStdInput = si.hStdOutput = si.hStdError = nullptr;
+    PROCESS_INFORMATION pi{};
+    const BOOL bStarted = CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+    SetEnvironmentVariableA("VARO_SPOOL_CHILD", nullptr);
+    ASSERT_TRUE(bStarted);
+    WaitForSingleObject(pi.hProcess, 60000);
+    DWORD dwExit = 0;
+    GetExitCodeProcess(pi.hProcess, &dwExit);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    EXPECT_EQ(7u, dwExit) << "the child spooled its file and ended holding it";
+    EXPECT_EQ(std::vector<std::wstring>{}, SpoolFiles());
+}
+
+}  // namespace

@@ -1,0 +1,82 @@
+#include "upload/form_spooler.h"
+
+#include <cstring>
+
+#include "platform/module_object.h"
+
+FormSpooler::~FormSpooler() {
+    SpoolFile** ppFiles = m_files.as<SpoolFile*>();
+    for (std::uint32_t i = 0; ppFiles && i < m_nParts; ++i) ModuleDelete(ppFiles[i]);
+}
+
+bool FormSpooler::Fail(Stop stop, DWORD dwError) {
+    m_stop = stop;
+    m_dwError = dwError;
+    return false;
+}
+
+bool FormSpooler::Reserve(ModuleBlock& block, std::uint32_t* pnCapacity, std::uint64_t nCount,
+                          std::uint32_t cbEntry) {
+    if (block && nCount <= *pnCapacity) return true;
+    std::uint64_t nNew = *pnCapacity ? 2ull * *pnCapacity : 16;
+    if (nNew < nCount) nNew = nCount;
+    if (nNew > 0xFFFFFFFFu) nNew = 0xFFFFFFFFu;
+    const std::uint64_t cb = nNew * cbEntry;
+    if (nCount > nNew || cb > SIZE_MAX) return false;
+    void* pv = ModuleRealloc(block.get(), static_cast<std::size_t>(cb));
+    if (!pv) return false;
+    block.release();
+    block.reset(pv);
+    *pnCapacity = static_cast<std::uint32_t>(nNew);
+    return true;
+}
+
+bool FormSpooler::PartBegins(std::uint32_t iPart, const FormPart& part, const unsigned char*) {
+    if (!Reserve(m_offsets, &m_nOffsetsCapacity, iPart + 1ull, sizeof(std::uint32_t)) ||
+        !Reserve(m_files, &m_nFilesCapacity, iPart + 1ull, sizeof(SpoolFile*)))
+        return Fail(Stop::kNoMemory);
+    m_offsets.as<std::uint32_t>()[iPart] = m_cbValues;
+    m_files.as<SpoolFile*>()[iPart] = nullptr;
+    m_nParts = iPart + 1;
+    // Any part with a file name is spooled, an untouched file input too: its
+    // bytes are never read as text. A file is made for the first byte only.
+    m_bFilePart = (part.flags & kPartHasFileName) != 0;
+    m_cbPart = 0;
+    m_pFile = nullptr;
+    return true;
+}
+
+bool FormSpooler::PartData(const unsigned char* pb, std::uint32_t cb) {
+    m_cbPart += cb;
+    if (!m_bFilePart) {
+        if (m_limits.cbMaxField && m_cbPart > m_limits.cbMaxField) return Fail(Stop::kFieldTooLarge);
+        return AppendValue(pb, cb);
+    }
+    if (m_limits.cbMaxFile && m_cbPart > m_limits.cbMaxFile) return Fail(Stop::kFileTooLarge);
+    if (!m_pFile) {
+        m_pFile = ModuleNew<SpoolFile>();
+        if (!m_pFile) return Fail(Stop::kNoMemory);
+        m_files.as<SpoolFile*>()[m_nParts - 1] = m_pFile;
+        const DWORD dwError = m_pFile->Create(m_pszTempFolder);
+        if (dwError != ERROR_SUCCESS) return Fail(Stop::kTempFileCreate, dwError);
+    }
+    const DWORD dwError = m_pFile->Append(pb, cb);
+    return dwError == ERROR_SUCCESS || Fail(Stop::kTempFileWrite, dwError);
+}
+
+bool FormSpooler::AppendValue(const unsigned char* pb, std::uint32_t cb) {
+    if (!Reserve(m_values, &m_cbValuesCapacity, static_cast<std::uint64_t>(m_cbValues) + cb, 1))
+        return Fail(Stop::kNoMemory);
+    std::memcpy(m_values.as<unsigned char>() + m_cbValues, pb, cb);
+    m_cbValues += cb;
+    return true;
+}
+
+bool FormSpooler::PartEnds() { return true; }
+
+void FormSpooler::HandOver(FormParts& parts, ModuleBlock* pValues, ModuleBlock* pFiles) {
+    for (std::uint32_t i = 0; i < parts.Count(); ++i) parts.SetValueOffset(i, m_offsets.as<std::uint32_t>()[i]);
+    *pValues = static_cast<ModuleBlock&&>(m_values);
+    *pFiles = static_cast<ModuleBlock&&>(m_files);
+    m_nParts = 0;
+}

@@ -1,0 +1,79 @@
+#include "upload/request_body.h"
+
+#include "webmng/byte_array_arg.h"
+
+namespace {
+
+bool MemberId(IDispatch* pObject, const wchar_t* pszName, DISPID* pDispid) {
+    LPOLESTR pszNames[1] = {const_cast<LPOLESTR>(pszName)};
+    return SUCCEEDED(pObject->GetIDsOfNames(IID_NULL, pszNames, 1, LOCALE_USER_DEFAULT, pDispid));
+}
+
+// Clears the variant on every way out.
+struct ScopedVariant {
+    ScopedVariant() { VariantInit(&var); }
+    ~ScopedVariant() { VariantClear(&var); }
+    ScopedVariant(const ScopedVariant&) = delete;
+    ScopedVariant& operator=(const ScopedVariant&) = delete;
+    VARIANT var;
+};
+
+}  // namespace
+
+RequestBody::Status RequestBody::Open(std::uint64_t* pcbTotal) {
+    *pcbTotal = 0;
+    DISPID dispidTotal = DISPID_UNKNOWN;
+    if (!m_pRequest || !MemberId(m_pRequest, L"TotalBytes", &dispidTotal) ||
+        !MemberId(m_pRequest, L"BinaryRead", &m_dispidBinaryRead))
+        return Status::kNotRequest;
+    ScopedVariant total;
+    DISPPARAMS noArgs{nullptr, nullptr, 0, 0};
+    if (FAILED(m_pRequest->Invoke(dispidTotal, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET | DISPATCH_METHOD,
+                                  &noArgs, &total.var, nullptr, nullptr)) ||
+        FAILED(VariantChangeType(&total.var, &total.var, 0, VT_R8)))
+        return Status::kBadTotal;
+    // A count of bytes: whole, not negative, and exact in a double.
+    const double dblTotal = total.var.dblVal;
+    if (!(dblTotal >= 0 && dblTotal <= 9007199254740992.0) || dblTotal != static_cast<double>(
+                                                                             static_cast<std::uint64_t>(dblTotal)))
+        return Status::kBadTotal;
+    *pcbTotal = static_cast<std::uint64_t>(dblTotal);
+    return Status::kOk;
+}
+
+void RequestBody::Drop() {
+    if (m_bLocked) SafeArrayUnaccessData(m_piece.parray);
+    m_bLocked = false;
+    VariantClear(&m_piece);
+}
+
+RequestBody::Status RequestBody::Next(std::uint32_t cbWant, const unsigned char** ppb, std::uint32_t* pcb) {
+    *ppb = nullptr;
+    *pcb = 0;
+    Drop();
+    // The count goes by reference: the server writes back how many bytes it gave.
+    VARIANT count;
+    count.vt = VT_I4;
+    count.lVal = static_cast<LONG>(cbWant);
+    VARIANT arg;
+    arg.vt = VT_BYREF | VT_VARIANT;
+    arg.pvarVal = &count;
+    DISPPARAMS params{&arg, nullptr, 1, 0};
+    EXCEPINFO excep{};
+    m_hrFailure = m_pRequest->Invoke(m_dispidBinaryRead, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
+                                     &m_piece, &excep, nullptr);
+    SysFreeString(excep.bstrSource);
+    SysFreeString(excep.bstrDescription);
+    SysFreeString(excep.bstrHelpFile);
+    VariantClear(&count);
+    if (m_hrFailure == DISP_E_EXCEPTION && excep.scode) m_hrFailure = excep.scode;
+    if (FAILED(m_hrFailure)) return Status::kReadFailed;
+    if (m_piece.vt == VT_EMPTY || m_piece.vt == VT_NULL) return Status::kOk;  // nothing more
+    if (!IsByteArrayArg(&m_piece)) return Status::kNotBytes;
+    void* pv = nullptr;
+    if (FAILED(SafeArrayAccessData(m_piece.parray, &pv))) return Status::kNotBytes;
+    m_bLocked = true;
+    *ppb = static_cast<const unsigned char*>(pv);
+    *pcb = m_piece.parray->rgsabound[0].cElements;
+    return Status::kOk;
+}

@@ -1,0 +1,41 @@
+// The body of a page's Request object, read through automation in pieces as
+// the server hands them over (TotalBytes, then BinaryRead(count) until
+// done), so that no more than one piece is held at a time.
+#pragma once
+#include <windows.h>
+#include <oleauto.h>
+
+#include <cstdint>
+
+class RequestBody {
+public:
+    enum class Status {
+        kOk,
+        kNotRequest,  // the object has no TotalBytes or BinaryRead
+        kBadTotal,    // TotalBytes is not a byte count
+        kReadFailed,  // BinaryRead failed (Failure() says how)
+        kNotBytes,    // BinaryRead gave something other than a byte array
+    };
+
+    explicit RequestBody(IDispatch* pRequest) : m_pRequest(pRequest) {}
+    ~RequestBody() { Drop(); }
+    RequestBody(const RequestBody&) = delete;
+    RequestBody& operator=(const RequestBody&) = delete;
+
+    // The body's size as the request states it.
+    Status Open(std::uint64_t* pcbTotal);
+    // The next piece of at most cbWant bytes, valid until the next call; an
+    // empty piece means the client sent no more.
+    Status Next(std::uint32_t cbWant, const unsigned char** ppb, std::uint32_t* pcb);
+    // BinaryRead's own failure code.
+    HRESULT Failure() const { return m_hrFailure; }
+
+private:
+    void Drop();
+
+    IDispatch* m_pRequest;
+    DISPID m_dispidBinaryRead = DISPID_UNKNOWN;
+    VARIANT m_piece{};  // the last piece, its data locked while held
+    bool m_bLocked = false;
+    HRESULT m_hrFailure = S_OK;
+};

@@ -1,0 +1,154 @@
+#include "upload/spool_file.h"
+
+#include <cstring>
+
+#include "platform/file_by_handle.h"
+#include "upload/save_file.h"
+
+namespace {
+
+constexpr DWORD kcbCopyPiece = 1u << 20;
+constexpr std::uint64_t kcbReadPiece = 64u << 20;  // what one ReadFile takes on every system
+
+// Exactly cb bytes from the file's current position; a file that ends
+// first is an error.
+DWORD ReadExact(HANDLE hFile, unsigned char* pb, DWORD cb) {
+    while (cb > 0) {
+        DWORD cbRead = 0;
+        if (!ReadFile(hFile, pb, cb, &cbRead, nullptr)) return GetLastError();
+        if (cbRead == 0) return ERROR_HANDLE_EOF;
+        pb += cbRead;
+        cb -= cbRead;
+    }
+    return ERROR_SUCCESS;
+}
+
+DWORD Rewind(HANDLE hFile) {
+    LARGE_INTEGER start{};
+    return SetFilePointerEx(hFile, start, nullptr, FILE_BEGIN) ? ERROR_SUCCESS : GetLastError();
+}
+
+// The first cb bytes of hSource into a new file at pszPath.
+DWORD CopyToNewFile(HANDLE hSource, const wchar_t* pszPath, std::uint64_t cb) {
+    ModuleBlock buffer(ModuleAlloc(kcbCopyPiece));
+    if (!buffer) return ERROR_NOT_ENOUGH_MEMORY;
+    DWORD dwError = Rewind(hSource);
+    if (dwError != ERROR_SUCCESS) return dwError;
+    UniqueFileHandle target(CreateFileW(pszPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!target) return GetLastError();
+    for (std::uint64_t cbDone = 0; cbDone < cb && dwError == ERROR_SUCCESS;) {
+        const DWORD cbPiece = cb - cbDone < kcbCopyPiece ? static_cast<DWORD>(cb - cbDone) : kcbCopyPiece;
+        dwError = ReadExact(hSource, buffer.as<unsigned char>(), cbPiece);
+        DWORD cbWritten = 0;
+        if (dwError == ERROR_SUCCESS && !WriteFile(target.get(), buffer.get(), cbPiece, &cbWritten, nullptr))
+            dwError = GetLastError();
+        else if (dwError == ERROR_SUCCESS && cbWritten != cbPiece)
+            dwError = ERROR_WRITE_FAULT;
+        cbDone += cbPiece;
+    }
+    if (dwError != ERROR_SUCCESS) {
+        // Made new above, so it is ours: a partial file would pass for the upload.
+        target.reset();
+        DeleteFileW(pszPath);
+    }
+    return dwError;
+}
+
+// The full form of a path, in a new module-heap block.
+ModuleBlock FullPath(const wchar_t* pszPath) {
+    const DWORD cch = GetFullPathNameW(pszPath, 0, nullptr, nullptr);
+    if (cch == 0) return ModuleBlock();
+    ModuleBlock full(ModuleAlloc(cch * sizeof(wchar_t)));
+    if (full && GetFullPathNameW(pszPath, cch, full.as<wchar_t>(), nullptr) >= cch) full.reset();
+    return full;
+}
+
+}  // namespace
+
+DWORD SpoolFile::Create(const wchar_t* pszFolder) {
+    GUID guid;
+    wchar_t szGuid[40];
+    if (FAILED(CoCreateGuid(&guid)) || StringFromGUID2(guid, szGuid, 40) != 39) return ERROR_NOT_ENOUGH_MEMORY;
+    const int cchFolder = lstrlenW(pszFolder);
+    const bool bSeparator = cchFolder > 0 && (pszFolder[cchFolder - 1] == L'\\' || pszFolder[cchFolder - 1] == L'/');
+    // folder, separator, "varo-", 36 digits, ".tmp", terminator
+    ModuleBlock path(ModuleAlloc((cchFolder + 1 + 5 + 36 + 4 + 1) * sizeof(wchar_t)));
+    if (!path) return ERROR_NOT_ENOUGH_MEMORY;
+    wchar_t* pch = path.as<wchar_t>();
+    std::memcpy(pch, pszFolder, cchFolder * sizeof(wchar_t));
+    pch += cchFolder;
+    if (!bSeparator) *pch++ = L'\\';
+    std::memcpy(pch, L"varo-", 5 * sizeof(wchar_t));
+    std::memcpy(pch + 5, szGuid + 1, 36 * sizeof(wchar_t));
+    std::memcpy(pch + 41, L".tmp", 5 * sizeof(wchar_t));
+    // No sharing: nobody else reads, changes, renames or removes it while
+    // it is ours. DELETE access lets it be marked for removal and moved.
+    UniqueFileHandle file(CreateFileW(path.as<wchar_t>(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
+                                      CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file) return GetLastError();
+    const DWORD dwError = MarkForDeletion(file.get(), true);
+    if (dwError != ERROR_SUCCESS) {
+        file.reset();
+        DeleteFileW(path.as<wchar_t>());
+        return dwError;
+    }
+    m_file = static_cast<UniqueFileHandle&&>(file);
+    return ERROR_SUCCESS;
+}
+
+DWORD SpoolFile::Append(const unsigned char* pb, DWORD cb) {
+    DWORD cbWritten = 0;
+    if (!WriteFile(m_file.get(), pb, cb, &cbWritten, nullptr)) return GetLastError();
+    return cbWritten == cb ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
+}
+
+DWORD SpoolFile::OpenSource(UniqueFileHandle* pOpened, HANDLE* phSource) const {
+    if (m_file) {
+        *phSource = m_file.get();
+        return ERROR_SUCCESS;
+    }
+    if (!m_savedPath) return ERROR_FILE_NOT_FOUND;
+    pOpened->reset(CreateFileW(m_savedPath.as<wchar_t>(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!*pOpened) return GetLastError();
+    *phSource = pOpened->get();
+    return ERROR_SUCCESS;
+}
+
+DWORD SpoolFile::Read(unsigned char* pb, std::uint64_t cb) const {
+    UniqueFileHandle opened;
+    HANDLE hSource = nullptr;
+    DWORD dwError = OpenSource(&opened, &hSource);
+    if (dwError == ERROR_SUCCESS) dwError = Rewind(hSource);
+    for (std::uint64_t cbDone = 0; cbDone < cb && dwError == ERROR_SUCCESS;) {
+        const DWORD cbPiece = static_cast<DWORD>(cb - cbDone < kcbReadPiece ? cb - cbDone : kcbReadPiece);
+        dwError = ReadExact(hSource, pb + cbDone, cbPiece);
+        cbDone += cbPiece;
+    }
+    return dwError;
+}
+
+DWORD SpoolFile::SaveTo(const wchar_t* pszPath, std::uint64_t cb) {
+    if (m_file) {
+        // Known before the move, since afterwards the bytes are read from there.
+        ModuleBlock savedPath = FullPath(pszPath);
+        if (!savedPath) return GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY;
+        DWORD dwError = MarkForDeletion(m_file.get(), false);
+        if (dwError == ERROR_SUCCESS) {
+            dwError = RenameOpenFile(m_file.get(), savedPath.as<wchar_t>());
+            if (dwError == ERROR_SUCCESS) {
+                SetOpenFileAttributes(m_file.get(), FILE_ATTRIBUTE_NORMAL);  // no longer temporary; cosmetic
+                m_file.reset();
+                m_savedPath = static_cast<ModuleBlock&&>(savedPath);
+                return ERROR_SUCCESS;
+            }
+            MarkForDeletion(m_file.get(), true);
+            if (dwError != ERROR_NOT_SAME_DEVICE) return dwError;
+        }
+        // Another volume (or a system that cannot move an open file): copy.
+    }
+    UniqueFileHandle opened;
+    HANDLE hSource = nullptr;
+    const DWORD dwError = OpenSource(&opened, &hSource);
+    return dwError == ERROR_SUCCESS ? CopyToNewFile(hSource, pszPath, cb) : dwError;
+}

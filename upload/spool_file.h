@@ -1,0 +1,37 @@
+// A streamed file part's bytes on disk while its form lives: a temporary
+// file only this process can open, which the system removes when it is
+// closed (also when the process ends without closing it) - or, once SaveAs
+// has moved it, the saved file, which is then the page's.
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+
+#include "platform/module_heap.h"
+#include "platform/win32_owners.h"
+
+class SpoolFile {
+public:
+    SpoolFile() = default;
+    SpoolFile(const SpoolFile&) = delete;
+    SpoolFile& operator=(const SpoolFile&) = delete;
+
+    // A new temporary file in the folder (a full path, with or without its
+    // trailing separator). ERROR_SUCCESS or the system's error code.
+    DWORD Create(const wchar_t* pszFolder);
+    DWORD Append(const unsigned char* pb, DWORD cb);
+    // The first cb bytes into pb.
+    DWORD Read(unsigned char* pb, std::uint64_t cb) const;
+    // The first cb bytes into a new file at pszPath, never replacing one:
+    // the temporary file is moved there when the system can (same volume),
+    // otherwise copied; a copy that fails leaves no file behind.
+    DWORD SaveTo(const wchar_t* pszPath, std::uint64_t cb);
+
+private:
+    // Where the bytes are read from now: the temporary file's handle, or
+    // the saved file opened again.
+    DWORD OpenSource(UniqueFileHandle* pOpened, HANDLE* phSource) const;
+
+    UniqueFileHandle m_file;  // the temporary file, until it is moved
+    ModuleBlock m_savedPath;  // wchar_t[]: where it was moved
+};

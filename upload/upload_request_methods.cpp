@@ -1,0 +1,154 @@
+// LoadRequest: the request read in pieces, text values kept in memory and
+// files spooled to disk, under the page's limits.
+#include <cstdint>
+
+#include "formscan/part_stream.h"
+#include "upload/form_spooler.h"
+#include "upload/request_body.h"
+#include "upload/upload_errors.h"
+#include "upload/upload_messages.h"
+#include "upload/upload_methods.h"
+
+namespace {
+
+constexpr std::uint32_t kcbPiece = 256u << 10;
+
+// A limit property as a byte count (0: none); the largest doubles mean no
+// practical limit either.
+std::uint64_t LimitBytes(double dblLimit) {
+    return dblLimit >= 18446744073709549568.0 ? UINT64_MAX : static_cast<std::uint64_t>(dblLimit);
+}
+
+HRESULT PutLimit(double dblLimit, double* pdblTarget, const wchar_t* pszName) {
+    if (!(dblLimit >= 0)) return UploadFailureText(IID_IUpload, E_INVALIDARG, UploadMsg::kBadLimit, pszName);
+    *pdblTarget = dblLimit;
+    return S_OK;
+}
+
+HRESULT GetLimit(double dblLimit, double* pdblLimit) {
+    if (!pdblLimit) return E_POINTER;
+    *pdblLimit = dblLimit;
+    return S_OK;
+}
+
+HRESULT RequestFailure(RequestBody::Status status, HRESULT hrRead) {
+    switch (status) {
+    case RequestBody::Status::kNotRequest:
+        return UploadFailure(IID_IUpload, E_INVALIDARG, UploadMsg::kNotRequest);
+    case RequestBody::Status::kBadTotal:
+        return UploadFailure(IID_IUpload, E_INVALIDARG, UploadMsg::kBadTotalBytes);
+    case RequestBody::Status::kReadFailed:
+        return UploadFailure(IID_IUpload, hrRead, UploadMsg::kBinaryReadFailed, static_cast<long>(hrRead));
+    case RequestBody::Status::kNotBytes:
+    case RequestBody::Status::kOk:
+        break;
+    }
+    return UploadFailure(IID_IUpload, E_UNEXPECTED, UploadMsg::kBinaryReadNotBytes);
+}
+
+HRESULT SpoolFailure(const FormSpooler& spooler, const SpoolLimits& limits) {
+    switch (spooler.Stopped()) {
+    case FormSpooler::Stop::kFileTooLarge:
+        return UploadFailureText(IID_IUpload, E_INVALIDARG, UploadMsg::kMaxFileBytes, CountText(limits.cbMaxFile).sz);
+    case FormSpooler::Stop::kFieldTooLarge:
+        return UploadFailureText(IID_IUpload, E_INVALIDARG, UploadMsg::kMaxFieldBytes,
+                                 CountText(limits.cbMaxField).sz);
+    case FormSpooler::Stop::kTempFileCreate:
+        return UploadSystemFailure(IID_IUpload, UploadMsg::kTempFileCreate, spooler.SystemError());
+    case FormSpooler::Stop::kTempFileWrite:
+        return UploadSystemFailure(IID_IUpload, UploadMsg::kTempFileWrite, spooler.SystemError());
+    case FormSpooler::Stop::kNoMemory:
+    case FormSpooler::Stop::kNone:
+        break;
+    }
+    return UploadNoMemory();
+}
+
+}  // namespace
+
+// As Load, an earlier form is replaced only by one that loads; a refusal
+// keeps nothing of the new one (its temporary files close, and so go).
+STDMETHODIMP UploadMethods::LoadRequest(IDispatch* pRequest) {
+    RequestBody body(pRequest);
+    std::uint64_t cbTotal = 0;
+    RequestBody::Status status = body.Open(&cbTotal);
+    if (status != RequestBody::Status::kOk) return RequestFailure(status, S_OK);
+    const std::uint64_t cbMaxBytes = LimitBytes(m_dblMaxBytes);
+    if (cbMaxBytes && cbTotal > cbMaxBytes)
+        return UploadFailureText(IID_IUpload, E_INVALIDARG, UploadMsg::kMaxBytes, CountText(cbTotal).sz,
+                                 CountText(cbMaxBytes).sz);
+
+    wchar_t szSystemTemp[MAX_PATH + 1];
+    const wchar_t* pszTempFolder = m_tempFolder.get();
+    if (!pszTempFolder) {
+        const DWORD cch = GetTempPathW(MAX_PATH + 1, szSystemTemp);
+        if (cch == 0 || cch > MAX_PATH) return UploadSystemFailure(IID_IUpload, UploadMsg::kTempFileCreate, GetLastError());
+        pszTempFolder = szSystemTemp;
+    }
+    const SpoolLimits limits{LimitBytes(m_dblMaxFileBytes), LimitBytes(m_dblMaxFieldBytes)};
+    FormSpooler spooler(limits, pszTempFolder);
+    PartStream stream(static_cast<std::uint32_t>(m_lMaxParts), &spooler);
+    PartsResult result = PartsResult::kOk;
+    // Bytes after the closing line are not the form's: they are left unread.
+    for (std::uint64_t cbRead = 0; cbRead < cbTotal && result == PartsResult::kOk && !stream.Complete();) {
+        const std::uint32_t cbWant = cbTotal - cbRead < kcbPiece ? static_cast<std::uint32_t>(cbTotal - cbRead) : kcbPiece;
+        const unsigned char* pb = nullptr;
+        std::uint32_t cb = 0;
+        status = body.Next(cbWant, &pb, &cb);
+        if (status != RequestBody::Status::kOk) return RequestFailure(status, body.Failure());
+        if (cb == 0)
+            return UploadFailureText(IID_IUpload, E_FAIL, UploadMsg::kEndedEarly, CountText(cbRead).sz,
+                                     CountText(cbTotal).sz);
+        if (cb > cbTotal - cbRead) cb = static_cast<std::uint32_t>(cbTotal - cbRead);  // more than the body holds
+        cbRead += cb;
+        result = stream.Write(pb, cb);
+    }
+    if (result == PartsResult::kOk) result = stream.End();
+    if (result == PartsResult::kStopped) return SpoolFailure(spooler, limits);
+    if (result != PartsResult::kOk) return LoadFailure(result, m_lMaxParts);
+
+    FormParts parts = stream.TakeParts();
+    ModuleBlock values, files;
+    spooler.HandOver(parts, &values, &files);
+    LoadedForm* pForm =
+        LoadedForm::Adopt(static_cast<FormParts&&>(parts), static_cast<ModuleBlock&&>(values),
+                          static_cast<ModuleBlock&&>(files));
+    if (!pForm) return UploadNoMemory();
+    Replace(pForm);
+    return S_OK;
+}
+
+STDMETHODIMP UploadMethods::get_TempFolder(BSTR* pbstrFolder) {
+    if (!pbstrFolder) return E_POINTER;
+    if (m_tempFolder) {
+        *pbstrFolder = SysAllocStringLen(m_tempFolder.get(), SysStringLen(m_tempFolder.get()));
+    } else {
+        wchar_t szTemp[MAX_PATH + 1];
+        const DWORD cch = GetTempPathW(MAX_PATH + 1, szTemp);
+        *pbstrFolder = SysAllocStringLen(szTemp, cch <= MAX_PATH ? cch : 0);
+    }
+    return *pbstrFolder ? S_OK : UploadNoMemory();
+}
+
+// An empty folder name goes back to the system's temporary folder.
+STDMETHODIMP UploadMethods::put_TempFolder(BSTR bstrFolder) {
+    if (!bstrFolder || !bstrFolder[0]) {
+        m_tempFolder.reset();
+        return S_OK;
+    }
+    BSTR bstrCopy = SysAllocStringLen(bstrFolder, SysStringLen(bstrFolder));
+    if (!bstrCopy) return UploadNoMemory();
+    m_tempFolder.reset(bstrCopy);
+    return S_OK;
+}
+
+STDMETHODIMP UploadMethods::get_MaxBytes(double* pdblMax) { return GetLimit(m_dblMaxBytes, pdblMax); }
+STDMETHODIMP UploadMethods::put_MaxBytes(double dblMax) { return PutLimit(dblMax, &m_dblMaxBytes, L"MaxBytes"); }
+STDMETHODIMP UploadMethods::get_MaxFileBytes(double* pdblMax) { return GetLimit(m_dblMaxFileBytes, pdblMax); }
+STDMETHODIMP UploadMethods::put_MaxFileBytes(double dblMax) {
+    return PutLimit(dblMax, &m_dblMaxFileBytes, L"MaxFileBytes");
+}
+STDMETHODIMP UploadMethods::get_MaxFieldBytes(double* pdblMax) { return GetLimit(m_dblMaxFieldBytes, pdblMax); }
+STDMETHODIMP UploadMethods::put_MaxFieldBytes(double dblMax) {
+    return PutLimit(dblMax, &m_dblMaxFieldBytes, L"MaxFieldBytes");
+}
