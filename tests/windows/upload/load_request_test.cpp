@@ -215,7 +215,8 @@ TEST_F(LoadRequestTest, LimitsAndEarlyEndsRefuseAndKeepNothing) {
         FakeRequest request(body);
         request.cbEndAfter = c.cbEndAfter;
         EXPECT_TRUE(FAILED(m_pUpload->LoadRequest(&request)));
-        EXPECT_NE(std::wstring::npos, Published().find(c.message)) << Published().size();
+        const std::wstring message = Published();
+        EXPECT_NE(std::wstring::npos, message.find(c.message)) << message;
         EXPECT_LT(request.cbRead, body.size()) << "refused before the end";
         EXPECT_EQ(std::vector<std::wstring>{}, SpoolFiles()) << "no temporary file is left";
         EXPECT_EQ(L"yes", Item(L"kept"));
@@ -288,8 +289,42 @@ TEST_F(LoadRequestTest, DefaultsAndBadRequestObjects) {
         request.total.vt = c.vtTotal;
         request.total.dblVal = c.total;
         EXPECT_EQ(c.hr, m_pUpload->LoadRequest(&request));
-        EXPECT_NE(std::wstring::npos, Published().find(c.message)) << Published().size();
+        const std::wstring message = Published();
+        EXPECT_NE(std::wstring::npos, message.find(c.message)) << message;
     }
+}
+
+// A temporary file that cannot be made or filled refuses the request with the
+// system's reason, and leaves nothing behind.
+TEST_F(LoadRequestTest, SpoolFailuresRefuseAndLeaveNothing) {
+    ASSERT_EQ(S_OK, LoadRequestOf(Body({TextPart("kept", "yes")})));
+    const std::string body = Body({FilePart("f", "a.bin", std::string(100000, 'f'))});
+
+    const std::wstring missing = m_spool + L"\\missing";
+    BSTR bstrFolder = SysAllocString(missing.c_str());
+    ASSERT_EQ(S_OK, m_pUpload->put_TempFolder(bstrFolder));
+    SysFreeString(bstrFolder);
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND), LoadRequestOf(body));
+    const std::wstring message = Published();
+    EXPECT_EQ(0u, message.find(L"TempFolder に一時ファイルを作成できませんでした。 ("));
+    EXPECT_NE(std::wstring::npos, message.find(L"コード 3)")) << "the system's reason";
+    EXPECT_EQ(L"yes", Item(L"kept"));
+
+    bstrFolder = SysAllocString(L"");
+    ASSERT_EQ(S_OK, m_pUpload->put_TempFolder(bstrFolder)) << "back to the system's folder";
+    SysFreeString(bstrFolder);
+    bstrFolder = SysAllocString(m_spool.c_str());
+    ASSERT_EQ(S_OK, m_pUpload->put_TempFolder(bstrFolder));
+    SysFreeString(bstrFolder);
+    {
+        ImportPatch diskFull(m_dll.Module(), "kernel32.dll", "WriteFile",
+                             reinterpret_cast<const void*>(&WriteFileDiskFull));
+        ASSERT_TRUE(diskFull.Applied());
+        EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_DISK_FULL), LoadRequestOf(body));
+    }
+    EXPECT_EQ(0u, Published().find(L"一時ファイルに書き込めませんでした。 ("));
+    EXPECT_EQ(std::vector<std::wstring>{}, SpoolFiles());
+    EXPECT_EQ(L"yes", Item(L"kept"));
 }
 
 TEST_F(LoadRequestTest, TemporaryFilesLiveAsLongAsTheirForm) {
