@@ -1,28 +1,11 @@
 #include "upload/save_file.h"
 
-#include "platform/win32_owners.h"
-
 DWORD SaveNewFile(const wchar_t* pszPath, const unsigned char* pbBytes, std::uint64_t cbBytes) {
-    UniqueFileHandle file(CreateFileW(pszPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return GetLastError();
-    DWORD dwError = ERROR_SUCCESS;
     // In pieces that a single WriteFile takes on every system.
-    constexpr std::uint64_t kcbPiece = 64u << 20;
-    for (std::uint64_t cbDone = 0; cbDone < cbBytes && dwError == ERROR_SUCCESS;) {
-        const DWORD cbPiece = static_cast<DWORD>(cbBytes - cbDone < kcbPiece ? cbBytes - cbDone : kcbPiece);
-        DWORD cbWritten = 0;
-        if (!WriteFile(file.get(), pbBytes + cbDone, cbPiece, &cbWritten, nullptr))
-            dwError = GetLastError();
-        else if (cbWritten != cbPiece)
-            dwError = ERROR_WRITE_FAULT;
-        cbDone += cbWritten;
-    }
-    if (dwError != ERROR_SUCCESS) {
-        // The file is ours (made new above): a partial one would pass for the upload.
-        file.reset();
-        DeleteFileW(pszPath);
-    }
-    return dwError;
+    return WriteNewFile(pszPath, cbBytes, 64u << 20, [pbBytes](std::uint64_t cbDone, DWORD, const unsigned char** ppb) {
+        *ppb = pbBytes + cbDone;
+        return static_cast<DWORD>(ERROR_SUCCESS);
+    });
 }
 
 const wchar_t* HarmlessExtension(const wchar_t* pszExtension) {

@@ -4,10 +4,38 @@
 
 #include <cstdint>
 
-// Writes the bytes to a new file at pszPath (wide: no code page stands
-// between the caller's name and the file). Never replaces a file; a file it
-// made and could not fill is removed again. ERROR_SUCCESS or the system's
-// error code.
+#include "platform/win32_owners.h"
+
+// Writes cbBytes to a new file at pszPath (wide: no code page stands between
+// the caller's name and the file), in pieces of at most cbPiece bytes that
+// piece(cbDone, cbPiece, &pb) supplies (ERROR_SUCCESS, or the error that
+// ends the save). Never replaces a file; a file it made and could not fill
+// is removed again. ERROR_SUCCESS or the system's error code.
+template <class Piece>
+DWORD WriteNewFile(const wchar_t* pszPath, std::uint64_t cbBytes, DWORD cbMaxPiece, Piece piece) {
+    UniqueFileHandle file(CreateFileW(pszPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return GetLastError();
+    DWORD dwError = ERROR_SUCCESS;
+    for (std::uint64_t cbDone = 0; cbDone < cbBytes && dwError == ERROR_SUCCESS;) {
+        const DWORD cbPiece = cbBytes - cbDone < cbMaxPiece ? static_cast<DWORD>(cbBytes - cbDone) : cbMaxPiece;
+        const unsigned char* pb = nullptr;
+        DWORD cbWritten = 0;
+        dwError = piece(cbDone, cbPiece, &pb);
+        if (dwError == ERROR_SUCCESS && !WriteFile(file.get(), pb, cbPiece, &cbWritten, nullptr))
+            dwError = GetLastError();
+        else if (dwError == ERROR_SUCCESS && cbWritten != cbPiece)
+            dwError = ERROR_WRITE_FAULT;
+        cbDone += cbPiece;
+    }
+    if (dwError != ERROR_SUCCESS) {
+        // The file is ours (made new above): a partial one would pass for the upload.
+        file.reset();
+        DeleteFileW(pszPath);
+    }
+    return dwError;
+}
+
+// The bytes in memory to a new file, as WriteNewFile.
 DWORD SaveNewFile(const wchar_t* pszPath, const unsigned char* pbBytes, std::uint64_t cbBytes);
 
 // The extension an uploaded file keeps under a server-made name: one of a

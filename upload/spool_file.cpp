@@ -32,26 +32,13 @@ DWORD Rewind(HANDLE hFile) {
 DWORD CopyToNewFile(HANDLE hSource, const wchar_t* pszPath, std::uint64_t cb) {
     ModuleBlock buffer(ModuleAlloc(kcbCopyPiece));
     if (!buffer) return ERROR_NOT_ENOUGH_MEMORY;
-    DWORD dwError = Rewind(hSource);
+    const DWORD dwError = Rewind(hSource);
     if (dwError != ERROR_SUCCESS) return dwError;
-    UniqueFileHandle target(CreateFileW(pszPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!target) return GetLastError();
-    for (std::uint64_t cbDone = 0; cbDone < cb && dwError == ERROR_SUCCESS;) {
-        const DWORD cbPiece = cb - cbDone < kcbCopyPiece ? static_cast<DWORD>(cb - cbDone) : kcbCopyPiece;
-        dwError = ReadExact(hSource, buffer.as<unsigned char>(), cbPiece);
-        DWORD cbWritten = 0;
-        if (dwError == ERROR_SUCCESS && !WriteFile(target.get(), buffer.get(), cbPiece, &cbWritten, nullptr))
-            dwError = GetLastError();
-        else if (dwError == ERROR_SUCCESS && cbWritten != cbPiece)
-            dwError = ERROR_WRITE_FAULT;
-        cbDone += cbPiece;
-    }
-    if (dwError != ERROR_SUCCESS) {
-        // Made new above, so it is ours: a partial file would pass for the upload.
-        target.reset();
-        DeleteFileW(pszPath);
-    }
-    return dwError;
+    unsigned char* pbBuffer = buffer.as<unsigned char>();
+    return WriteNewFile(pszPath, cb, kcbCopyPiece, [&](std::uint64_t, DWORD cbPiece, const unsigned char** ppb) {
+        *ppb = pbBuffer;
+        return ReadExact(hSource, pbBuffer, cbPiece);
+    });
 }
 
 // The full form of a path, in a new module-heap block.
