@@ -168,6 +168,7 @@ TEST_F(LoadRequestTest, AnswersAsLoadOfTheSameBody) {
         {"file full of near delimiters", Body({FilePart("f", "a.bin", NearDelimiters()), TextPart("t", "v")}),
          65001},
         {"no parts", std::string("--") + kBoundary + "--\r\n", 65001},
+        {"only an empty value", Body({TextPart("e", "")}), 65001},
     };
     for (const auto& body : bodies) {
         IUpload* pWhole = NewUpload();
