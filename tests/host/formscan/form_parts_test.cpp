@@ -8,6 +8,7 @@
 #include "formscan/byte_search.h"
 #include "testing/plain_search.h"
 #include "tests/host/formscan/formscan_test_env.h"
+#include "tests/host/formscan/heap_failure_test.h"
 #include "tests/host/formscan/parts_cases.h"
 #include "tests/host/formscan/parts_helpers.h"
 #include "tests/host/formscan/scan_helpers.h"
@@ -197,15 +198,7 @@ TEST(FormPartsIndex, ManyPartsAndLongTexts) {
     EXPECT_EQ(ParseBody(text, 999, parts).result, PartsResult::kTooManyParts);
 }
 
-class PartsHeapFailure : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (!TestCanInjectFailures()) GTEST_SKIP() << "no allocation-failure injection in this build";
-    }
-    void TearDown() override {
-        if (TestCanInjectFailures()) TestHeapFailAfter(-1);
-    }
-};
+using PartsHeapFailure = HeapFailureTest;
 
 TEST_F(PartsHeapFailure, EveryFailurePointGivesNoMemory) {
     std::string text;

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/host/formscan/formscan_test_env.h"
+#include "tests/host/formscan/heap_failure_test.h"
 #include "tests/host/formscan/parts_cases.h"
 #include "tests/host/formscan/parts_helpers.h"
 #include "tests/host/formscan/scan_helpers.h"
@@ -37,13 +38,7 @@ public:
     bool PartBegins(std::uint32_t iPart, const FormPart& part, const unsigned char* pbText) override {
         EXPECT_FALSE(m_bInPart) << "PartBegins inside a part";
         EXPECT_EQ(iPart, begun.size());
-        const char* pText = reinterpret_cast<const char*>(pbText);
-        SeenPart seen;
-        seen.name.assign(pText + part.nameOffset, part.nameLength);
-        seen.fileName.assign(pText + part.fileNameOffset, part.fileNameLength);
-        seen.contentType.assign(pText + part.contentTypeOffset, part.contentTypeLength);
-        seen.flags = part.flags;
-        begun.push_back(seen);
+        begun.push_back(Texts(part, pbText));
         m_bInPart = true;
         return Answer();
     }
@@ -125,14 +120,9 @@ Outcome Streamed(const std::string& text, std::uint32_t nMax, const std::vector<
     }
     EXPECT_EQ(sink.nEnded, parts.Count());
     EXPECT_EQ(sink.begun.size(), parts.Count());
-    const char* pText = reinterpret_cast<const char*>(parts.Text());
     for (std::uint32_t i = 0; i < parts.Count(); ++i) {
         const FormPart& p = parts.Part(i);
-        SeenPart s;
-        s.name.assign(pText + p.nameOffset, p.nameLength);
-        s.fileName.assign(pText + p.fileNameOffset, p.fileNameLength);
-        s.contentType.assign(pText + p.contentTypeOffset, p.contentTypeLength);
-        s.flags = p.flags;
+        SeenPart s = Texts(p, parts.Text());
         EXPECT_EQ(p.valueOffset, 0u);
         if (i < sink.begun.size()) {
             s.value = sink.begun[i].value;
@@ -589,15 +579,7 @@ TEST(PartStreamLimits, TooLarge) {
     EXPECT_EQ(over.End(), PartsResult::kTooLarge);
 }
 
-class PartStreamHeapFailure : public ::testing::Test {
-protected:
-    void SetUp() override {
-        if (!TestCanInjectFailures()) GTEST_SKIP() << "no allocation-failure injection in this build";
-    }
-    void TearDown() override {
-        if (TestCanInjectFailures()) TestHeapFailAfter(-1);
-    }
-};
+using PartStreamHeapFailure = HeapFailureTest;
 
 TEST_F(PartStreamHeapFailure, EveryFailurePointGivesNoMemory) {
     std::string text;
