@@ -187,7 +187,8 @@ bool PartsBuilder::ReserveText(std::uint64_t cb) {
 
 bool PartsBuilder::AddPart(const FormPart& part) {
     if (m_parts.m_nParts == m_parts.m_nPartsCapacity) {
-        const std::uint64_t nCapacity = m_parts.m_nPartsCapacity ? 2ull * m_parts.m_nPartsCapacity : kFirstPartsCapacity;
+        const std::uint64_t nCapacity =
+            m_parts.m_nPartsCapacity ? 2ull * m_parts.m_nPartsCapacity : kFirstPartsCapacity;
         if (!formscan::GrowBlock(m_parts.m_parts, nCapacity, sizeof(FormPart))) return false;
         m_parts.m_nPartsCapacity = static_cast<std::uint32_t>(nCapacity);
     }
@@ -285,7 +286,8 @@ bool DelimiterList::CopyAndFind(unsigned char* pbDest, const unsigned char* pbSo
     m_nPositions = 0;
     m_cbDelimiter = 0;
     std::uint32_t lLf = 0;
-    if (formscan::ReadFirstLine(pbSource, cb, m_abDelimiter, &m_cbDelimiter, &lLf) != PartsResult::kOk || m_cbDelimiter == 0) {
+    if (formscan::ReadFirstLine(pbSource, cb, m_abDelimiter, &m_cbDelimiter, &lLf) != PartsResult::kOk ||
+        m_cbDelimiter == 0) {
         m_cbDelimiter = 0;  // nothing to look for: the parse decides what the body is
         if (cb) std::memcpy(pbDest, pbSource, cb);
         return true;

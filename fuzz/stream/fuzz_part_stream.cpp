@@ -112,8 +112,8 @@ std::vector<std::uint32_t> PieceSizes(std::uint32_t cb, int mode, std::uint64_t&
 
 // Feeds the body in the given pieces; returns the result, with the index in
 // *pParts.
-PartsResult Stream(const unsigned char* pb, std::uint32_t cb, std::uint32_t nMax, const std::vector<std::uint32_t>& sizes,
-                   Sink& sink, FormParts* pParts) {
+PartsResult Stream(const unsigned char* pb, std::uint32_t cb, std::uint32_t nMax,
+                   const std::vector<std::uint32_t>& sizes, Sink& sink, FormParts* pParts) {
     PartStream stream(nMax, &sink);
     PartsResult result = PartsResult::kOk;
     std::uint32_t lDone = 0;

@@ -140,6 +140,10 @@ Outcome Streamed(const std::string& text, std::uint32_t nMax, const std::vector<
     return Streamed(text, nMax, cuts, sink);
 }
 
+PartsResult WriteText(PartStream& stream, const std::string& text) {
+    return stream.Write(reinterpret_cast<const unsigned char*>(text.data()), static_cast<std::uint32_t>(text.size()));
+}
+
 std::vector<std::size_t> EveryByte(const std::string& text) {
     std::vector<std::size_t> cuts;
     for (std::size_t l = 1; l < text.size(); ++l) cuts.push_back(l);
@@ -230,9 +234,11 @@ const std::string kUtf8Value = "\xE2\x82\xAC\xF0\x9F\x98\x80";  // €😀
 const std::string kSjisName = "\x95\x5C";                  // 表
 const std::string kSjisValue = "\x83\x5C\x83\x74\x83\x67";  // ソフト
 
-const std::string kTwo = TextPart("a", "1") + FilePart("f", "x.bin", "application/octet-stream", "\r\n--AaB03\r\n--AaB03xy") + kClose;
+const std::string kTwo =
+    TextPart("a", "1") + FilePart("f", "x.bin", "application/octet-stream", "\r\n--AaB03\r\n--AaB03xy") + kClose;
 const std::string kUtf8 = TextPart(kUtf8Name, kUtf8Value) + kClose;
-const std::string kSjis = TextPart(kSjisName, kSjisValue) + FilePart("g", kSjisName + ".txt", "text/plain", kSjisValue) + kClose;
+const std::string kSjis =
+    TextPart(kSjisName, kSjisValue) + FilePart("g", kSjisName + ".txt", "text/plain", kSjisValue) + kClose;
 const std::string kPadded = "--AaB03x \t \r\n" + TextPart("a", "1").substr(10) + "--AaB03x\t\t  \r\n" +
                             TextPart("b", "2").substr(10) + "--AaB03x--  \t\r\n";
 
@@ -248,7 +254,8 @@ const CutCase kCutCases[] = {
      PartsResult::kOk, 2},
     {"inside lookalikes of the delimiter", kTwo, Join({Inside(kTwo, "\r\n--AaB03\r\n"), Inside(kTwo, "\r\n--AaB03xy")}),
      PartsResult::kOk, 2},
-    {"inside the blank line", kTwo, Join({Inside(kTwo, "\"\r\n\r\n1"), Inside(kTwo, "stream\r\n\r\n")}), PartsResult::kOk, 2},
+    {"inside the blank line", kTwo, Join({Inside(kTwo, "\"\r\n\r\n1"), Inside(kTwo, "stream\r\n\r\n")}),
+     PartsResult::kOk, 2},
     {"inside a UTF-8 name and value", kUtf8, Join({Inside(kUtf8, kUtf8Name), Inside(kUtf8, kUtf8Value)}),
      PartsResult::kOk, 1},
     {"inside a Shift_JIS name and value", kSjis,
@@ -338,8 +345,10 @@ const BrokenCase kBrokenCases[] = {
     {"bare LF in a header, not closed", "--AaB03x\r\nContent-Type: a\n\r\nv", 0},
     {"fold first, then a later part", "--AaB03x\r\n folded\r\n\r\nv\r\n" + TextPart("b", "2") + kClose, 0},
     {"bare LF after a delimiter in a file", FilePart("f", "x", "a/b", "abc\r\n--AaB03x  \nmore") + kClose, 0},
-    {"delimiter inside the header block", "--AaB03x\r\nContent-Disposition: form-data; name=a\r\n--AaB03x\r\n\r\nv\r\n" + kClose, 0},
-    {"padding then not CR LF", "--AaB03x\r\nContent-Disposition: form-data; name=a\r\n\r\nx\r\n--AaB03x  \t\ry\r\n" + kClose, 0},
+    {"delimiter inside the header block",
+     "--AaB03x\r\nContent-Disposition: form-data; name=a\r\n--AaB03x\r\n\r\nv\r\n" + kClose, 0},
+    {"padding then not CR LF",
+     "--AaB03x\r\nContent-Disposition: form-data; name=a\r\n\r\nx\r\n--AaB03x  \t\ry\r\n" + kClose, 0},
     {"limit reached before a broken part", TextPart("a", "1") + "--AaB03x\r\nbroken\r\n\r\n" + kClose, 1},
     {"limit reached before a part without end", TextPart("a", "1") + TextPart("b", "2") + "--AaB03x\r\n", 2},
     {"closing right after the first line", "--AaB03x\r\n--AaB03x--", 0},
@@ -351,9 +360,11 @@ const BrokenCase kBrokenCases[] = {
     {"two dashes only", "--", 0},
     {"boundary with a CR inside", "--Aa\rB\r\n" + TextPart("a", "\r\n--Aa\rBc", "--Aa\rB") + "--Aa\rB--", 0},
     {"boundary ending in CR", "--AaB\r\r\n" + TextPart("a", "1", "--AaB\r") + "--AaB\r--", 0},
-    {"boundary ending in CR, then CR LF LF", "--AaB\r\r\n" + TextPart("a", "1\r\n--AaB\r\nx", "--AaB\r") + "--AaB\r--", 0},
+    {"boundary ending in CR, then CR LF LF",
+     "--AaB\r\r\n" + TextPart("a", "1\r\n--AaB\r\nx", "--AaB\r") + "--AaB\r--", 0},
     {"boundary ending in dashes", "--a--b--\r\n" + TextPart("x", "1", "--a--b--") + "--a--b----", 0},
-    {"delimiter at the very end", TextPart("a", "1") + "--AaB03x\r\n" + "Content-Disposition: form-data\r\n\r\n\r\n--AaB03x", 0},
+    {"delimiter at the very end",
+     TextPart("a", "1") + "--AaB03x\r\n" + "Content-Disposition: form-data\r\n\r\n\r\n--AaB03x", 0},
     {"dash at the very end", TextPart("a", "1") + "--AaB03x-", 0},
     {"CR at the very end", TextPart("a", "1") + "--AaB03x  \r", 0},
     {"epilogue with anything", TextPart("a", "1") + "--AaB03x--\n\n\r\n--AaB03x\n", 0},
@@ -407,8 +418,9 @@ TEST(PartStreamCaptured, SameAsTheWholeBody) {
 TEST(PartStreamIndex, ManyParts) {
     std::string text;
     for (int i = 0; i < 600; ++i)
-        text += (i % 3 ? TextPart("field" + std::to_string(i), std::string(static_cast<std::size_t>(i % 11), 'v'))
-                       : FilePart("f" + std::to_string(i), "n" + std::to_string(i) + ".txt", "text/plain", "x\r\n--AaB03"));
+        text += i % 3 ? TextPart("field" + std::to_string(i), std::string(static_cast<std::size_t>(i % 11), 'v'))
+                      : FilePart("f" + std::to_string(i), "n" + std::to_string(i) + ".txt", "text/plain",
+                                 "x\r\n--AaB03");
     text += kClose;
     const Outcome whole = Whole(text, 0);
     ASSERT_EQ(whole.result, PartsResult::kOk);
@@ -426,36 +438,29 @@ TEST(PartStreamIndex, ManyParts) {
 // kTooManyParts comes as soon as the part over the limit begins, from
 // Write, before its end is known; the sink saw the parts within the limit.
 TEST(PartStreamLimit, TooManyPartsAtOnce) {
-    const std::string text = TextPart("a", "1") + TextPart("b", "2") + "--AaB03x\r\nContent-Disposition: form";
+    const std::string head = TextPart("a", "1") + TextPart("b", "2");
     RecordingSink sink;
     PartStream stream(2, &sink);
-    const std::string head = TextPart("a", "1") + TextPart("b", "2");
-    EXPECT_EQ(stream.Write(reinterpret_cast<const unsigned char*>(head.data()), static_cast<std::uint32_t>(head.size())),
-              PartsResult::kOk);
-    const std::string next = "--AaB03x\r\n";
-    EXPECT_EQ(stream.Write(reinterpret_cast<const unsigned char*>(next.data()), static_cast<std::uint32_t>(next.size())),
-              PartsResult::kTooManyParts);
+    EXPECT_EQ(WriteText(stream, head), PartsResult::kOk);
+    EXPECT_EQ(WriteText(stream, "--AaB03x\r\n"), PartsResult::kTooManyParts);
     EXPECT_EQ(sink.nEnded, 2u);
     EXPECT_EQ(stream.End(), PartsResult::kTooManyParts);
     EXPECT_EQ(stream.TakeParts().Count(), 0u);
-    EXPECT_EQ(Whole(text, 2).result, PartsResult::kTooManyParts);
+    EXPECT_EQ(Whole(head + "--AaB03x\r\nContent-Disposition: form", 2).result, PartsResult::kTooManyParts);
 }
 
 // The closing line completes the stream; later bytes are ignored.
 TEST(PartStreamClosing, CompleteAndLaterBytes) {
     RecordingSink sink;
     PartStream stream(0, &sink);
-    auto write = [&](const std::string& s) {
-        return stream.Write(reinterpret_cast<const unsigned char*>(s.data()), static_cast<std::uint32_t>(s.size()));
-    };
     EXPECT_FALSE(stream.Complete());
-    EXPECT_EQ(write(TextPart("a", "1") + "--AaB03x-"), PartsResult::kOk);
+    EXPECT_EQ(WriteText(stream, TextPart("a", "1") + "--AaB03x-"), PartsResult::kOk);
     EXPECT_FALSE(stream.Complete());
-    EXPECT_EQ(write("-"), PartsResult::kOk);
+    EXPECT_EQ(WriteText(stream, "-"), PartsResult::kOk);
     EXPECT_TRUE(stream.Complete());
     EXPECT_EQ(sink.nEnded, 1u);
-    EXPECT_EQ(write("\r\n--AaB03x\nno headers\n\n"), PartsResult::kOk);
-    EXPECT_EQ(write(std::string(100000, ' ')), PartsResult::kOk);
+    EXPECT_EQ(WriteText(stream, "\r\n--AaB03x\nno headers\n\n"), PartsResult::kOk);
+    EXPECT_EQ(WriteText(stream, std::string(100000, ' ')), PartsResult::kOk);
     EXPECT_EQ(stream.Write(nullptr, 0), PartsResult::kOk);
     EXPECT_EQ(stream.End(), PartsResult::kOk);
     FormParts parts = stream.TakeParts();
@@ -465,14 +470,13 @@ TEST(PartStreamClosing, CompleteAndLaterBytes) {
 
     // A first line that closes: complete at its LF, or at the end without one.
     PartStream empty(0, &sink);
-    const std::string closing = "--AaB03x--";
-    EXPECT_EQ(empty.Write(reinterpret_cast<const unsigned char*>(closing.data()), 10), PartsResult::kOk);
+    EXPECT_EQ(WriteText(empty, "--AaB03x--"), PartsResult::kOk);
     EXPECT_FALSE(empty.Complete());
     EXPECT_EQ(empty.End(), PartsResult::kOk);
     EXPECT_TRUE(empty.Complete());
     EXPECT_EQ(empty.TakeParts().Count(), 0u);
     PartStream closed(0, &sink);
-    EXPECT_EQ(closed.Write(reinterpret_cast<const unsigned char*>("--AaB03x--\r\njunk"), 16), PartsResult::kOk);
+    EXPECT_EQ(WriteText(closed, "--AaB03x--\r\njunk"), PartsResult::kOk);
     EXPECT_TRUE(closed.Complete());
     EXPECT_EQ(closed.End(), PartsResult::kOk);
 }
@@ -555,9 +559,7 @@ TEST(PartStreamLimits, TooLarge) {
     ASSERT_EQ(head.substr(head.size() - 4), "\r\n\r\n");
     RecordingSink sinkFits(-1, false), sinkOver(-1, false);
     PartStream fits(0, &sinkFits), over(0, &sinkOver);
-    for (PartStream* s : {&fits, &over})
-        ASSERT_EQ(s->Write(reinterpret_cast<const unsigned char*>(head.data()), static_cast<std::uint32_t>(head.size())),
-                  PartsResult::kOk);
+    for (PartStream* s : {&fits, &over}) ASSERT_EQ(WriteText(*s, head), PartsResult::kOk);
     constexpr std::uint32_t kcbPiece = 1u << 20;
     std::vector<unsigned char> zeros(kcbPiece, 0);
     for (std::uint32_t i = 0; i < 4096; ++i) {
@@ -565,9 +567,7 @@ TEST(PartStreamLimits, TooLarge) {
         ASSERT_EQ(fits.Write(zeros.data(), cb), PartsResult::kOk);
         ASSERT_EQ(over.Write(zeros.data(), cb), PartsResult::kOk);
     }
-    const std::string closing = "\r\n" + kClose;
-    EXPECT_EQ(fits.Write(reinterpret_cast<const unsigned char*>(closing.data()), static_cast<std::uint32_t>(closing.size())),
-              PartsResult::kOk);
+    EXPECT_EQ(WriteText(fits, "\r\n" + kClose), PartsResult::kOk);
     EXPECT_EQ(fits.End(), PartsResult::kOk);
     FormParts parts = fits.TakeParts();
     ASSERT_EQ(parts.Count(), 1u);
@@ -586,8 +586,8 @@ TEST_F(PartStreamHeapFailure, EveryFailurePointGivesNoMemory) {
     for (int i = 0; i < 40; ++i)
         text += FilePart(std::string(static_cast<std::size_t>(i) * 20, 'n'), "f.bin", "a/b", "x\r\n--AaB03x-");
     text += "--AaB03x\r\nContent-Disposition: form-data; name=last\r\nX-Long: " + std::string(3000, 'l') +
-            "\r\n\r\nv\r\n--AaB03x \t" + std::string(2000, ' ') + "\r\nContent-Disposition: form-data; name=z\r\n\r\n\r\n" +
-            kClose;
+            "\r\n\r\nv\r\n--AaB03x \t" + std::string(2000, ' ') +
+            "\r\nContent-Disposition: form-data; name=z\r\n\r\n\r\n" + kClose;
     const Outcome whole = Whole(text, 0);
     ASSERT_EQ(whole.result, PartsResult::kOk);
     for (std::size_t cbPiece : {7u, 100u, 1000u, 1u << 20}) {
