@@ -1,17 +1,23 @@
 // FormParts: delimiter lines and header blocks; the header texts themselves
-// are read in form_part_headers.cpp.
+// are read in form_part_headers.cpp. The steps PartStream shares are in
+// form_parts_read.h.
 #include "formscan/form_parts.h"
 
 #include "formscan/byte_search.h"
 #include "formscan/form_part_headers.h"
+#include "formscan/form_parts_read.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <algorithm>
 #include <cstring>
 
+using formscan::DelimiterEnd;
 using formscan::DispositionParams;
+using formscan::HeaderBlock;
 using formscan::HeaderText;
+using formscan::IsBlank;
+using formscan::PendingHeader;
 
 namespace {
 
@@ -21,16 +27,26 @@ static_assert(kcbMaxDelimiter == 4 + kMaxBoundary, "room for CR LF, \"--\" and t
 constexpr std::uint32_t kFirstPartsCapacity = 16;
 constexpr std::uint32_t kFirstTextCapacity = 256;
 
-bool IsBlank(unsigned char ch) { return ch == ' ' || ch == '\t'; }
-
 std::uint32_t FindByte(const unsigned char* pb, std::uint32_t lStart, std::uint32_t lEnd, unsigned char ch) {
     if (lStart >= lEnd) return kByteSearchNone;
     const void* pv = std::memchr(pb + lStart, ch, lEnd - lStart);
     return pv ? static_cast<std::uint32_t>(static_cast<const unsigned char*>(pv) - pb) : kByteSearchNone;
 }
 
-// Grows a module-heap block to hold nCount items of cbItem bytes; false (the
-// block unchanged) when the size does not fit or the heap refuses.
+// The first Content-Disposition and the first Content-Type count.
+void Keep(const PendingHeader& pending, PendingHeader& disposition, PendingHeader& contentType) {
+    if (pending.kind == PendingHeader::kDisposition && disposition.kind == PendingHeader::kNone)
+        disposition = pending;
+    else if (pending.kind == PendingHeader::kContentType && contentType.kind == PendingHeader::kNone)
+        contentType = pending;
+}
+
+std::uint64_t Length(const HeaderText& text) { return text.bPresent ? text.lEnd - text.lStart : 0; }
+
+}  // namespace
+
+namespace formscan {
+
 bool GrowBlock(ModuleBlock& block, std::uint64_t nCount, std::size_t cbItem) {
     const std::uint64_t cb = nCount * cbItem;
     if (nCount > 0xFFFFFFFFu || cb > SIZE_MAX) return false;
@@ -41,17 +57,6 @@ bool GrowBlock(ModuleBlock& block, std::uint64_t nCount, std::size_t cbItem) {
     return true;
 }
 
-// A header being read: where its value lies (folds included).
-struct PendingHeader {
-    enum Kind { kNone, kDisposition, kContentType, kOther } kind = kNone;
-    std::uint32_t lValueStart = 0, lValueEnd = 0;
-};
-
-}  // namespace
-
-// The body's first line: kOk with the delimiter that begins every later
-// part (CR LF "--" boundary) and the offset of the line's LF; kOk with an
-// empty delimiter for a first line that is the closing line itself.
 PartsResult ReadFirstLine(const unsigned char* pb, std::uint32_t cb, unsigned char* abDelimiter,
                           std::uint32_t* pcbDelimiter, std::uint32_t* plLf) {
     *pcbDelimiter = 0;
@@ -77,166 +82,162 @@ PartsResult ReadFirstLine(const unsigned char* pb, std::uint32_t cb, unsigned ch
     return PartsResult::kOk;
 }
 
-// Reads one body into a FormParts; the caller clears the index on failure.
-class PartsBuilder {
-public:
-    PartsBuilder(FormParts& parts, const unsigned char* pb, std::uint32_t cb) : m_parts(parts), m_pb(pb), m_cb(cb) {}
-
-    PartsResult Run(std::uint32_t nMaxParts, const DelimiterList* pDelimiters) {
-        unsigned char abDelimiter[kcbMaxDelimiter];
-        std::uint32_t cbDelimiter = 0, lLf = 0;
-        const PartsResult first = ReadFirstLine(m_pb, m_cb, abDelimiter, &cbDelimiter, &lLf);
-        if (first != PartsResult::kOk || cbDelimiter == 0) return first;
-        // A list found for another delimiter cannot stand in for the search.
-        if (pDelimiters && !pDelimiters->IsFor(abDelimiter, cbDelimiter)) pDelimiters = nullptr;
-
-        std::uint32_t lPart = lLf + 1;
-        for (;;) {
-            if (nMaxParts != 0 && m_parts.m_nParts == nMaxParts) return PartsResult::kTooManyParts;
-            // The part ends at the first delimiter that is followed by "--"
-            // or by blanks and CR LF; other matches are content.
-            std::uint32_t lDelimiter = 0, lNext = 0;
-            bool bClosing = false;
-            for (std::uint32_t lSearch = lPart;; lSearch = lDelimiter + 1) {
-                lDelimiter = pDelimiters ? pDelimiters->Next(lSearch)
-                                         : ByteSearchWide(abDelimiter, cbDelimiter, m_pb, lSearch, m_cb);
-                if (lDelimiter == kByteSearchNone) return PartsResult::kNoClosingLine;
-                std::uint32_t l = lDelimiter + cbDelimiter;
-                if (m_cb - l >= 2 && m_pb[l] == '-' && m_pb[l + 1] == '-') {
-                    bClosing = true;
-                    break;
-                }
-                while (l < m_cb && IsBlank(m_pb[l])) ++l;  // transport padding
-                if (l < m_cb && m_pb[l] == '\n') return PartsResult::kBadLineEndings;
-                if (m_cb - l >= 2 && m_pb[l] == '\r' && m_pb[l + 1] == '\n') {
-                    lNext = l + 2;
-                    break;
-                }
-            }
-            FormPart part{};
-            const PartsResult result = ReadPart(lPart, lDelimiter, &part);
-            if (result != PartsResult::kOk) return result;
-            if (!AddPart(part)) return PartsResult::kNoMemory;
-            if (bClosing) return PartsResult::kOk;
-            lPart = lNext;
+PartsResult HeaderBlock::Read(const unsigned char* pb, std::uint32_t lEnd) {
+    // Locals, not members, in the loop: the body's bytes may alias them.
+    PendingHeader pending = m_pending, disposition = m_disposition, contentType = m_contentType;
+    std::uint32_t lLine = m_lLine;
+    PartsResult result = PartsResult::kOk;
+    while (!m_bComplete) {
+        const std::uint32_t lLf = FindByte(pb, lLine, lEnd, '\n');
+        if (lLf == kByteSearchNone) break;
+        if (lLf == lLine || pb[lLf - 1] != '\r') {
+            result = PartsResult::kBadLineEndings;
+            break;
         }
-    }
-
-private:
-    // The part in lStart .. lEnd - 1: its header block, then its value.
-    PartsResult ReadPart(std::uint32_t lStart, std::uint32_t lEnd, FormPart* pPart) {
-        PendingHeader pending, disposition, contentType;
-        std::uint32_t lLine = lStart;
-        for (;;) {
-            const std::uint32_t lLf = FindByte(m_pb, lLine, lEnd, '\n');
-            if (lLf == kByteSearchNone) return PartsResult::kBadHeaders;
-            if (lLf == lLine || m_pb[lLf - 1] != '\r') return PartsResult::kBadLineEndings;
-            const std::uint32_t lLineEnd = lLf - 1;
-            if (lLineEnd == lLine) {
-                pPart->valueOffset = lLf + 1;
+        const std::uint32_t lLineEnd = lLf - 1;
+        if (lLineEnd == lLine) {
+            Keep(pending, disposition, contentType);
+            m_bComplete = true;
+        } else if (IsBlank(pb[lLine])) {
+            // A folded line continues the header before it.
+            if (pending.kind == PendingHeader::kNone) {
+                result = PartsResult::kBadHeaders;
                 break;
             }
-            if (IsBlank(m_pb[lLine])) {
-                // A folded line continues the header before it.
-                if (pending.kind == PendingHeader::kNone) return PartsResult::kBadHeaders;
-                pending.lValueEnd = lLineEnd;
-            } else {
-                Keep(pending, disposition, contentType);
-                const std::uint32_t lColon = FindByte(m_pb, lLine, lLineEnd, ':');
-                if (lColon == kByteSearchNone) return PartsResult::kBadHeaders;
-                std::uint32_t lNameEnd = lColon;
-                while (lNameEnd > lLine && IsBlank(m_pb[lNameEnd - 1])) --lNameEnd;
-                pending.kind = formscan::EqualsIgnoringCase(m_pb, lLine, lNameEnd, "content-disposition")
-                                   ? PendingHeader::kDisposition
-                               : formscan::EqualsIgnoringCase(m_pb, lLine, lNameEnd, "content-type")
-                                   ? PendingHeader::kContentType
-                                   : PendingHeader::kOther;
-                pending.lValueStart = lColon + 1;
-                pending.lValueEnd = lLineEnd;
-            }
-            lLine = lLf + 1;
-        }
-        Keep(pending, disposition, contentType);
-        pPart->valueLength = lEnd - pPart->valueOffset;
-
-        DispositionParams params;
-        if (disposition.kind != PendingHeader::kNone)
-            formscan::ReadDisposition(m_pb, disposition.lValueStart, disposition.lValueEnd, &params);
-        HeaderText type;
-        if (contentType.kind != PendingHeader::kNone)
-            type = formscan::TrimmedValue(m_pb, contentType.lValueStart, contentType.lValueEnd);
-        const std::uint64_t cbTexts = Length(params.name) + Length(params.fileName) + Length(params.fileNameExt) +
-                                      Length(type);
-        if (!ReserveText(cbTexts)) return PartsResult::kNoMemory;
-
-        Append(params.name, &pPart->nameOffset, &pPart->nameLength);
-        if (params.fileNameExt.bPresent) {
-            // filename* when it decodes; else filename=, else its own bytes.
-            Append(params.fileNameExt, &pPart->fileNameOffset, &pPart->fileNameLength);
-            unsigned char* pbName = m_parts.m_text.as<unsigned char>() + pPart->fileNameOffset;
-            std::uint32_t cbName = pPart->fileNameLength;
-            m_parts.m_cbText = pPart->fileNameOffset;
-            if (formscan::DecodeUtf8ExtValue(pbName, &cbName)) {
-                m_parts.m_cbText += cbName;
-                pPart->fileNameLength = cbName;
-                pPart->flags |= kPartFileNameUtf8;
-            } else {
-                Append(params.fileName.bPresent ? params.fileName : params.fileNameExt, &pPart->fileNameOffset,
-                       &pPart->fileNameLength);
-            }
+            pending.lValueEnd = lLineEnd;
         } else {
-            Append(params.fileName, &pPart->fileNameOffset, &pPart->fileNameLength);
+            Keep(pending, disposition, contentType);
+            const std::uint32_t lColon = FindByte(pb, lLine, lLineEnd, ':');
+            if (lColon == kByteSearchNone) {
+                result = PartsResult::kBadHeaders;
+                break;
+            }
+            std::uint32_t lNameEnd = lColon;
+            while (lNameEnd > lLine && IsBlank(pb[lNameEnd - 1])) --lNameEnd;
+            pending.kind = EqualsIgnoringCase(pb, lLine, lNameEnd, "content-disposition") ? PendingHeader::kDisposition
+                           : EqualsIgnoringCase(pb, lLine, lNameEnd, "content-type")      ? PendingHeader::kContentType
+                                                                                          : PendingHeader::kOther;
+            pending.lValueStart = lColon + 1;
+            pending.lValueEnd = lLineEnd;
         }
-        if (params.fileName.bPresent || params.fileNameExt.bPresent) pPart->flags |= kPartHasFileName;
-        Append(type, &pPart->contentTypeOffset, &pPart->contentTypeLength);
-        return PartsResult::kOk;
+        lLine = lLf + 1;
     }
+    m_pending = pending;
+    m_disposition = disposition;
+    m_contentType = contentType;
+    m_lLine = lLine;
+    return result;
+}
 
-    // The first Content-Disposition and the first Content-Type count.
-    static void Keep(const PendingHeader& pending, PendingHeader& disposition, PendingHeader& contentType) {
-        if (pending.kind == PendingHeader::kDisposition && disposition.kind == PendingHeader::kNone)
-            disposition = pending;
-        else if (pending.kind == PendingHeader::kContentType && contentType.kind == PendingHeader::kNone)
-            contentType = pending;
-    }
+}  // namespace formscan
 
-    static std::uint64_t Length(const HeaderText& text) { return text.bPresent ? text.lEnd - text.lStart : 0; }
+bool PartsBuilder::AddTexts(const unsigned char* pb, const HeaderBlock& headers, FormPart* pPart) {
+    DispositionParams params;
+    if (headers.Disposition().kind != PendingHeader::kNone)
+        formscan::ReadDisposition(pb, headers.Disposition().lValueStart, headers.Disposition().lValueEnd, &params);
+    HeaderText type;
+    if (headers.ContentType().kind != PendingHeader::kNone)
+        type = formscan::TrimmedValue(pb, headers.ContentType().lValueStart, headers.ContentType().lValueEnd);
+    const std::uint64_t cbTexts =
+        Length(params.name) + Length(params.fileName) + Length(params.fileNameExt) + Length(type);
+    if (!ReserveText(cbTexts)) return false;
 
-    // Copies a text to the end of the store (room reserved); an absent text
-    // is empty, at the store's end.
-    void Append(const HeaderText& text, std::uint32_t* plOffset, std::uint32_t* pcb) {
-        *plOffset = m_parts.m_cbText;
-        *pcb = text.bPresent ? formscan::CopyText(m_pb, text, m_parts.m_text.as<unsigned char>() + m_parts.m_cbText)
-                             : 0;
-        m_parts.m_cbText += *pcb;
-    }
-
-    bool ReserveText(std::uint64_t cb) {
-        const std::uint64_t cbNeeded = m_parts.m_cbText + cb;
-        if (m_parts.m_text && cbNeeded <= m_parts.m_cbTextCapacity) return true;
-        std::uint64_t cbCapacity = m_parts.m_cbTextCapacity ? 2ull * m_parts.m_cbTextCapacity : kFirstTextCapacity;
-        if (cbCapacity < cbNeeded) cbCapacity = cbNeeded;
-        if (cbCapacity > 0xFFFFFFFFu) cbCapacity = 0xFFFFFFFFu;
-        if (cbNeeded > cbCapacity || !GrowBlock(m_parts.m_text, cbCapacity, 1)) return false;
-        m_parts.m_cbTextCapacity = static_cast<std::uint32_t>(cbCapacity);
-        return true;
-    }
-
-    bool AddPart(const FormPart& part) {
-        if (m_parts.m_nParts == m_parts.m_nPartsCapacity) {
-            const std::uint64_t nCapacity =
-                m_parts.m_nPartsCapacity ? 2ull * m_parts.m_nPartsCapacity : kFirstPartsCapacity;
-            if (!GrowBlock(m_parts.m_parts, nCapacity, sizeof(FormPart))) return false;
-            m_parts.m_nPartsCapacity = static_cast<std::uint32_t>(nCapacity);
+    Append(pb, params.name, &pPart->nameOffset, &pPart->nameLength);
+    if (params.fileNameExt.bPresent) {
+        // filename* when it decodes; else filename=, else its own bytes.
+        Append(pb, params.fileNameExt, &pPart->fileNameOffset, &pPart->fileNameLength);
+        unsigned char* pbName = m_parts.m_text.as<unsigned char>() + pPart->fileNameOffset;
+        std::uint32_t cbName = pPart->fileNameLength;
+        m_parts.m_cbText = pPart->fileNameOffset;
+        if (formscan::DecodeUtf8ExtValue(pbName, &cbName)) {
+            m_parts.m_cbText += cbName;
+            pPart->fileNameLength = cbName;
+            pPart->flags |= kPartFileNameUtf8;
+        } else {
+            Append(pb, params.fileName.bPresent ? params.fileName : params.fileNameExt, &pPart->fileNameOffset,
+                   &pPart->fileNameLength);
         }
-        m_parts.m_parts.as<FormPart>()[m_parts.m_nParts++] = part;
-        return true;
+    } else {
+        Append(pb, params.fileName, &pPart->fileNameOffset, &pPart->fileNameLength);
     }
+    if (params.fileName.bPresent || params.fileNameExt.bPresent) pPart->flags |= kPartHasFileName;
+    Append(pb, type, &pPart->contentTypeOffset, &pPart->contentTypeLength);
+    return true;
+}
 
-    FormParts& m_parts;
-    const unsigned char* m_pb;
-    std::uint32_t m_cb;
-};
+// Copies a text to the end of the store (room reserved); an absent text is
+// empty, at the store's end.
+void PartsBuilder::Append(const unsigned char* pb, const HeaderText& text, std::uint32_t* plOffset,
+                          std::uint32_t* pcb) {
+    *plOffset = m_parts.m_cbText;
+    *pcb = text.bPresent ? formscan::CopyText(pb, text, m_parts.m_text.as<unsigned char>() + m_parts.m_cbText) : 0;
+    m_parts.m_cbText += *pcb;
+}
+
+bool PartsBuilder::ReserveText(std::uint64_t cb) {
+    const std::uint64_t cbNeeded = m_parts.m_cbText + cb;
+    if (m_parts.m_text && cbNeeded <= m_parts.m_cbTextCapacity) return true;
+    std::uint64_t cbCapacity = m_parts.m_cbTextCapacity ? 2ull * m_parts.m_cbTextCapacity : kFirstTextCapacity;
+    if (cbCapacity < cbNeeded) cbCapacity = cbNeeded;
+    if (cbCapacity > 0xFFFFFFFFu) cbCapacity = 0xFFFFFFFFu;
+    if (cbNeeded > cbCapacity || !formscan::GrowBlock(m_parts.m_text, cbCapacity, 1)) return false;
+    m_parts.m_cbTextCapacity = static_cast<std::uint32_t>(cbCapacity);
+    return true;
+}
+
+bool PartsBuilder::AddPart(const FormPart& part) {
+    if (m_parts.m_nParts == m_parts.m_nPartsCapacity) {
+        const std::uint64_t nCapacity =
+            m_parts.m_nPartsCapacity ? 2ull * m_parts.m_nPartsCapacity : kFirstPartsCapacity;
+        if (!formscan::GrowBlock(m_parts.m_parts, nCapacity, sizeof(FormPart))) return false;
+        m_parts.m_nPartsCapacity = static_cast<std::uint32_t>(nCapacity);
+    }
+    m_parts.m_parts.as<FormPart>()[m_parts.m_nParts++] = part;
+    return true;
+}
+
+namespace {
+
+// Reads one whole body into a FormParts; the caller clears the index on
+// failure.
+PartsResult ReadBody(PartsBuilder& builder, const unsigned char* pb, std::uint32_t cb, std::uint32_t nMaxParts,
+                     const DelimiterList* pDelimiters) {
+    unsigned char abDelimiter[kcbMaxDelimiter];
+    std::uint32_t cbDelimiter = 0, lLf = 0;
+    const PartsResult first = formscan::ReadFirstLine(pb, cb, abDelimiter, &cbDelimiter, &lLf);
+    if (first != PartsResult::kOk || cbDelimiter == 0) return first;
+    // A list found for another delimiter cannot stand in for the search.
+    if (pDelimiters && !pDelimiters->IsFor(abDelimiter, cbDelimiter)) pDelimiters = nullptr;
+
+    std::uint32_t lPart = lLf + 1;
+    for (std::uint32_t nParts = 0;; ++nParts) {
+        if (nMaxParts != 0 && nParts == nMaxParts) return PartsResult::kTooManyParts;
+        // The part ends at the first delimiter that ends its line or the
+        // body; other matches are content.
+        std::uint32_t lDelimiter = 0, lNext = 0;
+        DelimiterEnd::Outcome outcome = DelimiterEnd::kContent;
+        for (std::uint32_t lSearch = lPart; outcome != DelimiterEnd::kNextPart && outcome != DelimiterEnd::kClosing;
+             lSearch = lDelimiter + 1) {
+            lDelimiter = pDelimiters ? pDelimiters->Next(lSearch)
+                                     : ByteSearchWide(abDelimiter, cbDelimiter, pb, lSearch, cb);
+            if (lDelimiter == kByteSearchNone) return PartsResult::kNoClosingLine;
+            outcome = DelimiterEnd().Read(pb, lDelimiter + cbDelimiter, cb, &lNext);
+            if (outcome == DelimiterEnd::kBadLineEnding) return PartsResult::kBadLineEndings;
+        }
+        HeaderBlock headers(lPart);
+        PartsResult result = headers.Read(pb, lDelimiter);
+        if (result == PartsResult::kOk && !headers.Complete()) result = PartsResult::kBadHeaders;
+        if (result != PartsResult::kOk) return result;
+        FormPart part{};
+        part.valueOffset = headers.ValueStart();
+        part.valueLength = lDelimiter - part.valueOffset;
+        if (!builder.AddTexts(pb, headers, &part) || !builder.AddPart(part)) return PartsResult::kNoMemory;
+        if (outcome == DelimiterEnd::kClosing) return PartsResult::kOk;
+        lPart = lNext;
+    }
+}
+
+}  // namespace
 
 FormParts::~FormParts() = default;
 
@@ -272,9 +273,9 @@ void FormParts::Clear() {
 
 PartsResult FormParts::Parse(const unsigned char* pbBody, std::uint32_t cbBody, std::uint32_t nMaxParts,
                              const DelimiterList* pDelimiters) {
-    m_nParts = 0;
-    m_cbText = 0;
-    const PartsResult result = PartsBuilder(*this, pbBody, cbBody).Run(nMaxParts, pDelimiters);
+    PartsBuilder builder(*this);
+    builder.Reset();
+    const PartsResult result = ReadBody(builder, pbBody, cbBody, nMaxParts, pDelimiters);
     if (result != PartsResult::kOk) Clear();
     return result;
 }
@@ -285,7 +286,8 @@ bool DelimiterList::CopyAndFind(unsigned char* pbDest, const unsigned char* pbSo
     m_nPositions = 0;
     m_cbDelimiter = 0;
     std::uint32_t lLf = 0;
-    if (ReadFirstLine(pbSource, cb, m_abDelimiter, &m_cbDelimiter, &lLf) != PartsResult::kOk || m_cbDelimiter == 0) {
+    if (formscan::ReadFirstLine(pbSource, cb, m_abDelimiter, &m_cbDelimiter, &lLf) != PartsResult::kOk ||
+        m_cbDelimiter == 0) {
         m_cbDelimiter = 0;  // nothing to look for: the parse decides what the body is
         if (cb) std::memcpy(pbDest, pbSource, cb);
         return true;

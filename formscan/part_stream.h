@@ -7,37 +7,48 @@
 #include "formscan/form_parts.h"
 
 // Receives the parts a PartStream reads, in order. Returning false stops the
-// stream (its result becomes kStopped); the sink knows why.
+// stream (its result becomes kStopped); the sink knows why. After a result
+// other than kOk the sink hears nothing more, so a part begun may never end.
 class PartSink {
 public:
-    // Part iPart's headers were read: its header texts stand in pbText at
-    // the part's offsets, as in FormParts. Its value follows through
-    // PartData, then PartEnds.
+    // Part iPart's headers were read, and end before its delimiter: its
+    // header texts stand in pbText at the part's offsets, as in FormParts
+    // (valueOffset and valueLength are 0 here). pbText is good only during
+    // the call. Its value follows through PartData, then PartEnds.
     virtual bool PartBegins(std::uint32_t iPart, const FormPart& part, const unsigned char* pbText) = 0;
-    // The next cb (> 0) bytes of the current part's value.
+    // The next cb (> 0) bytes of the current part's value, good only during
+    // the call. A value comes in as many calls as it takes, cut anywhere.
     virtual bool PartData(const unsigned char* pb, std::uint32_t cb) = 0;
-    // The current part's value is complete.
+    // The current part's value is complete (its delimiter was read).
     virtual bool PartEnds() = 0;
 
 protected:
     ~PartSink() = default;
 };
 
-// Longest first line, header block or transport padding the stream holds
+// Longest first line (before its LF), header block (through its blank
+// line) or transport padding (the blanks after a delimiter) the stream holds
 // while it waits for the rest; longer ones are refused with kLineTooLong.
+// The first line is always held; a header block unless it arrives within
+// one Write with no lookalike of the delimiter in it (it is then read where
+// it stands); padding only when a Write ends inside it. The stream never holds more than a
+// header block, padding and a delimiter at once, besides the index.
 constexpr std::uint32_t kcbMaxStreamHeld = 64u << 10;
 
 class PartStream {
 public:
-    // nMaxParts 0 = no limit.
+    // nMaxParts 0 = no limit. pSink null: the index alone. Without memory
+    // for the stream itself, Write and End give kNoMemory.
     PartStream(std::uint32_t nMaxParts, PartSink* pSink);
     ~PartStream();
     PartStream(const PartStream&) = delete;
     PartStream& operator=(const PartStream&) = delete;
 
-    // The body's next cb bytes. kOk: more may follow. Any other result is
-    // final, and every later call gives it again. Bytes after the closing
-    // line are ignored, as the whole-body parse ignores them.
+    // The body's next cb bytes, in a piece of any size, cut anywhere. kOk:
+    // more may follow. Any other result is final (it comes as soon as it is
+    // certain: kTooManyParts when the part past the limit begins), and every
+    // later call gives it again. Bytes after the closing line are ignored,
+    // as the whole-body parse ignores them.
     PartsResult Write(const unsigned char* pb, std::uint32_t cb);
     // The body ended: the final result, the same as FormParts::Parse of the
     // whole body gives (kOk once the closing line was read), except for
@@ -47,7 +58,8 @@ public:
     bool Complete() const;
 
     // After End() gave kOk: the index of the parts, with valueOffset 0 and
-    // valueLength the size of each value.
+    // valueLength the size of each value (the texts, flags and text store
+    // as FormParts::Parse makes them). Otherwise, or a second time, empty.
     FormParts TakeParts();
 
 private:

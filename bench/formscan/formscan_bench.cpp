@@ -3,12 +3,15 @@
 // plain position-by-position search and over glibc memmem, the boundary
 // search alone over the big body, and busboy (node) parsing the same body in
 // memory; then prints GB/s and the ratios, all measured in this run. Figures,
-// not assertions.
+// not assertions. A second table sets PartStream, fed the body in 256 KB
+// pieces, against FormParts::Parse of the whole body (--benchmark_filter=^stream
+// runs that table alone).
 //   formscan_bench [--file-mb=N] [--busboy-runs=N] [google benchmark flags]
 #include "formscan/byte_search.h"
 #include "formscan/form_parts.h"
 #include "formscan/form_scan.h"
 #include "formscan/form_scan_impl.h"
+#include "formscan/part_stream.h"
 #include "testing/host_services.h"
 #include "testing/plain_search.h"
 
@@ -112,6 +115,77 @@ void RunParts(benchmark::State& state, const BenchBody* body) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * cb);
 }
 
+// PartStream's sink for the benchmark: takes every byte, looks at none.
+class CountingSink : public PartSink {
+public:
+    bool PartBegins(std::uint32_t, const FormPart& part, const unsigned char*) override {
+        cbTexts += part.nameLength + part.fileNameLength;
+        return true;
+    }
+    bool PartData(const unsigned char*, std::uint32_t cb) override {
+        cbData += cb;
+        return true;
+    }
+    bool PartEnds() override {
+        ++nParts;
+        return true;
+    }
+    std::uint64_t cbTexts = 0, cbData = 0;
+    std::uint32_t nParts = 0;
+};
+
+constexpr std::uint32_t kcbStreamPiece = 256u << 10;
+enum StreamMethod { kWholeParse, kStream256k, kStreamMethodCount };
+const char* const kStreamMethodNames[kStreamMethodCount] = {"parse", "stream256k"};
+// GB/s by (row, method) of the stream table.
+std::map<std::string, std::map<int, double>> g_streamGbps;
+std::vector<std::string> g_streamRows;
+
+// The parts of the body, as the whole-body parse counts them.
+std::uint32_t PartCount(const BenchBody* body) {
+    FormParts parts;
+    return parts.Parse(body->bytes.data(), static_cast<std::uint32_t>(body->bytes.size()), 0) == PartsResult::kOk
+               ? parts.Count()
+               : 0;
+}
+
+// FormParts::Parse of the whole body: the index, values left in place.
+void RunWholeParse(benchmark::State& state, const BenchBody* body) {
+    const std::uint32_t cb = static_cast<std::uint32_t>(body->bytes.size());
+    const std::uint32_t nParts = PartCount(body);
+    for (auto _ : state) {
+        FormParts parts;
+        if (nParts == 0 || parts.Parse(body->bytes.data(), cb, 0) != PartsResult::kOk || parts.Count() != nParts) {
+            state.SkipWithError("unexpected parts");
+            break;
+        }
+        benchmark::DoNotOptimize(parts.Part(parts.Count() - 1).valueLength);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * cb);
+}
+
+// The same body through PartStream in 256 KB pieces: every value to a sink,
+// then the index.
+void RunStream(benchmark::State& state, const BenchBody* body) {
+    const std::uint32_t cb = static_cast<std::uint32_t>(body->bytes.size());
+    const std::uint32_t nParts = PartCount(body);
+    for (auto _ : state) {
+        CountingSink sink;
+        PartStream stream(0, &sink);
+        PartsResult result = PartsResult::kOk;
+        for (std::uint32_t l = 0; l < cb && result == PartsResult::kOk; l += kcbStreamPiece)
+            result = stream.Write(body->bytes.data() + l, cb - l < kcbStreamPiece ? cb - l : kcbStreamPiece);
+        if (result == PartsResult::kOk) result = stream.End();
+        const FormParts parts = stream.TakeParts();
+        if (nParts == 0 || result != PartsResult::kOk || parts.Count() != nParts || sink.nParts != nParts) {
+            state.SkipWithError("unexpected parts");
+            break;
+        }
+        benchmark::DoNotOptimize(sink.cbData);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * cb);
+}
+
 // Keeps the median of the repetitions of every benchmark.
 class Collector : public benchmark::ConsoleReporter {
 public:
@@ -124,6 +198,11 @@ public:
             const std::string row = name.substr(0, slash), method = name.substr(slash + 1);
             auto it = run.counters.find("bytes_per_second");
             if (it == run.counters.end() || run.error_occurred) continue;
+            if (row.compare(0, 8, "stream: ") == 0) {
+                for (int m = 0; m < kStreamMethodCount; ++m)
+                    if (method == kStreamMethodNames[m]) g_streamGbps[row][m] = it->second.value / 1e9;
+                continue;
+            }
             for (int m = 0; m < kMethodCount; ++m)
                 if (method == kMethodNames[m]) g_gbps[row][m] = it->second.value / 1e9;
         }
@@ -131,10 +210,11 @@ public:
     }
 };
 
-void Register(const std::string& row, Method method, void (*fn)(benchmark::State&, const BenchBody*),
+void Register(const std::string& row, const char* method, void (*fn)(benchmark::State&, const BenchBody*),
               const BenchBody* body) {
-    if (std::find(g_rows.begin(), g_rows.end(), row) == g_rows.end()) g_rows.push_back(row);
-    benchmark::RegisterBenchmark((row + "/" + kMethodNames[method]).c_str(), fn, body)
+    std::vector<std::string>& rows = row.compare(0, 8, "stream: ") == 0 ? g_streamRows : g_rows;
+    if (std::find(rows.begin(), rows.end(), row) == rows.end()) rows.push_back(row);
+    benchmark::RegisterBenchmark((row + "/" + method).c_str(), fn, body)
         ->Unit(benchmark::kMillisecond)
         ->UseRealTime()
         ->MinTime(0.3)
@@ -216,16 +296,22 @@ int main(int argc, char** argv) {
     everyField.label = "FormParts: every field of 10,000";
     everyField.item = "*";
     everyField.expected = 10000;
-    Register(everyField.label, kScanForm, RunParts, &everyField);
+    Register(everyField.label, kMethodNames[kScanForm], RunParts, &everyField);
     for (const BenchBody& body : bodies) {
-        Register(body.label, kScanForm, RunProductScan, &body);
-        Register(body.label, kPlain, RunScan<PlainSearchPolicy>, &body);
-        Register(body.label, kMemmem, RunScan<MemmemPolicy>, &body);
+        Register(body.label, kMethodNames[kScanForm], RunProductScan, &body);
+        Register(body.label, kMethodNames[kPlain], RunScan<PlainSearchPolicy>, &body);
+        Register(body.label, kMethodNames[kMemmem], RunScan<MemmemPolicy>, &body);
     }
     const std::string searchRow = "boundary search alone, " + std::to_string(cbFileMb) + " MB file";
-    Register(searchRow, kScanForm, RunSearch<ByteSearchPolicy>, &bodies[0]);
-    Register(searchRow, kPlain, RunSearch<PlainSearchPolicy>, &bodies[0]);
-    Register(searchRow, kMemmem, RunSearch<MemmemPolicy>, &bodies[0]);
+    Register(searchRow, kMethodNames[kScanForm], RunSearch<ByteSearchPolicy>, &bodies[0]);
+    Register(searchRow, kMethodNames[kPlain], RunSearch<PlainSearchPolicy>, &bodies[0]);
+    Register(searchRow, kMethodNames[kMemmem], RunSearch<MemmemPolicy>, &bodies[0]);
+
+    // PartStream in 256 KB pieces against the whole-body parse.
+    for (const BenchBody* body : {&bodies[0], &bodies[2]}) {
+        Register("stream: " + body->label, kStreamMethodNames[kWholeParse], RunWholeParse, body);
+        Register("stream: " + body->label, kStreamMethodNames[kStream256k], RunStream, body);
+    }
 
     Collector collector;
     benchmark::RunSpecifiedBenchmarks(&collector);
@@ -263,6 +349,18 @@ int main(int argc, char** argv) {
     goal("one field 3000 times: ScanForm / busboy", repeated[kScanForm], repeated[kBusboy], 10.0);
     auto& every = g_gbps[everyField.label];
     goal("every field of 10,000: FormParts / busboy", every[kScanForm], every[kBusboy], 10.0);
+    std::printf("\nPartStream in 256 KB pieces (every value to a counting sink, then the index) against\n"
+                "FormParts::Parse of the whole body in memory, GB/s (median of 5 repetitions)\n");
+    std::printf("%-44s %9s %11s %9s\n", "body", "parse", "stream256k", "/parse");
+    for (const std::string& row : g_streamRows) {
+        auto& r = g_streamGbps[row];
+        std::printf("%-44s %9s %11s %9s\n", row.c_str() + 8, Rate(r[kWholeParse]).c_str(), Rate(r[kStream256k]).c_str(),
+                    Ratio(r[kStream256k], r[kWholeParse]).c_str());
+    }
+    for (const std::string& row : g_streamRows) {
+        auto& r = g_streamGbps[row];
+        goal(("stream / parse, " + row.substr(8)).c_str(), r[kStream256k], r[kWholeParse], 0.8);
+    }
     if (g_gbps[bodies[0].label][kBusboy] <= 0)
         std::printf("(busboy not measured: run 'npm install' in bench/formscan, with node on the PATH)\n");
     return 0;

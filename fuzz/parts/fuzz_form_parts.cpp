@@ -8,6 +8,7 @@
 // the same index from a second parse, and kOk exactly when the listing is
 // the one a position-by-position reading of the delimiters gives.
 #include "formscan/form_parts.h"
+#include "fuzz/parts/parts_input.h"
 #include "testing/host_services.h"
 
 #include <cstdint>
@@ -100,12 +101,10 @@ bool SameIndex(const Listed& a, const Listed& b) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1) return 0;
-    const std::uint32_t nMax = data[0] & 15;
-    const long lFailAfter = static_cast<long>(data[0] >> 4) - 1;  // -1: never
-    const std::uint32_t cb = static_cast<std::uint32_t>(size - 1);
-    std::unique_ptr<unsigned char[]> body(new unsigned char[cb ? cb : 1]);
-    if (cb) std::memcpy(body.get(), data + 1, cb);
-    const unsigned char* pb = cb ? body.get() : nullptr;
+    const PartsInput input(data, size);
+    const std::uint32_t nMax = input.nMax, cb = input.cb;
+    const long lFailAfter = input.lFailAfter;
+    const unsigned char* pb = input.Body();
 
     const long lLive = HostHeapLiveBlocks();
     const Listed failing = ParseOnce(pb, cb, nMax, lFailAfter);

@@ -7,20 +7,15 @@
 #include <gtest/gtest.h>
 
 #include "tests/host/formscan/formscan_test_env.h"
+#include "tests/host/formscan/heap_failure_test.h"
 #include "tests/host/formscan/scan_helpers.h"
 
 #include <string>
 
 namespace {
 
-class HeapFailure : public ::testing::Test {
+class HeapFailure : public HeapFailureTest {
 protected:
-    void SetUp() override {
-        if (!TestCanInjectFailures()) GTEST_SKIP() << "no allocation-failure injection in this build";
-    }
-    void TearDown() override {
-        if (TestCanInjectFailures()) TestHeapFailAfter(-1);
-    }
     // Scans with the n+1-th allocation and all later ones failing.
     std::int32_t ScanFailing(long n, const ExactBody& body, const char16_t* item, ScanMode mode, FormScan* record) {
         const long lLive = TestHeapLiveBlocks();

@@ -37,17 +37,23 @@ inline std::ostream& operator<<(std::ostream& out, const SeenPart& p) {
     return out << ", flags " << p.flags << "}";
 }
 
+// A part's texts (from the text store at pbText) and flags; no value.
+inline SeenPart Texts(const FormPart& p, const unsigned char* pbText) {
+    const char* pText = reinterpret_cast<const char*>(pbText);
+    SeenPart s;
+    s.name.assign(pText + p.nameOffset, p.nameLength);
+    s.fileName.assign(pText + p.fileNameOffset, p.fileNameLength);
+    s.contentType.assign(pText + p.contentTypeOffset, p.contentTypeLength);
+    s.flags = p.flags;
+    return s;
+}
+
 inline std::vector<SeenPart> Listing(const FormParts& parts, const unsigned char* pbBody) {
     std::vector<SeenPart> seen;
-    const char* pText = reinterpret_cast<const char*>(parts.Text());
     for (std::uint32_t i = 0; i < parts.Count(); ++i) {
         const FormPart& p = parts.Part(i);
-        SeenPart s;
-        s.name.assign(pText + p.nameOffset, p.nameLength);
-        s.fileName.assign(pText + p.fileNameOffset, p.fileNameLength);
-        s.contentType.assign(pText + p.contentTypeOffset, p.contentTypeLength);
+        SeenPart s = Texts(p, parts.Text());
         s.value.assign(reinterpret_cast<const char*>(pbBody) + p.valueOffset, p.valueLength);
-        s.flags = p.flags;
         seen.push_back(s);
     }
     return seen;
