@@ -185,7 +185,8 @@ TEST_F(LoadRequestTest, AnswersAsLoadOfTheSameBody) {
             request.cbPiece = cbPiece;
             ASSERT_EQ(S_OK, m_pUpload->LoadRequest(&request));
             EXPECT_TRUE(Listing(m_pUpload) == expected);
-            EXPECT_EQ(body.body.size(), request.cbRead) << "the whole body is read";
+            // Read through the closing line; what follows it is not the form's.
+            EXPECT_GE(request.cbRead, body.body.rfind("--") + 2);
         }
         pWhole->Release();
     }
