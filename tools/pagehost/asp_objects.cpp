@@ -94,15 +94,26 @@ std::wstring HtmlEncode(const std::wstring& text) {
 
 RequestObject::RequestObject(PageRequest request, UINT uCodePage)
     : ScriptObject(L"Request", kRequestMembers, Count(kRequestMembers)), m_request(std::move(request)),
-      m_uCodePage(uCodePage) {}
+      m_uCodePage(uCodePage) {
+    if (!m_request.pBody) m_request.pBody = &m_noBody;
+}
 
 HRESULT RequestObject::Call(DISPID dispid, WORD, const ScriptArgs& args, VARIANT* pvarResult, EXCEPINFO* pExcepInfo,
                             UINT* puArgErr) {
     switch (dispid) {
-    case kTotalBytes:
-        V_VT(pvarResult) = VT_I4;
-        V_I4(pvarResult) = static_cast<LONG>(m_request.body.size());
+    case kTotalBytes: {
+        // A length past a Long's range (a server's own limit) is still
+        // told exactly, as a Double.
+        const unsigned long long cbTotal = m_request.pBody->Total();
+        if (cbTotal <= 0x7FFFFFFFull) {
+            V_VT(pvarResult) = VT_I4;
+            V_I4(pvarResult) = static_cast<LONG>(cbTotal);
+        } else {
+            V_VT(pvarResult) = VT_R8;
+            V_R8(pvarResult) = static_cast<double>(cbTotal);
+        }
         return S_OK;
+    }
     case kBinaryRead:
         return BinaryRead(args, pvarResult, pExcepInfo, puArgErr);
     case kQueryString:
@@ -114,7 +125,7 @@ HRESULT RequestObject::Call(DISPID dispid, WORD, const ScriptArgs& args, VARIANT
         if (lstrcmpiW(name.c_str(), L"REQUEST_METHOD") == 0) return ReturnText(pvarResult, m_request.method);
         if (lstrcmpiW(name.c_str(), L"CONTENT_TYPE") == 0) return ReturnText(pvarResult, m_request.contentType);
         if (lstrcmpiW(name.c_str(), L"CONTENT_LENGTH") == 0)
-            return ReturnText(pvarResult, std::to_wstring(m_request.body.size()));
+            return ReturnText(pvarResult, std::to_wstring(m_request.pBody->Total()));
         if (lstrcmpiW(name.c_str(), L"QUERY_STRING") == 0) return ReturnText(pvarResult, m_request.queryString);
         return ReturnText(pvarResult, L"");
     }
@@ -136,6 +147,9 @@ HRESULT RequestObject::QueryString(const ScriptArgs& args, VARIANT* pvarResult, 
     return ReturnText(pvarResult, joined);
 }
 
+// Up to count bytes, from where the last call stopped; fewer only at the
+// end of the body or when the input ends early. A variable passed as the
+// count learns how many bytes were read, as on a server.
 HRESULT RequestObject::BinaryRead(const ScriptArgs& args, VARIANT* pvarResult, EXCEPINFO* pExcepInfo,
                                   UINT* puArgErr) {
     VARIANT* pvarCount = args.At(0);
@@ -146,22 +160,27 @@ HRESULT RequestObject::BinaryRead(const ScriptArgs& args, VARIANT* pvarResult, E
         return hr;
     }
     if (count < 0) return RaiseError(pExcepInfo, L"BinaryRead", L"the byte count is negative", E_INVALIDARG);
-    const std::vector<BYTE>& body = m_request.body;
-    ULONG cb = static_cast<ULONG>(std::min<size_t>(static_cast<size_t>(count), body.size() - m_cbRead));
+    RequestBody& body = *m_request.pBody;
+    const ULONG cbWanted = static_cast<ULONG>(std::min<unsigned long long>(static_cast<ULONG>(count), body.Left()));
 
-    SAFEARRAY* psa = SafeArrayCreateVector(VT_UI1, 0, cb);
-    if (!psa) return E_OUTOFMEMORY;
+    SAFEARRAY* psa = SafeArrayCreateVector(VT_UI1, 0, cbWanted);
+    if (!psa)
+        return RaiseError(pExcepInfo, L"BinaryRead", L"no memory for " + std::to_wstring(cbWanted) + L" bytes",
+                          E_OUTOFMEMORY);
     // Held by the result from here on, so a failure's clean-up destroys it.
     V_VT(pvarResult) = VT_ARRAY | VT_UI1;
     V_ARRAY(pvarResult) = psa;
     void* pvData = nullptr;
     hr = SafeArrayAccessData(psa, &pvData);
     if (FAILED(hr)) return hr;
-    if (cb) memcpy(pvData, body.data() + m_cbRead, cb);
+    const ULONG cb = static_cast<ULONG>(body.Read(static_cast<BYTE*>(pvData), cbWanted));
     SafeArrayUnaccessData(psa);
-    m_cbRead += cb;
+    if (cb < cbWanted) {
+        SAFEARRAYBOUND bound = {cb, 0};
+        hr = SafeArrayRedim(psa, &bound);
+        if (FAILED(hr)) return hr;
+    }
 
-    // A variable passed as the count learns how many bytes were read.
     if (V_VT(pvarCount) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(pvarCount)) {
         VARIANT* pvarTarget = V_VARIANTREF(pvarCount);
         VariantClear(pvarTarget);

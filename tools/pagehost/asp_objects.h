@@ -3,6 +3,7 @@
 // content type and the character set the text goes out in), and the server
 // (object creation, paths, HTML and URL encoding).
 #pragma once
+#include "request_body.h"
 #include "script_object.h"
 
 #include <string>
@@ -12,7 +13,7 @@ struct PageRequest {
     std::wstring method = L"GET";
     std::wstring contentType;
     std::wstring queryString;  // without the "?"
-    std::vector<BYTE> body;
+    RequestBody* pBody = nullptr;  // the caller's, for as long as the page runs
 };
 
 class RequestObject : public ScriptObject {
@@ -31,7 +32,7 @@ private:
 
     PageRequest m_request;
     UINT m_uCodePage;
-    size_t m_cbRead = 0;  // BinaryRead goes on where the last call stopped
+    RequestBody m_noBody;  // what a request without a body reads
 };
 
 class ResponseObject : public ScriptObject {

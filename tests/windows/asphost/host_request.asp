@@ -3,6 +3,7 @@
 ' host_request.asp - the request and response as the page host serves them:
 ' the query string picks what the page does.
 Option Explicit
+Dim piece, count, counts
 Select Case Request.QueryString("mode")
 Case "sjis"
     Response.CharSet = "Shift_JIS"
@@ -13,6 +14,26 @@ Case "status"
 Case "binary"
     Response.ContentType = "application/octet-stream"
     Response.BinaryWrite Request.BinaryRead(Request.TotalBytes)
+Case "pieces"
+    ' The body echoed piece by piece as BinaryRead gave it (10 bytes asked
+    ' by value, then 7919 at a time through a count variable), then the
+    ' count each call left in the variable.
+    Response.ContentType = "application/octet-stream"
+    Response.BinaryWrite Request.BinaryRead(10)
+    counts = "total " & Request.TotalBytes & ":"
+    Do
+        count = 7919
+        piece = Request.BinaryRead(count)
+        counts = counts & " " & count
+        If count = 0 Then Exit Do
+        Response.BinaryWrite piece
+    Loop
+    Response.Write vbLf & counts
+Case "first"
+    count = 5
+    piece = Request.BinaryRead(count)
+    Response.Write "first " & count & " of " & Request.TotalBytes & ": "
+    Response.BinaryWrite piece
 Case "badstatus"
     Response.Status = "OK 200"
 Case "badcharset"

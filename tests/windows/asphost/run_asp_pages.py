@@ -4,12 +4,14 @@ samples/upload.asp (VBScript) and upload_page_js.asp (JScript) under Wine over
 request bodies captured from real clients, with VARO.DLL registered in the
 build's prefix. Checks each response (in the page's character set) and the
 files the page saved, byte for byte; host_check.asp checks what the pages
-take from the host, host_request.asp the request and response one host
-process serves request after request.
+take from the host, host_request.asp the request (its body read in pieces
+as a server gives it) and response one host process serves request after
+request.
 
 usage: run_asp_pages.py BUILD_DIR DLL_PATH PAGE_HOST CODEPAGE
 """
 import os
+import random
 import re
 import shutil
 import subprocess
@@ -268,9 +270,24 @@ def request_line(page, line_text):
     return next(i for i, line in enumerate(lines, start=1) if line_text in line)
 
 
+def pieces_answer(body, total=None):
+    """host_request.asp?mode=pieces over what arrived of a body of total
+    bytes: the bytes echoed, then the count of each read after the first 10
+    bytes (7919 at a time, the last one short, then 0)."""
+    rest = len(body) - 10
+    counts = [7919] * (rest // 7919) + ([rest % 7919] if rest % 7919 else []) + [0]
+    return body + f"\ntotal {len(body) if total is None else total}: {' '.join(map(str, counts))}".encode("ascii")
+
+
+# Bodies larger than a pipe holds, so a host that does not read past what a
+# page leaves stops in the middle of one.
+PIECES_BODY = random.Random(7).randbytes(300_001)
+UNREAD_BODY = random.Random(8).randbytes(1_500_000)
+
 # One host process serves request after request (a page's text after its last
-# %> is part of its answer); each answer is checked in
-# full, and the process outlives a failed page and a missing one.
+# %> is part of its answer); each answer is checked in full, and the process
+# outlives a failed page and a missing one, and stays in step after a page
+# that leaves the body unread.
 SERVE_CASES = [
     # label, page, method, content type, query, body, status, content type, expected body (or a test of it)
     ("query and variables", REQUEST_PAGE, "GET", "", "name=%E5%90%8D%E5%89%8D+x&x=1&x=2", b"", "200 OK",
@@ -282,6 +299,12 @@ SERVE_CASES = [
     ("status", REQUEST_PAGE, "GET", "", "mode=status", b"", "404 Not Found", "text/html", b"gone\n"),
     ("binary echo", REQUEST_PAGE, "POST", "application/octet-stream", "mode=binary", bytes(range(256)) * 40,
      "200 OK", "application/octet-stream", bytes(range(256)) * 40 + b"\n"),
+    ("body in pieces", REQUEST_PAGE, "POST", "application/octet-stream", "mode=pieces", PIECES_BODY, "200 OK",
+     "application/octet-stream", pieces_answer(PIECES_BODY) + b"\n"),
+    ("body left unread", REQUEST_PAGE, "POST", "application/octet-stream", "mode=status", UNREAD_BODY,
+     "404 Not Found", "text/html", b"gone\n"),
+    ("body read in part", REQUEST_PAGE, "POST", "application/octet-stream", "mode=first", UNREAD_BODY, "200 OK",
+     "text/html", f"first 5 of {len(UNREAD_BODY)}: ".encode("ascii") + UNREAD_BODY[:5] + b"\n"),
     ("script error", REQUEST_PAGE, "POST", "text/plain", "mode=fail", b"x", "500 Internal Server Error", "text/html",
      lambda body: body.startswith(b"before") and "\u5931\u6557 &lt;b&gt;".encode("utf-8") in body and
      f"/host_request.asp, line {request_line(REQUEST_PAGE, 'Err.Raise')}</p>".encode("ascii") in body),
@@ -290,7 +313,7 @@ SERVE_CASES = [
      lambda body: b"not a status line: OK 200" in body),
     ("bad character set", REQUEST_PAGE, "GET", "", "mode=badcharset", b"", "500 Internal Server Error", "text/html",
      lambda body: b"unknown character set no-such-set" in body),
-    ("missing page", os.path.join(HERE, "no-such-page.asp"), "GET", "", "", b"", "500 Internal Server Error",
+    ("missing page", os.path.join(HERE, "no-such-page.asp"), "POST", "", "", UNREAD_BODY, "500 Internal Server Error",
      "text/html; charset=UTF-8", lambda body: b"cannot read" in body),
     ("after failures", REQUEST_PAGE, "POST", "text/plain", "name=%41", b"abc", "200 OK", "text/html; charset=UTF-8",
      b"<p>POST|text/plain|3|name=%41</p><p>A||True</p><p>a+b%26%E6%97%A5%E6%9C%AC</p>\n"),
@@ -330,6 +353,41 @@ def check_serve(host, codepage, env, out_root):
     return check
 
 
+def check_body_reading(host, codepage, env, out_root):
+    """The body as a server gives it: in pieces from the body file; from a
+    pipe that ends before Content-Length bytes came (a length past a Long's
+    range, told exactly), the page sees what arrived and the host answers,
+    then ends with status 2, as there is no next request to read."""
+    check = pages.Checker(f"pagehost request body cp{codepage}")
+    out = os.path.join(out_root, "body-reading")
+    shutil.rmtree(out, ignore_errors=True)
+    os.makedirs(out)
+    body_file = write_body(out, "pieces.bin", PIECES_BODY)
+    response_file = os.path.join(out, "response.bin")
+    proc = pages.run(["wine", host, pages.wine_path(REQUEST_PAGE), pages.wine_path(body_file), pages.wine_path(out),
+                      pages.wine_path(response_file), "query=mode=pieces"], env)
+    check.expect(proc.returncode == 0, f"file: exit status {proc.returncode}: {proc.stdout[-2000:]!r}")
+    if os.path.exists(response_file):
+        with open(response_file, "rb") as f:
+            response = f.read()
+        check.expect(response == pieces_answer(PIECES_BODY) + b"\n", f"file: response ends {response[-200:]!r}")
+
+    total = 3 << 30
+    sent = PIECES_BODY[:20_000]
+    head = (f"Page: {pages.wine_path(REQUEST_PAGE)}\nUploads: {pages.wine_path(out)}\nMethod: POST\n"
+            f"Query: mode=pieces\nContent-Length: {total}\n\n").encode("utf-8")
+    proc = subprocess.run(["wine", host, "--serve"], env=env, input=head + sent, stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, timeout=120)
+    answer_head, _, answer = proc.stdout.partition(b"\n\n")
+    check.expect(proc.returncode == 2 and b"ends early" in proc.stderr,
+                 f"early end: exit status {proc.returncode}, {proc.stderr[-500:]!r}")
+    check.expect(answer_head.startswith(b"Status: 200 OK\n") and
+                 f"Error: the request body ends after 20000 of {total} bytes".encode("ascii") in answer_head,
+                 f"early end: {answer_head!r}")
+    check.expect(answer == pieces_answer(sent, total) + b"\n", f"early end: the page answered {answer[-200:]!r}")
+    return check
+
+
 def main():
     build, dll, host, codepage = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
     env = pages.wine_env(build, codepage)
@@ -349,6 +407,7 @@ def main():
         checks.append(check_utf8_sample(host, codepage, env, out_root))
         checks.append(check_upload_jscript(host, codepage, env, out_root))
         checks.append(check_serve(host, codepage, env, out_root))
+        checks.append(check_body_reading(host, codepage, env, out_root))
     finally:
         pages.register(hosts, env, unregister=True)
     return pages.report(checks, "asp pages")
