@@ -3,10 +3,12 @@
 WebMng) and samples/upload-utf8.asp (UTF-8, VARO.Upload) served by
 scripts/serve on a free loopback port: Japanese text, a binary file, a file
 with a Japanese name, several files in one input, an untouched file input
-and a 30 MB file made at run time. Each page's report is checked line by
-line and every saved file byte for byte. Chromium runs through Selenium and
-chromedriver, Firefox ESR through puppeteer-core; a browser that is missing
-is a failure. A few checks of the server itself come first.
+and a 30 MB file made at run time, and an 80 MB file through
+samples/upload-large.asp, which takes the request as it arrives. Each
+page's report is checked line by line and every saved file byte for byte.
+Chromium runs through Selenium and chromedriver, Firefox ESR through
+puppeteer-core; a browser that is missing is a failure. A few checks of the
+server itself come first.
 
 usage: run_browser_tests.py [--screenshot PNG]   (the summary line counts checks)
 """
@@ -27,6 +29,7 @@ SOURCE = os.path.normpath(os.path.join(HERE, "..", ".."))
 WORK = os.path.join(SOURCE, "build", "browser")
 GUID = "[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}"
 BIG_SIZE = 30_000_000
+LARGE_SIZE = 80 << 20
 
 
 class Check:
@@ -50,6 +53,7 @@ def make_files():
         # Bytes a scanner could mistake for structure: CR LF, dashes, zeros.
         "bytes.bin": bytes(range(256)) * 3 + b"\r\n--\r\n\x00\r\n-",
         "big.bin": rng.randbytes(BIG_SIZE),
+        "large.bin": rng.randbytes(LARGE_SIZE),
     }
     paths = {}
     for name, content in contents.items():
@@ -84,6 +88,9 @@ SUBMISSIONS = [
     ("upload-utf8.asp", "30 MB file",
      [("name", "big")], [], [("files", ["big.bin"]), ("other", [JP_FILE])],
      ["name = big", "comment = ", ("files", "big.bin", ".bin"), ("other", JP_FILE, ".txt")]),
+    ("upload-large.asp", "80 MB file taken as it arrives",
+     [("title", "large")], [], [("file", ["large.bin"])],
+     ["title = large", ("file", "large.bin", ".bin")]),
 ]
 
 
