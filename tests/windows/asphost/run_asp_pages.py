@@ -6,7 +6,8 @@ build's prefix. Checks each response (in the page's character set) and the
 files the page saved, byte for byte; host_check.asp checks what the pages
 take from the host, host_request.asp the request (its body read in pieces
 as a server gives it) and response one host process serves request after
-request.
+request. The UTF-8 samples, upload-utf8.asp (Load) and upload-large.asp
+(LoadRequest), run over a generated form.
 
 usage: run_asp_pages.py BUILD_DIR DLL_PATH PAGE_HOST CODEPAGE
 """
@@ -26,6 +27,7 @@ import pagehost  # noqa: E402
 
 SAMPLE_PAGE = os.path.join(pages.SOURCE, "samples", "upload.asp")
 UTF8_PAGE = os.path.join(pages.SOURCE, "samples", "upload-utf8.asp")
+LARGE_PAGE = os.path.join(pages.SOURCE, "samples", "upload-large.asp")
 UPLOAD_JS_PAGE = os.path.join(HERE, "upload_class_js.asp")
 JS_PAGE = os.path.join(HERE, "upload_page_js.asp")
 CHECK_PAGE = os.path.join(HERE, "host_check.asp")
@@ -178,11 +180,14 @@ def write_body(out_root, name, body):
     return path
 
 
-def check_utf8_sample(host, codepage, env, out_root):
-    check = pages.Checker(f"upload-utf8.asp cp{codepage}")
-    out = os.path.join(out_root, "upload-utf8")
+def check_utf8_sample(host, page, codepage, env, out_root):
+    """upload-utf8.asp (Load of the whole body) and upload-large.asp
+    (LoadRequest) answer the same form alike."""
+    name = os.path.basename(page)
+    check = pages.Checker(f"{name} cp{codepage}")
+    out = os.path.join(out_root, os.path.splitext(name)[0])
     body_file = write_body(out_root, "utf8-form.bin", utf8_body())
-    status, printed, response = run_page(host, UTF8_PAGE, body_file, out, env)
+    status, printed, response = run_page(host, page, body_file, out, env)
     check.expect(status == 0, f"exit status {status}: {printed}")
     response = response or ""
     texts = [(n, c.decode("utf-8")) for kind, n, _, c, _ in UTF8_PARTS if kind == "text"]
@@ -198,10 +203,32 @@ def check_utf8_sample(host, codepage, env, out_root):
 
     # A body that is not a form gets the reason, and nothing is saved.
     bad_file = write_body(out_root, "not-a-form.bin", b"name=value&other=1")
-    status, printed, response = run_page(host, UTF8_PAGE, bad_file, out, env)
+    status, printed, response = run_page(host, page, bad_file, out, env)
     check.expect(status == 0 and "<p>multipart/form-data \u306e\u672c\u6587\u3067\u306f\u3042\u308a\u307e\u305b\u3093"
                  in (response or ""), f"refusal: {response!r}")
     saved_files(check, os.path.join(out, "uploads"), {})
+    return check
+
+
+def check_large_cut_short(host, codepage, env, out_root):
+    """upload-large.asp over a request whose body ends early in --serve mode:
+    the page shows LoadRequest's refusal and saves nothing; the host answers,
+    then ends with status 2."""
+    check = pages.Checker(f"upload-large.asp, a body that ends early, cp{codepage}")
+    uploads = os.path.join(out_root, "upload-large-cut", "uploads")
+    shutil.rmtree(uploads, ignore_errors=True)
+    os.makedirs(uploads)
+    body = utf8_body()
+    head = (f"Page: {pages.wine_path(LARGE_PAGE)}\nUploads: {pages.wine_path(uploads)}\nMethod: POST\n"
+            f"Content-Type: multipart/form-data; boundary={UTF8_BOUNDARY}\nContent-Length: {len(body)}\n\n")
+    proc = subprocess.run(["wine", host, "--serve"], env=env, input=head.encode("utf-8") + body[:len(body) // 2],
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+    answer = proc.stdout.partition(b"\n\n")[2].decode("utf-8", "replace")
+    check.expect(proc.returncode == 2 and b"ends early" in proc.stderr,
+                 f"exit status {proc.returncode}, {proc.stderr[-500:]!r}")
+    ended_partway = "\u9014\u4e2d\u3067\u7d42\u308f\u308a\u307e\u3057\u305f"  # "ended partway"
+    check.expect(re.match(f"<p>[^<]*{ended_partway}[^<]*</p>", answer) is not None, f"answer {answer[:400]!r}")
+    saved_files(check, uploads, {})
     return check
 
 
@@ -404,7 +431,9 @@ def main():
             checks.append(check_sample(host, fixture, codepage, env, out_root))
             checks.append(check_jscript(host, fixture, codepage, env, out_root))
         checks.append(check_host(host, codepage, env, out_root))
-        checks.append(check_utf8_sample(host, codepage, env, out_root))
+        for page in [UTF8_PAGE, LARGE_PAGE]:
+            checks.append(check_utf8_sample(host, page, codepage, env, out_root))
+        checks.append(check_large_cut_short(host, codepage, env, out_root))
         checks.append(check_upload_jscript(host, codepage, env, out_root))
         checks.append(check_serve(host, codepage, env, out_root))
         checks.append(check_body_reading(host, codepage, env, out_root))
