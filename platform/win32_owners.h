@@ -33,6 +33,19 @@ struct BstrTraits {
 };
 using UniqueBstr = UniqueOwner<BstrTraits>;
 
+// A VARIANT cleared on every way out.
+class ScopedVariant {
+public:
+    ScopedVariant() { VariantInit(&m_var); }
+    ~ScopedVariant() { VariantClear(&m_var); }
+    ScopedVariant(const ScopedVariant&) = delete;
+    ScopedVariant& operator=(const ScopedVariant&) = delete;
+    VARIANT* get() { return &m_var; }
+
+private:
+    VARIANT m_var;
+};
+
 // A block that an owning object hands out and takes back through one of its
 // own methods (ITypeInfo's TYPEATTR and FUNCDESC, ITypeLib's TLIBATTR).
 template <class Owner, class T, void (STDMETHODCALLTYPE Owner::*Release)(T*)>

@@ -1,5 +1,6 @@
 #include "upload/request_body.h"
 
+#include "platform/win32_owners.h"
 #include "webmng/byte_array_arg.h"
 
 namespace {
@@ -8,15 +9,6 @@ bool MemberId(IDispatch* pObject, const wchar_t* pszName, DISPID* pDispid) {
     LPOLESTR pszNames[1] = {const_cast<LPOLESTR>(pszName)};
     return SUCCEEDED(pObject->GetIDsOfNames(IID_NULL, pszNames, 1, LOCALE_USER_DEFAULT, pDispid));
 }
-
-// Clears the variant on every way out.
-struct ScopedVariant {
-    ScopedVariant() { VariantInit(&var); }
-    ~ScopedVariant() { VariantClear(&var); }
-    ScopedVariant(const ScopedVariant&) = delete;
-    ScopedVariant& operator=(const ScopedVariant&) = delete;
-    VARIANT var;
-};
 
 }  // namespace
 
@@ -29,11 +21,11 @@ RequestBody::Status RequestBody::Open(std::uint64_t* pcbTotal) {
     ScopedVariant total;
     DISPPARAMS noArgs{nullptr, nullptr, 0, 0};
     if (FAILED(m_pRequest->Invoke(dispidTotal, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET | DISPATCH_METHOD,
-                                  &noArgs, &total.var, nullptr, nullptr)) ||
-        FAILED(VariantChangeType(&total.var, &total.var, 0, VT_R8)))
+                                  &noArgs, total.get(), nullptr, nullptr)) ||
+        FAILED(VariantChangeType(total.get(), total.get(), 0, VT_R8)))
         return Status::kBadTotal;
     // A count of bytes: whole, not negative, and exact in a double.
-    const double dblTotal = total.var.dblVal;
+    const double dblTotal = total.get()->dblVal;
     if (!(dblTotal >= 0 && dblTotal <= 9007199254740992.0) || dblTotal != static_cast<double>(
                                                                              static_cast<std::uint64_t>(dblTotal)))
         return Status::kBadTotal;

@@ -34,18 +34,6 @@ const LONG kPiece = 256 * 1024;
 
 enum : DISPID { kTotalBytes = 1, kBinaryRead };
 
-class ScopedVariant {
-public:
-    ScopedVariant() { VariantInit(&m_var); }
-    ~ScopedVariant() { VariantClear(&m_var); }
-    ScopedVariant(const ScopedVariant&) = delete;
-    ScopedVariant& operator=(const ScopedVariant&) = delete;
-    VARIANT* get() { return &m_var; }
-
-private:
-    VARIANT m_var;
-};
-
 // A page's Request over a body file: TotalBytes, and BinaryRead(count) that
 // gives the next count bytes and sets a by-reference count to what it gave.
 class BodyRequest : public IDispatch {

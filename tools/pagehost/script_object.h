@@ -9,18 +9,7 @@
 
 #include <string>
 
-// A VARIANT cleared on every way out.
-class ScopedVariant {
-public:
-    ScopedVariant() { VariantInit(&m_var); }
-    ~ScopedVariant() { VariantClear(&m_var); }
-    ScopedVariant(const ScopedVariant&) = delete;
-    ScopedVariant& operator=(const ScopedVariant&) = delete;
-    VARIANT* get() { return &m_var; }
-
-private:
-    VARIANT m_var;
-};
+#include "platform/win32_owners.h"
 
 struct ScriptMember {
     const wchar_t* pszName;
