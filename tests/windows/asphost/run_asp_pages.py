@@ -67,7 +67,7 @@ def page_encoding(page):
         return "utf-8" if b"CodePage=65001" in f.readline() else "cp932"
 
 
-def run_page(host, page, body, out, env):
+def run_page(host, page, body, out, env, query=None):
     """Runs the page over the body with out/uploads as its uploads folder:
     (exit status, what the host printed, the response or None)."""
     shutil.rmtree(out, ignore_errors=True)
@@ -75,7 +75,7 @@ def run_page(host, page, body, out, env):
     os.makedirs(uploads)
     response_file = os.path.join(out, "response.html")
     proc = pages.run(["wine", host, pages.wine_path(page), pages.wine_path(body), pages.wine_path(uploads),
-                      pages.wine_path(response_file)], env)
+                      pages.wine_path(response_file)] + ([f"query={query}"] if query else []), env)
     response = None
     if os.path.exists(response_file):
         with open(response_file, "rb") as f:
@@ -232,11 +232,13 @@ def check_large_cut_short(host, codepage, env, out_root):
     return check
 
 
-def check_upload_jscript(host, codepage, env, out_root):
-    check = pages.Checker(f"upload_class_js.asp cp{codepage}")
-    out = os.path.join(out_root, "upload-class-js")
+def check_upload_jscript(host, codepage, env, out_root, mode):
+    """The same answers whether the page loads the body it read (mode "load")
+    or has the request read in pieces (mode "stream")."""
+    check = pages.Checker(f"upload_class_js.asp {mode} cp{codepage}")
+    out = os.path.join(out_root, f"upload-class-js-{mode}")
     body_file = write_body(out_root, "utf8-form.bin", utf8_body())
-    status, printed, response = run_page(host, UPLOAD_JS_PAGE, body_file, out, env)
+    status, printed, response = run_page(host, UPLOAD_JS_PAGE, body_file, out, env, query=f"mode={mode}")
     check.expect(status == 0, f"exit status {status}: {printed}")
     response = response or ""
     expected = [
@@ -434,7 +436,8 @@ def main():
         for page in [UTF8_PAGE, LARGE_PAGE]:
             checks.append(check_utf8_sample(host, page, codepage, env, out_root))
         checks.append(check_large_cut_short(host, codepage, env, out_root))
-        checks.append(check_upload_jscript(host, codepage, env, out_root))
+        for mode in ["load", "stream"]:
+            checks.append(check_upload_jscript(host, codepage, env, out_root, mode))
         checks.append(check_serve(host, codepage, env, out_root))
         checks.append(check_body_reading(host, codepage, env, out_root))
     finally:

@@ -2,12 +2,19 @@
 <%
 // upload_class_js.asp - VARO.Upload from JScript: the names and values of a
 // UTF-8 form, each file's facts and bytes, the default member, and a refused
-// load caught as an exception with its description.
+// load caught as an exception with its description; the form loaded from
+// the body the page read (?mode=load) or read from the request in pieces
+// (?mode=stream).
 Response.CharSet = "UTF-8";
 if (Request.ServerVariables("REQUEST_METHOD") == "POST") {
     var up = Server.CreateObject("VARO.Upload");
     up.CodePage = 65001;
-    up.Load(Request.BinaryRead(Request.TotalBytes));
+    if (String(Request.QueryString("mode")) == "stream") {
+        up.TempFolder = Server.MapPath("uploads");
+        up.LoadRequest(Request);
+    } else {
+        up.Load(Request.BinaryRead(Request.TotalBytes));
+    }
     var names = new VBArray(up.Names).toArray();
     Response.Write("<p>count " + up.Count + ", names " + names.length + "</p>");
     for (var i = 0; i < names.length; i++) {
