@@ -224,7 +224,13 @@ def run_chromium(serve, paths, contents, screenshot):
         check.expect(False, "chromium or chromium-driver is not installed (scripts/setup installs them)")
         return [check]
     started = time.monotonic()
-    driver = chromium_driver()
+    try:
+        driver = chromium_driver()
+    except Exception as e:  # no selenium for this python, or a driver that does not start
+        check = Check("chromium")
+        check.expect(False, f"Chromium does not start through Selenium ({type(e).__name__}: {e}); "
+                            "scripts/setup installs python3-selenium and chromium-driver for /usr/bin/python3")
+        return [check]
     try:
         for page, label, text, boxes, files, expected in SUBMISSIONS:
             check = Check(f"chromium {page}: {label}")
