@@ -23,7 +23,8 @@ bool WidenAscii(const char* pchText, int cb, WCHAR* pwchOut) {
 }
 
 BSTR MultiByteToBstr(UINT uCodePage, const char* pchText, int cb) {
-    if (!pchText) return nullptr;
+    // An empty text needs no address: a store with nothing in it has none.
+    if (!pchText && cb != 0) return nullptr;
     if (cb < 0) {
         // Longer text than an int counts is refused, never cut.
         const std::size_t cbText = std::strlen(pchText);

@@ -46,12 +46,6 @@ LoadedForm* LoadedForm::Adopt(FormParts&& parts, ModuleBlock&& values, ModuleBlo
     pForm->m_parts = static_cast<FormParts&&>(parts);
     pForm->m_body = static_cast<ModuleBlock&&>(values);
     pForm->m_files = static_cast<ModuleBlock&&>(files);
-    // Empty values still need an address to be read from.
-    if (!pForm->m_body) pForm->m_body.reset(ModuleAlloc(1));
-    if (!pForm->m_body) {
-        ModuleDelete(pForm);
-        return nullptr;
-    }
     return pForm;
 }
 
