@@ -4,10 +4,7 @@
 
 #include "platform/module_object.h"
 
-FormSpooler::~FormSpooler() {
-    SpoolFile** ppFiles = m_files.as<SpoolFile*>();
-    for (std::uint32_t i = 0; ppFiles && i < m_nParts; ++i) ModuleDelete(ppFiles[i]);
-}
+FormSpooler::~FormSpooler() { DeleteSpoolFiles(m_files, m_nParts); }
 
 bool FormSpooler::Fail(Stop stop, DWORD dwError) {
     m_stop = stop;

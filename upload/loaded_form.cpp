@@ -5,14 +5,6 @@
 #include "platform/module_object.h"
 #include "upload/save_file.h"
 
-namespace {
-void DeleteFiles(ModuleBlock& files, std::uint32_t nParts) {
-    SpoolFile** ppFiles = files.as<SpoolFile*>();
-    for (std::uint32_t i = 0; ppFiles && i < nParts; ++i) ModuleDelete(ppFiles[i]);
-    files.reset();
-}
-}  // namespace
-
 LoadedForm* LoadedForm::Load(const unsigned char* pbBody, std::uint32_t cbBody, std::uint32_t nMaxParts,
                              PartsResult* pResult) {
     *pResult = PartsResult::kNoMemory;
@@ -40,7 +32,7 @@ LoadedForm* LoadedForm::Load(const unsigned char* pbBody, std::uint32_t cbBody, 
 LoadedForm* LoadedForm::Adopt(FormParts&& parts, ModuleBlock&& values, ModuleBlock&& files) {
     LoadedForm* pForm = ModuleNew<LoadedForm>();
     if (!pForm) {
-        DeleteFiles(files, parts.Count());
+        DeleteSpoolFiles(files, parts.Count());
         return nullptr;
     }
     pForm->m_parts = static_cast<FormParts&&>(parts);
@@ -49,7 +41,7 @@ LoadedForm* LoadedForm::Adopt(FormParts&& parts, ModuleBlock&& values, ModuleBlo
     return pForm;
 }
 
-LoadedForm::~LoadedForm() { DeleteFiles(m_files, m_parts.Count()); }
+LoadedForm::~LoadedForm() { DeleteSpoolFiles(m_files, m_parts.Count()); }
 
 void LoadedForm::Release() {
     if (InterlockedDecrement(&m_lRefCount) == 0) ModuleDelete(this);

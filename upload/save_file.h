@@ -38,6 +38,10 @@ DWORD WriteNewFile(const wchar_t* pszPath, std::uint64_t cbBytes, DWORD cbMaxPie
 // The bytes in memory to a new file, as WriteNewFile.
 DWORD SaveNewFile(const wchar_t* pszPath, const unsigned char* pbBytes, std::uint64_t cbBytes);
 
+// A new GUID as 36 lower-case hex digits with hyphens, for names the server
+// makes; false when none can be had.
+bool GuidText(wchar_t (&szGuid)[37]);
+
 // The extension an uploaded file keeps under a server-made name: one of a
 // few harmless ones, lower case, else "bin".
 const wchar_t* HarmlessExtension(const wchar_t* pszExtension);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/file_by_handle.h"
+#include "platform/module_object.h"
 #include "upload/save_file.h"
 
 namespace {
@@ -53,9 +54,8 @@ ModuleBlock FullPath(const wchar_t* pszPath) {
 }  // namespace
 
 DWORD SpoolFile::Create(const wchar_t* pszFolder) {
-    GUID guid;
-    wchar_t szGuid[40];
-    if (FAILED(CoCreateGuid(&guid)) || StringFromGUID2(guid, szGuid, 40) != 39) return ERROR_NOT_ENOUGH_MEMORY;
+    wchar_t szGuid[37];
+    if (!GuidText(szGuid)) return ERROR_NOT_ENOUGH_MEMORY;
     const int cchFolder = lstrlenW(pszFolder);
     const bool bSeparator = cchFolder > 0 && (pszFolder[cchFolder - 1] == L'\\' || pszFolder[cchFolder - 1] == L'/');
     // folder, separator, "varo-", 36 digits, ".tmp", terminator
@@ -66,7 +66,7 @@ DWORD SpoolFile::Create(const wchar_t* pszFolder) {
     pch += cchFolder;
     if (!bSeparator) *pch++ = L'\\';
     std::memcpy(pch, L"varo-", 5 * sizeof(wchar_t));
-    std::memcpy(pch + 5, szGuid + 1, 36 * sizeof(wchar_t));
+    std::memcpy(pch + 5, szGuid, 36 * sizeof(wchar_t));
     std::memcpy(pch + 41, L".tmp", 5 * sizeof(wchar_t));
     // No sharing: nobody else reads, changes, renames or removes it while
     // it is ours. DELETE access lets it be marked for removal and moved.
@@ -138,4 +138,10 @@ DWORD SpoolFile::SaveTo(const wchar_t* pszPath, std::uint64_t cb) {
     HANDLE hSource = nullptr;
     const DWORD dwError = OpenSource(&opened, &hSource);
     return dwError == ERROR_SUCCESS ? CopyToNewFile(hSource, pszPath, cb) : dwError;
+}
+
+void DeleteSpoolFiles(ModuleBlock& files, std::uint32_t nFiles) {
+    SpoolFile** ppFiles = files.as<SpoolFile*>();
+    for (std::uint32_t i = 0; ppFiles && i < nFiles; ++i) ModuleDelete(ppFiles[i]);
+    files.reset();
 }

@@ -35,3 +35,7 @@ private:
     UniqueFileHandle m_file;  // the temporary file, until it is moved
     ModuleBlock m_savedPath;  // wchar_t[]: where it was moved
 };
+
+// Deletes the first nFiles entries of an array of SpoolFile* (null entries
+// allowed), closing and so removing their temporary files, and frees it.
+void DeleteSpoolFiles(ModuleBlock& files, std::uint32_t nFiles);

@@ -18,16 +18,6 @@ UINT BaseNameStart(BSTR bstrPath) {
         if (bstrPath[i] == L'\\' || bstrPath[i] == L'/') iStart = i + 1;
     return iStart;
 }
-
-// A new GUID as 36 lower-case hex digits with hyphens.
-bool GuidText(wchar_t (&szGuid)[37]) {
-    GUID guid;
-    wchar_t szBraced[40];
-    if (FAILED(CoCreateGuid(&guid)) || StringFromGUID2(guid, szBraced, 40) != 39) return false;
-    for (int i = 0; i < 36; ++i) szGuid[i] = static_cast<wchar_t>(towlower(szBraced[i + 1]));
-    szGuid[36] = L'\0';
-    return true;
-}
 }  // namespace
 
 UploadedFileMethods::UploadedFileMethods(LoadedForm* pForm, std::uint32_t iPart, UINT uCodePage)
