@@ -47,16 +47,6 @@ std::uint64_t Length(const HeaderText& text) { return text.bPresent ? text.lEnd 
 
 namespace formscan {
 
-bool GrowBlock(ModuleBlock& block, std::uint64_t nCount, std::size_t cbItem) {
-    const std::uint64_t cb = nCount * cbItem;
-    if (nCount > 0xFFFFFFFFu || cb > SIZE_MAX) return false;
-    void* pv = ModuleRealloc(block.get(), static_cast<std::size_t>(cb));
-    if (!pv) return false;
-    block.release();
-    block.reset(pv);
-    return true;
-}
-
 PartsResult ReadFirstLine(const unsigned char* pb, std::uint32_t cb, unsigned char* abDelimiter,
                           std::uint32_t* pcbDelimiter, std::uint32_t* plLf) {
     *pcbDelimiter = 0;
@@ -175,23 +165,13 @@ void PartsBuilder::Append(const unsigned char* pb, const HeaderText& text, std::
 }
 
 bool PartsBuilder::ReserveText(std::uint64_t cb) {
-    const std::uint64_t cbNeeded = m_parts.m_cbText + cb;
-    if (m_parts.m_text && cbNeeded <= m_parts.m_cbTextCapacity) return true;
-    std::uint64_t cbCapacity = m_parts.m_cbTextCapacity ? 2ull * m_parts.m_cbTextCapacity : kFirstTextCapacity;
-    if (cbCapacity < cbNeeded) cbCapacity = cbNeeded;
-    if (cbCapacity > 0xFFFFFFFFu) cbCapacity = 0xFFFFFFFFu;
-    if (cbNeeded > cbCapacity || !formscan::GrowBlock(m_parts.m_text, cbCapacity, 1)) return false;
-    m_parts.m_cbTextCapacity = static_cast<std::uint32_t>(cbCapacity);
-    return true;
+    return ReserveItems(m_parts.m_text, &m_parts.m_cbTextCapacity, m_parts.m_cbText + cb, 1, kFirstTextCapacity);
 }
 
 bool PartsBuilder::AddPart(const FormPart& part) {
-    if (m_parts.m_nParts == m_parts.m_nPartsCapacity) {
-        const std::uint64_t nCapacity =
-            m_parts.m_nPartsCapacity ? 2ull * m_parts.m_nPartsCapacity : kFirstPartsCapacity;
-        if (!formscan::GrowBlock(m_parts.m_parts, nCapacity, sizeof(FormPart))) return false;
-        m_parts.m_nPartsCapacity = static_cast<std::uint32_t>(nCapacity);
-    }
+    if (!ReserveItems(m_parts.m_parts, &m_parts.m_nPartsCapacity, m_parts.m_nParts + 1ull, sizeof(FormPart),
+                      kFirstPartsCapacity))
+        return false;
     m_parts.m_parts.as<FormPart>()[m_parts.m_nParts++] = part;
     return true;
 }
@@ -304,14 +284,7 @@ bool DelimiterList::CopyAndFind(unsigned char* pbDest, const unsigned char* pbSo
         for (std::uint32_t l = lFrom;;) {
             const std::uint32_t lMatch = ByteSearchWide(m_abDelimiter, m_cbDelimiter, pbDest, l, lDone);
             if (lMatch == kByteSearchNone) break;
-            if (m_nPositions == m_nCapacity) {
-                const std::uint32_t nNew = m_nCapacity ? m_nCapacity * 2 : 64;
-                void* pv = ModuleRealloc(m_positions.get(), sizeof(std::uint32_t) * nNew);
-                if (!pv) return false;
-                m_positions.release();
-                m_positions.reset(pv);
-                m_nCapacity = nNew;
-            }
+            if (!ReserveItems(m_positions, &m_nCapacity, m_nPositions + 1ull, sizeof(std::uint32_t), 64)) return false;
             m_positions.as<std::uint32_t>()[m_nPositions++] = lMatch;
             l = lMatch + 1;
         }

@@ -13,10 +13,6 @@ namespace formscan {
 
 inline bool IsBlank(unsigned char ch) { return ch == ' ' || ch == '\t'; }
 
-// Grows a module-heap block to hold nCount items of cbItem bytes; false (the
-// block unchanged) when the size does not fit or the heap refuses.
-bool GrowBlock(ModuleBlock& block, std::uint64_t nCount, std::size_t cbItem);
-
 // The body's first line, pb[0] .. pb[cb - 1] holding at least the whole line
 // with its LF (or the whole body): kOk with the delimiter that begins every
 // later part (CR LF "--" boundary) and the offset of the line's LF; kOk with

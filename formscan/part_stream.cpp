@@ -42,12 +42,7 @@ public:
     // False without memory (the bytes held so far unchanged).
     bool Append(const unsigned char* pb, std::uint32_t cb) {
         if (cb == 0) return true;
-        if (cb > m_cbCapacity - m_cb) {
-            std::uint64_t cbCapacity = m_cbCapacity ? 2ull * m_cbCapacity : 256;
-            if (cbCapacity < static_cast<std::uint64_t>(m_cb) + cb) cbCapacity = static_cast<std::uint64_t>(m_cb) + cb;
-            if (!formscan::GrowBlock(m_block, cbCapacity, 1)) return false;
-            m_cbCapacity = static_cast<std::uint32_t>(cbCapacity);
-        }
+        if (!ReserveItems(m_block, &m_cbCapacity, static_cast<std::uint64_t>(m_cb) + cb, 1, 256)) return false;
         std::memcpy(Data() + m_cb, pb, cb);
         m_cb += cb;
         return true;

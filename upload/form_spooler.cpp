@@ -12,25 +12,9 @@ bool FormSpooler::Fail(Stop stop, DWORD dwError) {
     return false;
 }
 
-bool FormSpooler::Reserve(ModuleBlock& block, std::uint32_t* pnCapacity, std::uint64_t nCount,
-                          std::uint32_t cbEntry) {
-    if (block && nCount <= *pnCapacity) return true;
-    std::uint64_t nNew = *pnCapacity ? 2ull * *pnCapacity : 16;
-    if (nNew < nCount) nNew = nCount;
-    if (nNew > 0xFFFFFFFFu) nNew = 0xFFFFFFFFu;
-    const std::uint64_t cb = nNew * cbEntry;
-    if (nCount > nNew || cb > SIZE_MAX) return false;
-    void* pv = ModuleRealloc(block.get(), static_cast<std::size_t>(cb));
-    if (!pv) return false;
-    block.release();
-    block.reset(pv);
-    *pnCapacity = static_cast<std::uint32_t>(nNew);
-    return true;
-}
-
 bool FormSpooler::PartBegins(std::uint32_t iPart, const FormPart& part, const unsigned char*) {
-    if (!Reserve(m_offsets, &m_nOffsetsCapacity, iPart + 1ull, sizeof(std::uint32_t)) ||
-        !Reserve(m_files, &m_nFilesCapacity, iPart + 1ull, sizeof(SpoolFile*)))
+    if (!ReserveItems(m_offsets, &m_nOffsetsCapacity, iPart + 1ull, sizeof(std::uint32_t), 16) ||
+        !ReserveItems(m_files, &m_nFilesCapacity, iPart + 1ull, sizeof(SpoolFile*), 16))
         return Fail(Stop::kNoMemory);
     m_offsets.as<std::uint32_t>()[iPart] = m_cbValues;
     m_files.as<SpoolFile*>()[iPart] = nullptr;
@@ -62,7 +46,7 @@ bool FormSpooler::PartData(const unsigned char* pb, std::uint32_t cb) {
 }
 
 bool FormSpooler::AppendValue(const unsigned char* pb, std::uint32_t cb) {
-    if (!Reserve(m_values, &m_cbValuesCapacity, static_cast<std::uint64_t>(m_cbValues) + cb, 1))
+    if (!ReserveItems(m_values, &m_cbValuesCapacity, static_cast<std::uint64_t>(m_cbValues) + cb, 1, 16))
         return Fail(Stop::kNoMemory);
     std::memcpy(m_values.as<unsigned char>() + m_cbValues, pb, cb);
     m_cbValues += cb;

@@ -42,8 +42,6 @@ public:
 private:
     bool Fail(Stop stop, DWORD dwError = ERROR_SUCCESS);
     bool AppendValue(const unsigned char* pb, std::uint32_t cb);
-    // Room for nCount entries of cbEntry bytes, at least doubling.
-    static bool Reserve(ModuleBlock& block, std::uint32_t* pnCapacity, std::uint64_t nCount, std::uint32_t cbEntry);
 
     SpoolLimits m_limits;
     const wchar_t* m_pszTempFolder;
