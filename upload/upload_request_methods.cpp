@@ -19,6 +19,17 @@ std::uint64_t LimitBytes(double dblLimit) {
     return dblLimit >= 18446744073709549568.0 ? UINT64_MAX : static_cast<std::uint64_t>(dblLimit);
 }
 
+// The system's temporary folder, with its trailing separator: ERROR_SUCCESS
+// or why there is none.
+DWORD SystemTempFolder(wchar_t (&szFolder)[MAX_PATH + 1]) {
+    szFolder[0] = L'\0';
+    const DWORD cch = GetTempPathW(MAX_PATH + 1, szFolder);
+    if (cch > 0 && cch <= MAX_PATH) return ERROR_SUCCESS;
+    szFolder[0] = L'\0';
+    const DWORD dwError = cch == 0 ? GetLastError() : ERROR_BUFFER_OVERFLOW;
+    return dwError != ERROR_SUCCESS ? dwError : ERROR_PATH_NOT_FOUND;
+}
+
 HRESULT PutLimit(double dblLimit, double* pdblTarget, const wchar_t* pszName) {
     if (!(dblLimit >= 0)) return UploadFailureText(IID_IUpload, E_INVALIDARG, UploadMsg::kBadLimit, pszName);
     *pdblTarget = dblLimit;
@@ -81,8 +92,8 @@ STDMETHODIMP UploadMethods::LoadRequest(IDispatch* pRequest) {
     wchar_t szSystemTemp[MAX_PATH + 1];
     const wchar_t* pszTempFolder = m_tempFolder.get();
     if (!pszTempFolder) {
-        const DWORD cch = GetTempPathW(MAX_PATH + 1, szSystemTemp);
-        if (cch == 0 || cch > MAX_PATH) return UploadSystemFailure(IID_IUpload, UploadMsg::kTempFileCreate, GetLastError());
+        const DWORD dwError = SystemTempFolder(szSystemTemp);
+        if (dwError != ERROR_SUCCESS) return UploadSystemFailure(IID_IUpload, UploadMsg::kTempFileCreate, dwError);
         pszTempFolder = szSystemTemp;
     }
     const SpoolLimits limits{LimitBytes(m_dblMaxFileBytes), LimitBytes(m_dblMaxFieldBytes)};
@@ -124,8 +135,8 @@ STDMETHODIMP UploadMethods::get_TempFolder(BSTR* pbstrFolder) {
         *pbstrFolder = SysAllocStringLen(m_tempFolder.get(), SysStringLen(m_tempFolder.get()));
     } else {
         wchar_t szTemp[MAX_PATH + 1];
-        const DWORD cch = GetTempPathW(MAX_PATH + 1, szTemp);
-        *pbstrFolder = SysAllocStringLen(szTemp, cch <= MAX_PATH ? cch : 0);
+        SystemTempFolder(szTemp);  // empty when there is none
+        *pbstrFolder = SysAllocString(szTemp);
     }
     return *pbstrFolder ? S_OK : UploadNoMemory();
 }
