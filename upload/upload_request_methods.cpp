@@ -102,7 +102,8 @@ STDMETHODIMP UploadMethods::LoadRequest(IDispatch* pRequest) {
     PartsResult result = PartsResult::kOk;
     // Bytes after the closing line are not the form's: they are left unread.
     for (std::uint64_t cbRead = 0; cbRead < cbTotal && result == PartsResult::kOk && !stream.Complete();) {
-        const std::uint32_t cbWant = cbTotal - cbRead < kcbPiece ? static_cast<std::uint32_t>(cbTotal - cbRead) : kcbPiece;
+        const std::uint32_t cbWant =
+            cbTotal - cbRead < kcbPiece ? static_cast<std::uint32_t>(cbTotal - cbRead) : kcbPiece;
         const unsigned char* pb = nullptr;
         std::uint32_t cb = 0;
         status = body.Next(cbWant, &pb, &cb);

@@ -65,7 +65,8 @@ public:
             pResult->bstrVal = SysAllocString(L"text");
             return S_OK;
         }
-        const std::size_t cbLeft = std::min(m_body.size(), cbEndAfter) - std::min(cbRead, std::min(m_body.size(), cbEndAfter));
+        const std::size_t cbAvailable = std::min(m_body.size(), cbEndAfter);
+        const std::size_t cbLeft = cbAvailable - std::min(cbRead, cbAvailable);
         const std::size_t cb = std::min({static_cast<std::size_t>(pCount->pvarVal->lVal), cbPiece, cbLeft});
         SetBytes(pResult, m_body.substr(cbRead, cb));
         cbRead += cb;
@@ -452,7 +453,8 @@ TEST_F(LoadRequestTest, ProcessEndRemovesTemporaryFiles) {
     }
     wchar_t szExe[MAX_PATH];
     GetModuleFileNameW(nullptr, szExe, MAX_PATH);
-    std::wstring command = L"\"" + std::wstring(szExe) + L"\" --gtest_filter=LoadRequestTest.ProcessEndRemovesTemporaryFiles";
+    std::wstring command =
+        L"\"" + std::wstring(szExe) + L"\" --gtest_filter=LoadRequestTest.ProcessEndRemovesTemporaryFiles";
     SetEnvironmentVariableA("VARO_SPOOL_CHILD", std::string(m_spool.begin(), m_spool.end()).c_str());
     STARTUPINFOW si{};
     si.cb = sizeof si;
