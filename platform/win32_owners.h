@@ -41,6 +41,7 @@ public:
     ScopedVariant(const ScopedVariant&) = delete;
     ScopedVariant& operator=(const ScopedVariant&) = delete;
     VARIANT* get() { return &m_var; }
+    const VARIANT& operator*() const { return m_var; }
 
 private:
     VARIANT m_var;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/win32_owners.h"
 #include "varo.h"
 #include "ja_messages.h"
 #include "multipart_body.h"
@@ -87,18 +88,7 @@ private:
 };
 
 // A script variable: cleared when the script is done with it.
-class ScriptVariable {
-public:
-    ScriptVariable() { VariantInit(&m_var); }
-    ~ScriptVariable() { VariantClear(&m_var); }
-    ScriptVariable(const ScriptVariable&) = delete;
-    ScriptVariable& operator=(const ScriptVariable&) = delete;
-    VARIANT* get() { return &m_var; }
-    const VARIANT& operator*() const { return m_var; }
-
-private:
-    VARIANT m_var;
-};
+using ScriptVariable = ScopedVariant;
 
 void SetBytes(VARIANT* pVar, const std::string& bytes);  // VT_ARRAY|VT_UI1
 void SetString(VARIANT* pVar, const std::wstring& text);  std::wstring StringOf(const VARIANT& var);  // VT_BSTR only
