@@ -38,9 +38,11 @@ DWORD WriteNewFile(const wchar_t* pszPath, std::uint64_t cbBytes, DWORD cbMaxPie
 // The bytes in memory to a new file, as WriteNewFile.
 DWORD SaveNewFile(const wchar_t* pszPath, const unsigned char* pbBytes, std::uint64_t cbBytes);
 
-// A new GUID as 36 lower-case hex digits with hyphens, for names the server
-// makes; false when none can be had.
-bool GuidText(wchar_t (&szGuid)[37]);
+// A new path in a folder under a name the server makes: the folder's cch
+// characters, a '\\' unless it ends in one (or '/'), the prefix, a new GUID
+// (36 lower-case hex digits with hyphens), '.' and the extension. Null when
+// no GUID or no memory can be had.
+BSTR ServerMadePath(const wchar_t* pchFolder, UINT cchFolder, const wchar_t* pszPrefix, const wchar_t* pszExtension);
 
 // The extension an uploaded file keeps under a server-made name: one of a
 // few harmless ones, lower case, else "bin".

@@ -1,7 +1,5 @@
 #include "upload/spool_file.h"
 
-#include <cstring>
-
 #include "platform/file_by_handle.h"
 #include "platform/module_object.h"
 #include "upload/save_file.h"
@@ -54,29 +52,17 @@ ModuleBlock FullPath(const wchar_t* pszPath) {
 }  // namespace
 
 DWORD SpoolFile::Create(const wchar_t* pszFolder) {
-    wchar_t szGuid[37];
-    if (!GuidText(szGuid)) return ERROR_NOT_ENOUGH_MEMORY;
-    const int cchFolder = lstrlenW(pszFolder);
-    const bool bSeparator = cchFolder > 0 && (pszFolder[cchFolder - 1] == L'\\' || pszFolder[cchFolder - 1] == L'/');
-    // folder, separator, "varo-", 36 digits, ".tmp", terminator
-    ModuleBlock path(ModuleAlloc((cchFolder + 1 + 5 + 36 + 4 + 1) * sizeof(wchar_t)));
+    UniqueBstr path(ServerMadePath(pszFolder, static_cast<UINT>(lstrlenW(pszFolder)), L"varo-", L"tmp"));
     if (!path) return ERROR_NOT_ENOUGH_MEMORY;
-    wchar_t* pch = path.as<wchar_t>();
-    std::memcpy(pch, pszFolder, cchFolder * sizeof(wchar_t));
-    pch += cchFolder;
-    if (!bSeparator) *pch++ = L'\\';
-    std::memcpy(pch, L"varo-", 5 * sizeof(wchar_t));
-    std::memcpy(pch + 5, szGuid, 36 * sizeof(wchar_t));
-    std::memcpy(pch + 41, L".tmp", 5 * sizeof(wchar_t));
     // No sharing: nobody else reads, changes, renames or removes it while
     // it is ours. DELETE access lets it be marked for removal and moved.
-    UniqueFileHandle file(CreateFileW(path.as<wchar_t>(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
+    UniqueFileHandle file(CreateFileW(path.get(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
                                       CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file) return GetLastError();
     const DWORD dwError = MarkForDeletion(file.get(), true);
     if (dwError != ERROR_SUCCESS) {
         file.reset();
-        DeleteFileW(path.as<wchar_t>());
+        DeleteFileW(path.get());
         return dwError;
     }
     m_file = static_cast<UniqueFileHandle&&>(file);

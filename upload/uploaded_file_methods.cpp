@@ -1,6 +1,6 @@
 #include "upload/uploaded_file_methods.h"
 
-#include <cstring>
+#include <cwchar>
 
 #include "platform/win32_owners.h"
 #include "upload/part_text.h"
@@ -116,22 +116,9 @@ STDMETHODIMP UploadedFileMethods::SaveUnique(BSTR bstrFolder, BSTR* pbstrPath) {
     UniqueBstr extension;
     HRESULT hr = get_Extension(extension.put());
     if (FAILED(hr)) return hr;
-    wchar_t szGuid[37];
-    if (!GuidText(szGuid)) return NoMemory();
-    const UINT cchFolder = SysStringLen(bstrFolder);
-    const bool bSeparator = bstrFolder[cchFolder - 1] == L'\\' || bstrFolder[cchFolder - 1] == L'/';
-    const wchar_t* pszExtension = HarmlessExtension(extension.get());
-    const UINT cchExtension = static_cast<UINT>(lstrlenW(pszExtension));
-    UniqueBstr exact(SysAllocStringLen(nullptr, cchFolder + (bSeparator ? 0 : 1) + 36 + 1 + cchExtension));
+    UniqueBstr exact(
+        ServerMadePath(bstrFolder, SysStringLen(bstrFolder), L"", HarmlessExtension(extension.get())));
     if (!exact) return NoMemory();
-    wchar_t* pch = exact.get();
-    std::memcpy(pch, bstrFolder, cchFolder * sizeof(wchar_t));
-    pch += cchFolder;
-    if (!bSeparator) *pch++ = L'\\';
-    std::memcpy(pch, szGuid, 36 * sizeof(wchar_t));
-    pch += 36;
-    *pch++ = L'.';
-    std::memcpy(pch, pszExtension, (cchExtension + 1) * sizeof(wchar_t));
     hr = SaveAs(exact.get());
     if (FAILED(hr)) return hr;
     *pbstrPath = exact.release();
