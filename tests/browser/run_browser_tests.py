@@ -125,6 +125,9 @@ class Serve:
                                      stdout=subprocess.PIPE, stderr=open(os.path.join(WORK, "serve.log"), "wb"),
                                      text=True)
         line = self.proc.stdout.readline()
+        if line.startswith("this machine cannot run 32-bit programs"):
+            print(f"serve: {line.strip()}")
+            line = self.proc.stdout.readline()
         m = re.search(r"http://127\.0\.0\.1:(\d+)/", line)
         if not m:
             self.proc.kill()

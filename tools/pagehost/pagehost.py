@@ -4,9 +4,26 @@ import os
 import subprocess
 import threading
 
+MACHINE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "machine")
+
 
 def wine_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def wine_loader(arch):
+    """The Wine loader for a win32 or win64 prefix (scripts/machine): a 64-bit
+    prefix names the 64-bit loader, which needs no 32-bit code."""
+    return subprocess.run([MACHINE, "wine", arch], stdout=subprocess.PIPE, check=True,
+                          text=True).stdout.strip()
+
+
+def runs_32bit():
+    return subprocess.run([MACHINE, "runs-32bit"]).returncode == 0
+
+
+def machine_description():
+    return subprocess.run([MACHINE, "describe"], stdout=subprocess.PIPE, text=True).stdout.strip()
 
 
 class PageHostError(Exception):

@@ -74,7 +74,7 @@ def run_page(host, page, body, out, env, query=None):
     uploads = os.path.join(out, "uploads")
     os.makedirs(uploads)
     response_file = os.path.join(out, "response.html")
-    proc = pages.run(["wine", host, pages.wine_path(page), pages.wine_path(body), pages.wine_path(uploads),
+    proc = pages.run(host + [pages.wine_path(page), pages.wine_path(body), pages.wine_path(uploads),
                       pages.wine_path(response_file)] + ([f"query={query}"] if query else []), env)
     response = None
     if os.path.exists(response_file):
@@ -221,7 +221,7 @@ def check_large_cut_short(host, codepage, env, out_root):
     body = utf8_body()
     head = (f"Page: {pages.wine_path(LARGE_PAGE)}\nUploads: {pages.wine_path(uploads)}\nMethod: POST\n"
             f"Content-Type: multipart/form-data; boundary={UTF8_BOUNDARY}\nContent-Length: {len(body)}\n\n")
-    proc = subprocess.run(["wine", host, "--serve"], env=env, input=head.encode("utf-8") + body[:len(body) // 2],
+    proc = subprocess.run(host + ["--serve"], env=env, input=head.encode("utf-8") + body[:len(body) // 2],
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
     answer = proc.stdout.partition(b"\n\n")[2].decode("utf-8", "replace")
     check.expect(proc.returncode == 2 and b"ends early" in proc.stderr,
@@ -353,7 +353,7 @@ def check_serve(host, codepage, env, out_root):
     check = pages.Checker(f"pagehost --serve cp{codepage}")
     uploads = os.path.join(out_root, "serve-uploads")
     os.makedirs(uploads, exist_ok=True)
-    server = pagehost.PageHost(["wine", host], env, stderr=subprocess.DEVNULL)
+    server = pagehost.PageHost(host, env, stderr=subprocess.DEVNULL)
     try:
         for label, page, method, ctype, query, body, status, want_type, want_body in SERVE_CASES:
             got_status, headers, got_body = server.request(page, uploads, method, ctype, query, body)
@@ -371,7 +371,7 @@ def check_serve(host, codepage, env, out_root):
         got_status, _, got_body = server.request(page, uploads, method, ctype, query, body)
         check.expect(got_status == status and got_body == want_body, f"after a restart: {got_status} {got_body!r}")
         check.expect(server.close() == 0, "the host did not end cleanly at the end of its input")
-        proc = subprocess.run(["wine", host, "--serve"], env=env, input=b"no separator here\n\n",
+        proc = subprocess.run(host + ["--serve"], env=env, input=b"no separator here\n\n",
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
         check.expect(proc.returncode == 2 and b"not a request line" in proc.stderr,
                      f"bad request: {proc.returncode} {proc.stderr!r}")
@@ -393,7 +393,7 @@ def check_body_reading(host, codepage, env, out_root):
     os.makedirs(out)
     body_file = write_body(out, "pieces.bin", PIECES_BODY)
     response_file = os.path.join(out, "response.bin")
-    proc = pages.run(["wine", host, pages.wine_path(REQUEST_PAGE), pages.wine_path(body_file), pages.wine_path(out),
+    proc = pages.run(host + [pages.wine_path(REQUEST_PAGE), pages.wine_path(body_file), pages.wine_path(out),
                       pages.wine_path(response_file), "query=mode=pieces"], env)
     check.expect(proc.returncode == 0, f"file: exit status {proc.returncode}: {proc.stdout[-2000:]!r}")
     if os.path.exists(response_file):
@@ -405,7 +405,7 @@ def check_body_reading(host, codepage, env, out_root):
     sent = PIECES_BODY[:20_000]
     head = (f"Page: {pages.wine_path(REQUEST_PAGE)}\nUploads: {pages.wine_path(out)}\nMethod: POST\n"
             f"Query: mode=pieces\nContent-Length: {total}\n\n").encode("utf-8")
-    proc = subprocess.run(["wine", host, "--serve"], env=env, input=head + sent, stdout=subprocess.PIPE,
+    proc = subprocess.run(host + ["--serve"], env=env, input=head + sent, stdout=subprocess.PIPE,
                           stderr=subprocess.PIPE, timeout=120)
     answer_head, _, answer = proc.stdout.partition(b"\n\n")
     check.expect(proc.returncode == 2 and b"ends early" in proc.stderr,
@@ -419,6 +419,7 @@ def check_body_reading(host, codepage, env, out_root):
 
 def main():
     build, dll, host, codepage = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
+    host = [pagehost.wine_loader(pages.wine_arch(build)), host]  # the page host, as a command
     env = pages.wine_env(build, codepage)
     out_root = os.path.join(build, "asp-pages", f"cp{codepage}")
     os.makedirs(out_root, exist_ok=True)

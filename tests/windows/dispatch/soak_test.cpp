@@ -15,11 +15,12 @@
 #include "dll_client.h"
 #include "heap_walk.h"
 #include "test_paths.h"
+#include "test_scale.h"
 
 namespace {
 constexpr int kApartments = 4;
-constexpr int kRounds = 250;
-constexpr int kLoadCycles = 2000;
+const int kRounds = ScaledCount("rounds of calls", 250, 40);
+const int kLoadCycles = ScaledCount("load cycles", 2000, 300);
 
 const char* const kBodies[] = {"chromium-form.bin", "firefox-form.bin", "curl-form.bin", "chromium-sjis.bin",
                                "firefox-sjis.bin"};
