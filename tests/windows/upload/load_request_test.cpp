@@ -1,84 +1,13 @@
 // VARO.Upload reading a page's Request object in pieces: the same answers as
 // Load of the same body, the page's limits, requests that end early, and
 // temporary files that never outlive their form.
+#include "fake_request.h"
 #include "upload_client.h"
 
 #include <algorithm>
 #include <cstdlib>
 
 namespace {
-
-// A page's Request object as the server offers it: TotalBytes, and
-// BinaryRead(count) with the count by reference, giving at most cbPiece
-// bytes a call (the network's pieces) and writing back how many it gave.
-class FakeRequest : public IDispatch {
-public:
-    explicit FakeRequest(std::string body) : m_body(std::move(body)), m_total(static_cast<double>(m_body.size())) {}
-
-    std::size_t cbPiece = SIZE_MAX;
-    std::size_t cbEndAfter = SIZE_MAX;  // the client goes away after this many bytes
-    HRESULT hrRead = S_OK;              // BinaryRead fails with this
-    bool bGiveText = false;             // BinaryRead gives a string
-    VARIANT total{};                    // TotalBytes, when set (vt != VT_EMPTY)
-    std::size_t cbRead = 0;
-    int nReads = 0;
-    bool bCountWrittenBack = true;
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (riid == IID_IUnknown || riid == IID_IDispatch) {
-            *ppv = this;
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ++m_lRefs; }
-    STDMETHODIMP_(ULONG) Release() override { return --m_lRefs; }
-    STDMETHODIMP GetTypeInfoCount(UINT* pc) override {
-        *pc = 0;
-        return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT cNames, LCID, DISPID* rgDispId) override {
-        if (cNames != 1) return DISP_E_UNKNOWNNAME;
-        if (lstrcmpiW(rgszNames[0], L"TotalBytes") == 0) *rgDispId = 1;
-        else if (lstrcmpiW(rgszNames[0], L"BinaryRead") == 0) *rgDispId = 2;
-        else return DISP_E_UNKNOWNNAME;
-        return S_OK;
-    }
-    STDMETHODIMP Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS* pParams, VARIANT* pResult, EXCEPINFO*,
-                        UINT*) override {
-        if (dispid == 1) {
-            if (total.vt != VT_EMPTY) return VariantCopy(pResult, &total);
-            pResult->vt = VT_R8;
-            pResult->dblVal = m_total;
-            return S_OK;
-        }
-        if (dispid != 2 || pParams->cArgs != 1) return DISP_E_MEMBERNOTFOUND;
-        ++nReads;
-        if (FAILED(hrRead)) return hrRead;
-        VARIANT* pCount = &pParams->rgvarg[0];
-        if (pCount->vt != (VT_BYREF | VT_VARIANT) || pCount->pvarVal->vt != VT_I4) return DISP_E_TYPEMISMATCH;
-        if (bGiveText) {
-            pResult->vt = VT_BSTR;
-            pResult->bstrVal = SysAllocString(L"text");
-            return S_OK;
-        }
-        const std::size_t cbAvailable = std::min(m_body.size(), cbEndAfter);
-        const std::size_t cbLeft = cbAvailable - std::min(cbRead, cbAvailable);
-        const std::size_t cb = std::min({static_cast<std::size_t>(pCount->pvarVal->lVal), cbPiece, cbLeft});
-        SetBytes(pResult, m_body.substr(cbRead, cb));
-        cbRead += cb;
-        pCount->pvarVal->lVal = static_cast<LONG>(cb);
-        return S_OK;
-    }
-
-private:
-    std::string m_body;
-    double m_total;
-    ULONG m_lRefs = 1;
-};
 
 // What a loaded form answers, in one comparable listing.
 struct FormListing {
