@@ -56,6 +56,9 @@ DWORD LoadedForm::ReadValue(std::uint32_t iPart, unsigned char* pb) const {
 
 DWORD LoadedForm::SaveValue(std::uint32_t iPart, const wchar_t* pszPath) {
     const FormPart& part = m_parts.Part(iPart);
-    if (SpoolFile* pFile = File(iPart)) return pFile->SaveTo(pszPath, part.valueLength);
-    return SaveNewFile(pszPath, part.valueLength ? Value(part) : nullptr, part.valueLength);
+    ModuleBlock full;
+    const DWORD dwError = SaveTargetPath(pszPath, &full);
+    if (dwError != ERROR_SUCCESS) return dwError;
+    if (SpoolFile* pFile = File(iPart)) return pFile->SaveTo(full.as<wchar_t>(), part.valueLength);
+    return SaveNewFile(full.as<wchar_t>(), part.valueLength ? Value(part) : nullptr, part.valueLength);
 }

@@ -8,7 +8,12 @@ BSTR PartName(const LoadedForm& form, const FormPart& part, UINT uCodePage) {
 
 BSTR PartFileName(const LoadedForm& form, const FormPart& part, UINT uCodePage) {
     const UINT uFileCodePage = (part.flags & kPartFileNameUtf8) ? CP_UTF8 : uCodePage;
-    return MultiByteToBstr(uFileCodePage, form.Text(part.fileNameOffset), static_cast<int>(part.fileNameLength));
+    BSTR bstrName = MultiByteToBstr(uFileCodePage, form.Text(part.fileNameOffset), static_cast<int>(part.fileNameLength));
+    // A control character (a NUL above all) could hide the real extension
+    // from whoever reads the name only up to it.
+    for (UINT i = 0, cch = bstrName ? SysStringLen(bstrName) : 0; i < cch; ++i)
+        if (bstrName[i] < 0x20 || bstrName[i] == 0x7F) bstrName[i] = 0xFFFD;
+    return bstrName;
 }
 
 BSTR PartContentType(const LoadedForm& form, const FormPart& part, UINT uCodePage) {

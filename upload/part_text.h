@@ -10,7 +10,7 @@ inline UINT EffectiveCodePage(long lCodePage) { return lCodePage == 0 ? CP_ACP :
 
 BSTR PartName(const LoadedForm& form, const FormPart& part, UINT uCodePage);
 // The file name the client sent, folder included; decoded as UTF-8 when it
-// came from filename*.
+// came from filename*; control characters (U+0000-U+001F, U+007F) as U+FFFD.
 BSTR PartFileName(const LoadedForm& form, const FormPart& part, UINT uCodePage);
 BSTR PartContentType(const LoadedForm& form, const FormPart& part, UINT uCodePage);
 BSTR PartTextValue(const LoadedForm& form, const FormPart& part, UINT uCodePage);

@@ -12,6 +12,18 @@ DWORD SaveNewFile(const wchar_t* pszPath, const unsigned char* pbBytes, std::uin
 }
 
 namespace {
+bool IsSeparator(wchar_t ch) { return ch == L'\\' || ch == L'/'; }
+
+// Whether a path holds a "." or ".." component.
+bool HasDotComponent(const wchar_t* pszPath) {
+    for (const wchar_t* pch = pszPath; *pch; ++pch) {
+        if (pch != pszPath && !IsSeparator(pch[-1])) continue;
+        const int cchDots = pch[0] == L'.' ? (pch[1] == L'.' ? 2 : 1) : 0;
+        if (cchDots > 0 && (pch[cchDots] == L'\0' || IsSeparator(pch[cchDots]))) return true;
+    }
+    return false;
+}
+
 // A new GUID as 36 lower-case hex digits with hyphens.
 bool GuidText(wchar_t (&szGuid)[37]) {
     GUID guid;
@@ -22,6 +34,32 @@ bool GuidText(wchar_t (&szGuid)[37]) {
     return true;
 }
 }  // namespace
+
+ModuleBlock PathCopy(const wchar_t* pszPath) {
+    const std::size_t cb = (static_cast<std::size_t>(lstrlenW(pszPath)) + 1) * sizeof(wchar_t);
+    ModuleBlock copy(ModuleAlloc(cb));
+    if (copy) std::memcpy(copy.get(), pszPath, cb);
+    return copy;
+}
+
+DWORD SaveTargetPath(const wchar_t* pszPath, ModuleBlock* pFull) {
+    if (NamesDevice(pszPath)) return kErrorSaveTargetDevice;
+    if (pszPath[0] == L'\\' && pszPath[1] == L'\\' && pszPath[2] == L'?' && pszPath[3] == L'\\') {
+        if (HasDotComponent(pszPath + 4)) return ERROR_BAD_PATHNAME;
+        *pFull = PathCopy(pszPath);
+        return *pFull ? ERROR_SUCCESS : static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY);
+    }
+    const DWORD cch = GetFullPathNameW(pszPath, 0, nullptr, nullptr);
+    if (cch == 0) return GetLastError() != ERROR_SUCCESS ? GetLastError() : static_cast<DWORD>(ERROR_BAD_PATHNAME);
+    ModuleBlock full(ModuleAlloc(cch * sizeof(wchar_t)));
+    if (!full) return ERROR_NOT_ENOUGH_MEMORY;
+    const DWORD cchFull = GetFullPathNameW(pszPath, cch, full.as<wchar_t>(), nullptr);
+    if (cchFull == 0 || cchFull >= cch) return cchFull == 0 ? GetLastError() : static_cast<DWORD>(ERROR_BAD_PATHNAME);
+    // Some systems give a device name its \\.\ form only here.
+    if (NamesDevice(full.as<wchar_t>())) return kErrorSaveTargetDevice;
+    *pFull = static_cast<ModuleBlock&&>(full);
+    return ERROR_SUCCESS;
+}
 
 BSTR ServerMadePath(const wchar_t* pchFolder, UINT cchFolder, const wchar_t* pszPrefix, const wchar_t* pszExtension) {
     wchar_t szGuid[37];

@@ -4,10 +4,26 @@
 
 #include <cstdint>
 
+#include "platform/module_heap.h"
+#include "platform/save_target.h"
 #include "platform/win32_owners.h"
 
+// A save target that is no file on disk (a device): nothing was written to
+// it and nothing is deleted there. Bit 29 marks an application's own code.
+constexpr DWORD kErrorSaveTargetDevice = 0xE0000001u;
+
+// The path a page's save target stands for, as both ways of saving use it:
+// a \\?\ path as it is (refused with ERROR_BAD_PATHNAME when it holds "." or
+// ".." components, which the system would resolve on one way and not the
+// other), any other made full. A path naming a device is refused with
+// kErrorSaveTargetDevice. ERROR_SUCCESS with the path in *pFull (wchar_t[]).
+DWORD SaveTargetPath(const wchar_t* pszPath, ModuleBlock* pFull);
+
+// A copy of a path in a new module-heap block (null without memory).
+ModuleBlock PathCopy(const wchar_t* pszPath);
+
 // Writes cbBytes to a new file at pszPath (wide: no code page stands between
-// the caller's name and the file), in pieces of at most cbPiece bytes that
+// the caller's name and the file; see SaveTargetPath), in pieces of at most cbPiece bytes that
 // piece(cbDone, cbPiece, &pb) supplies (ERROR_SUCCESS, or the error that
 // ends the save). Never replaces a file; a file it made and could not fill
 // is removed again. ERROR_SUCCESS or the system's error code.
@@ -15,6 +31,7 @@ template <class Piece>
 DWORD WriteNewFile(const wchar_t* pszPath, std::uint64_t cbBytes, DWORD cbMaxPiece, Piece piece) {
     UniqueFileHandle file(CreateFileW(pszPath, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return GetLastError();
+    if (!IsDiskFile(file.get())) return kErrorSaveTargetDevice;  // opened, not made: nothing to delete
     DWORD dwError = ERROR_SUCCESS;
     for (std::uint64_t cbDone = 0; cbDone < cbBytes && dwError == ERROR_SUCCESS;) {
         const DWORD cbPiece = cbBytes - cbDone < cbMaxPiece ? static_cast<DWORD>(cbBytes - cbDone) : cbMaxPiece;

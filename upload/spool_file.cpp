@@ -1,5 +1,7 @@
 #include "upload/spool_file.h"
 
+#include <aclapi.h>
+
 #include "platform/file_by_handle.h"
 #include "platform/module_object.h"
 #include "upload/save_file.h"
@@ -40,13 +42,15 @@ DWORD CopyToNewFile(HANDLE hSource, const wchar_t* pszPath, std::uint64_t cb) {
     });
 }
 
-// The full form of a path, in a new module-heap block.
-ModuleBlock FullPath(const wchar_t* pszPath) {
-    const DWORD cch = GetFullPathNameW(pszPath, 0, nullptr, nullptr);
-    if (cch == 0) return ModuleBlock();
-    ModuleBlock full(ModuleAlloc(cch * sizeof(wchar_t)));
-    if (full && GetFullPathNameW(pszPath, cch, full.as<wchar_t>(), nullptr) >= cch) full.reset();
-    return full;
+// The file takes its access rights from the folder it is in now, as a file
+// made there would: an empty access list that is not protected gets the
+// folder's inheritable entries. A moved file otherwise keeps the temporary
+// folder's.
+DWORD InheritFolderSecurity(HANDLE hFile) {
+    ACL empty;
+    if (!InitializeAcl(&empty, sizeof empty, ACL_REVISION)) return GetLastError();
+    return SetSecurityInfo(hFile, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | UNPROTECTED_DACL_SECURITY_INFORMATION,
+                           nullptr, nullptr, &empty, nullptr);
 }
 
 }  // namespace
@@ -54,9 +58,13 @@ ModuleBlock FullPath(const wchar_t* pszPath) {
 DWORD SpoolFile::Create(const wchar_t* pszFolder) {
     UniqueBstr path(ServerMadePath(pszFolder, static_cast<UINT>(lstrlenW(pszFolder)), L"varo-", L"tmp"));
     if (!path) return ERROR_NOT_ENOUGH_MEMORY;
+    // Known for a move that has to be taken back.
+    ModuleBlock tempPath = PathCopy(path.get());
+    if (!tempPath) return ERROR_NOT_ENOUGH_MEMORY;
     // No sharing: nobody else reads, changes, renames or removes it while
-    // it is ours. DELETE access lets it be marked for removal and moved.
-    UniqueFileHandle file(CreateFileW(path.get(), GENERIC_READ | GENERIC_WRITE | DELETE, 0, nullptr,
+    // it is ours. DELETE access lets it be marked for removal and moved,
+    // WRITE_DAC lets it take its new folder's access rights.
+    UniqueFileHandle file(CreateFileW(path.get(), GENERIC_READ | GENERIC_WRITE | DELETE | WRITE_DAC, 0, nullptr,
                                       CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!file) return GetLastError();
     const DWORD dwError = MarkForDeletion(file.get(), true);
@@ -66,6 +74,7 @@ DWORD SpoolFile::Create(const wchar_t* pszFolder) {
         return dwError;
     }
     m_file = static_cast<UniqueFileHandle&&>(file);
+    m_tempPath = static_cast<ModuleBlock&&>(tempPath);
     return ERROR_SUCCESS;
 }
 
@@ -101,14 +110,22 @@ DWORD SpoolFile::Read(unsigned char* pb, std::uint64_t cb) const {
     return dwError;
 }
 
-DWORD SpoolFile::SaveTo(const wchar_t* pszPath, std::uint64_t cb) {
+DWORD SpoolFile::SaveTo(const wchar_t* pszFullPath, std::uint64_t cb) {
     if (m_file) {
         // Known before the move, since afterwards the bytes are read from there.
-        ModuleBlock savedPath = FullPath(pszPath);
-        if (!savedPath) return GetLastError() != ERROR_SUCCESS ? GetLastError() : ERROR_NOT_ENOUGH_MEMORY;
+        ModuleBlock savedPath = PathCopy(pszFullPath);
+        if (!savedPath) return ERROR_NOT_ENOUGH_MEMORY;
         DWORD dwError = MarkForDeletion(m_file.get(), false);
         if (dwError == ERROR_SUCCESS) {
-            dwError = RenameOpenFile(m_file.get(), savedPath.as<wchar_t>());
+            dwError = RenameOpenFile(m_file.get(), pszFullPath);
+            // One answer for a name that is taken, as when a new file is made.
+            if (dwError == ERROR_ALREADY_EXISTS) dwError = ERROR_FILE_EXISTS;
+            if (dwError == ERROR_SUCCESS && InheritFolderSecurity(m_file.get()) != ERROR_SUCCESS) {
+                // Never left with the temporary folder's rights: back, then copied.
+                dwError = RenameOpenFile(m_file.get(), m_tempPath.as<wchar_t>()) == ERROR_SUCCESS
+                              ? static_cast<DWORD>(ERROR_NOT_SAME_DEVICE)
+                              : static_cast<DWORD>(ERROR_ACCESS_DENIED);
+            }
             if (dwError == ERROR_SUCCESS) {
                 SetOpenFileAttributes(m_file.get(), FILE_ATTRIBUTE_NORMAL);  // no longer temporary; cosmetic
                 m_file.reset();
@@ -123,7 +140,7 @@ DWORD SpoolFile::SaveTo(const wchar_t* pszPath, std::uint64_t cb) {
     UniqueFileHandle opened;
     HANDLE hSource = nullptr;
     const DWORD dwError = OpenSource(&opened, &hSource);
-    return dwError == ERROR_SUCCESS ? CopyToNewFile(hSource, pszPath, cb) : dwError;
+    return dwError == ERROR_SUCCESS ? CopyToNewFile(hSource, pszFullPath, cb) : dwError;
 }
 
 void DeleteSpoolFiles(ModuleBlock& files, std::uint32_t nFiles) {

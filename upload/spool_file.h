@@ -22,10 +22,11 @@ public:
     DWORD Append(const unsigned char* pb, DWORD cb);
     // The first cb bytes into pb.
     DWORD Read(unsigned char* pb, std::uint64_t cb) const;
-    // The first cb bytes into a new file at pszPath, never replacing one:
-    // the temporary file is moved there when the system can (same volume),
-    // otherwise copied; a copy that fails leaves no file behind.
-    DWORD SaveTo(const wchar_t* pszPath, std::uint64_t cb);
+    // The first cb bytes into a new file at pszFullPath (SaveTargetPath's),
+    // never replacing one: the temporary file is moved there when the system
+    // can (same volume) and then takes the folder's access rights, otherwise
+    // copied; a copy that fails leaves no file behind.
+    DWORD SaveTo(const wchar_t* pszFullPath, std::uint64_t cb);
 
 private:
     // Where the bytes are read from now: the temporary file's handle, or
@@ -33,6 +34,7 @@ private:
     DWORD OpenSource(UniqueFileHandle* pOpened, HANDLE* phSource) const;
 
     UniqueFileHandle m_file;  // the temporary file, until it is moved
+    ModuleBlock m_tempPath;   // wchar_t[]: its path, to move it back
     ModuleBlock m_savedPath;  // wchar_t[]: where it was moved
 };
 

@@ -19,6 +19,8 @@ constexpr wchar_t kItemNameNull[] = L"アイテム名がNULLです。";
 constexpr wchar_t kFileNameNull[] = L"ファイル名がNULLです。";
 constexpr wchar_t kPathNameNull[] = L"パス名がNULLです。";
 constexpr wchar_t kSaveFailed[] = L"ファイルを保存できませんでした。";
+constexpr wchar_t kSaveToDevice[] =
+    L"保存先がディスク上のファイルではなくデバイスです。CON、NUL、COM1 などの名前を含まないファイルのパスを指定してください。";
 constexpr wchar_t kLineTooLong[] =
     L"multipart/form-data の本文ではありません。区切り行かパートのヘッダーが長すぎます (64 KB まで)。";
 constexpr wchar_t kPartTooLarge[] = L"4 GB 以上のパートは読み込めません。";
@@ -35,6 +37,7 @@ constexpr wchar_t kMaxBytes[] =
 constexpr wchar_t kMaxFileBytes[] = L"ファイルが MaxFileBytes (%s バイト) を超えています。";
 constexpr wchar_t kMaxFieldBytes[] = L"フィールドの値が MaxFieldBytes (%s バイト) を超えています。";
 constexpr wchar_t kBadLimit[] = L"%s には 0 以上の数を指定してください。";
+constexpr wchar_t kLimitNotWhole[] = L"%s にはバイト数を整数で指定してください。";
 constexpr wchar_t kTempFileCreate[] = L"TempFolder に一時ファイルを作成できませんでした。";
 constexpr wchar_t kTempFileWrite[] = L"一時ファイルに書き込めませんでした。";
 constexpr wchar_t kTempFileRead[] = L"アップロードされたファイルを読み込めませんでした。";

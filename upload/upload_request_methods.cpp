@@ -1,5 +1,6 @@
 // LoadRequest: the request read in pieces, text values kept in memory and
 // files spooled to disk, under the page's limits.
+#include <cmath>
 #include <cstdint>
 
 #include "formscan/part_stream.h"
@@ -32,6 +33,9 @@ DWORD SystemTempFolder(wchar_t (&szFolder)[MAX_PATH + 1]) {
 
 HRESULT PutLimit(double dblLimit, double* pdblTarget, const wchar_t* pszName) {
     if (!(dblLimit >= 0)) return UploadFailureText(IID_IUpload, E_INVALIDARG, UploadMsg::kBadLimit, pszName);
+    // A fraction would be cut to whole bytes without a word: 0.5 would mean no limit.
+    if (dblLimit != std::floor(dblLimit))
+        return UploadFailureText(IID_IUpload, E_INVALIDARG, UploadMsg::kLimitNotWhole, pszName);
     *pdblTarget = dblLimit;
     return S_OK;
 }

@@ -106,6 +106,7 @@ STDMETHODIMP UploadedFileMethods::get_Bytes(VARIANT* pvarBytes) {
 STDMETHODIMP UploadedFileMethods::SaveAs(BSTR bstrPath) {
     if (!bstrPath || !bstrPath[0]) return UploadFailure(IID_IUploadedFile, E_INVALIDARG, UploadMsg::kFileNameNull);
     const DWORD dwError = m_pForm->SaveValue(m_iPart, bstrPath);
+    if (dwError == kErrorSaveTargetDevice) return UploadFailure(IID_IUploadedFile, E_INVALIDARG, UploadMsg::kSaveToDevice);
     return dwError == ERROR_SUCCESS ? S_OK : UploadSystemFailure(IID_IUploadedFile, UploadMsg::kSaveFailed, dwError);
 }
 

@@ -9,6 +9,7 @@
 #include "webmng/error_reporter.h"
 #include "webmng/messages.h"
 #include "platform/module_heap.h"
+#include "platform/save_target.h"
 #include "platform/win32_owners.h"
 
 // Every file is opened without sharing, so nobody sees it half written or
@@ -17,6 +18,20 @@
 inline HANDLE OpenUnshared(const char* pszPath, DWORD dwAccess, DWORD dwDisposition) {
     return CreateFileA(pszPath, dwAccess, 0, nullptr, dwDisposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
                        nullptr);
+}
+
+// A file to write the caller's bytes into, opened as OpenUnshared does; never
+// a device (NUL, CON, COM1, ... in any folder, with any extension), which
+// would take the bytes and keep none: an invalid handle for one, as for a
+// target that cannot be opened.
+inline HANDLE OpenForWriting(BSTR bstrPath, const char* pszPath, DWORD dwDisposition) {
+    if (NamesDevice(bstrPath)) return INVALID_HANDLE_VALUE;
+    HANDLE hFile = OpenUnshared(pszPath, GENERIC_WRITE, dwDisposition);
+    if (hFile != INVALID_HANDLE_VALUE && !IsDiskFile(hFile)) {
+        CloseHandle(hFile);
+        return INVALID_HANDLE_VALUE;
+    }
+    return hFile;
 }
 
 // One WriteFile call for the whole buffer; a short write is a failure, not a

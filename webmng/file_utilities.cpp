@@ -39,7 +39,7 @@ STDMETHODIMP WebMngMethods::WriteBinary(VARIANT* pvarBinaryArray, BSTR bstrFilen
     if (ConvertPath(path, bstrFilename, Msg::kFileOpenError)) {
         // A failed write leaves what it wrote: the caller chose to replace
         // this file, and it may be theirs, so it is not deleted.
-        UniqueFileHandle file(OpenUnshared(path.get(), GENERIC_WRITE, CREATE_ALWAYS));
+        UniqueFileHandle file(OpenForWriting(bstrFilename, path.get(), CREATE_ALWAYS));
         if (!file)
             ReportError(Msg::kFileOpenError);
         else if (!WriteWhole(file.get(), bytes.data(), bytes.size()))

@@ -96,7 +96,7 @@ STDMETHODIMP WebMngMethods::WriteForm(VARIANT* pvarBinaryArray, BSTR bstrFilenam
         ReportScanFailure(lResult);
     } else if (ConvertPath(path, bstrFilename, Msg::kFileOpenError)) {
         // Only a new file: an existing one is never overwritten.
-        UniqueFileHandle file(OpenUnshared(path.get(), GENERIC_WRITE, CREATE_NEW));
+        UniqueFileHandle file(OpenForWriting(bstrFilename, path.get(), CREATE_NEW));
         if (!file) {
             ReportError(Msg::kFileOpenError);
         } else if (WriteValues(file.get(), scan)) {

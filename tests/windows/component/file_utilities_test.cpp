@@ -138,6 +138,21 @@ TEST_F(FileUtilities, FileHeldOpenByAnotherHandle) {
     EXPECT_EQ("held", FileBytes(path));
 }
 
+// A device takes the bytes and keeps none: its name is refused as a target
+// that cannot be opened, in any folder and with any extension.
+TEST_F(FileUtilities, WriteBinaryIntoADeviceIsAnOpenError) {
+    for (const std::wstring& target : {Scratch(L"nul.txt"), Scratch(L"NUL"), Scratch(L"con"), Scratch(L"COM1"),
+                                       Scratch(L"lpt1.bin"), std::wstring(L"\\\\.\\NUL"),
+                                       std::wstring(L"Z:\\dev\\full")}) {
+        SCOPED_TRACE(std::string(target.begin(), target.end()));
+        WriteOutcome written = Write(target, "bytes");
+        EXPECT_EQ(S_OK, written.hr);
+        EXPECT_EQ(-1, written.lResult);
+        EXPECT_EQ(JaMsg::kFileOpenError, written.message);
+    }
+    EXPECT_TRUE(SearchOrder(Scratch()).empty()) << "a file was made";
+}
+
 TEST_F(FileUtilities, ReadBinaryOfAMissingFile) {
     for (const wchar_t* name : {L"missing.bin", L"missing\\file.bin"}) {
         SCOPED_TRACE(testing::Message() << name);
@@ -162,11 +177,11 @@ TEST_F(FileUtilities, ShortReadIsAReadError) {
 }
 
 TEST_F(FileUtilities, FailedWriteIsAWriteError) {
-    // The full device opens like a file and refuses every byte.
-    const std::wstring path = L"Z:\\dev\\full";
-    HANDLE hDevice = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (hDevice == INVALID_HANDLE_VALUE) GTEST_SKIP() << "no /dev/full here";
-    CloseHandle(hDevice);
+    // The disk fills up after the file was opened: no real input can do that.
+    const std::wstring path = Scratch(L"full.bin");
+    ImportPatch diskFull(GetModuleHandleW(nullptr), "kernel32.dll", "WriteFile",
+                         reinterpret_cast<const void*>(&WriteFileDiskFull));
+    ASSERT_TRUE(diskFull.Applied());
     WriteOutcome written = Write(path, "bytes");
     EXPECT_EQ(S_OK, written.hr);
     EXPECT_EQ(-1, written.lResult);

@@ -145,6 +145,18 @@ TEST_F(UploadedFiles, WriteFormSavesTheValues) {
         {"missing directory", Body({FilePart("up", "n.txt", "new")}), L"missing\\new.txt", nullptr, -1,
          JaMsg::kFileOpenError, kMissing},
     };
+    // A device takes the bytes and keeps none: refused as a target that
+    // cannot be opened, in any folder and with any extension.
+    for (const wchar_t* pszDevice : {L"nul.txt", L"NUL", L"con", L"COM1", L"x\\aux.log", L"\\\\.\\NUL"}) {
+        SCOPED_TRACE(std::string(pszDevice, pszDevice + lstrlenW(pszDevice)));
+        ByteArrayVariant body(Body({FilePart("up", "n.txt", "new")}));
+        UniqueBstr filename(NewBstr(pszDevice[0] == L'\\' ? pszDevice : Scratch(pszDevice)));
+        UniqueBstr item(NewBstr(L"up"));
+        LONG lResult = 7;
+        EXPECT_EQ(S_OK, m_webmng.WriteForm(body.get(), filename.get(), item.get(), &lResult));
+        EXPECT_EQ(-1, lResult);
+        EXPECT_EQ(JaMsg::kFileOpenError, Published());
+    }
     for (const WriteCase& c : cases) {
         SCOPED_TRACE(c.label);
         const std::wstring target = Scratch(c.target);

@@ -5,6 +5,7 @@
 #include "upload_client.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 namespace {
@@ -165,6 +166,27 @@ TEST_F(LoadRequestTest, LimitsAndEarlyEndsRefuseAndKeepNothing) {
     EXPECT_EQ(L"MaxFileBytes には 0 以上の数を指定してください。", Published());
     EXPECT_EQ(S_OK, m_pUpload->get_MaxFileBytes(&dbl));
     EXPECT_EQ(300000, dbl);
+    // A fraction is refused, not cut: 0.5 would have meant no limit at all.
+    const struct {
+        HRESULT (STDMETHODCALLTYPE IUpload::*put)(double);
+        HRESULT (STDMETHODCALLTYPE IUpload::*get)(double*);
+        const wchar_t* message;
+    } limits[] = {
+        {&IUpload::put_MaxBytes, &IUpload::get_MaxBytes, L"MaxBytes にはバイト数を整数で指定してください。"},
+        {&IUpload::put_MaxFileBytes, &IUpload::get_MaxFileBytes, L"MaxFileBytes にはバイト数を整数で指定してください。"},
+        {&IUpload::put_MaxFieldBytes, &IUpload::get_MaxFieldBytes,
+         L"MaxFieldBytes にはバイト数を整数で指定してください。"},
+    };
+    for (const auto& limit : limits) {
+        SCOPED_TRACE(std::wstring(limit.message).substr(0, 13).c_str());
+        for (double dblFraction : {0.5, 1000.25}) {
+            EXPECT_EQ(E_INVALIDARG, (m_pUpload->*limit.put)(dblFraction));
+            EXPECT_EQ(limit.message, Published());
+        }
+        EXPECT_EQ(S_OK, (m_pUpload->*limit.get)(&dbl));
+        EXPECT_EQ(std::floor(dbl), dbl) << "the earlier limit stands";
+        EXPECT_EQ(S_OK, (m_pUpload->*limit.put)(1e15));  // whole, however large
+    }
 }
 
 TEST_F(LoadRequestTest, DefaultsAndBadRequestObjects) {
