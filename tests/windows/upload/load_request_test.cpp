@@ -40,17 +40,7 @@ protected:
         UploadTest::TearDown();
     }
 
-    std::vector<std::wstring> SpoolFiles() const {
-        std::vector<std::wstring> names;
-        WIN32_FIND_DATAW found;
-        HANDLE hFind = FindFirstFileW((m_spool + L"\\*").c_str(), &found);
-        if (hFind == INVALID_HANDLE_VALUE) return names;
-        do
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
-        while (FindNextFileW(hFind, &found));
-        FindClose(hFind);
-        return names;
-    }
+    std::vector<std::wstring> SpoolFiles() const { return FileNamesIn(m_spool); }
 
     FormListing Listing(IUpload* pUpload) {
         std::swap(pUpload, m_pUpload);

@@ -32,11 +32,7 @@ protected:
             FakeRequest request(kForm);
             ASSERT_EQ(S_OK, m_pUpload->LoadRequest(&request));
         }
-        VARIANT files;
-        VariantInit(&files);
-        ASSERT_EQ(S_OK, m_pUpload->get_Files(&files));
-        std::vector<IUploadedFile*> objects = FilesOf(files);
-        VariantClear(&files);
+        std::vector<IUploadedFile*> objects = FileObjects();
         ASSERT_EQ(1u, objects.size());
         m_pFile = objects[0];
     }
@@ -56,17 +52,6 @@ protected:
         const HRESULT hr = m_pFile->SaveAs(bstrPath);
         SysFreeString(bstrPath);
         return hr;
-    }
-    std::vector<std::wstring> FilesIn(const std::wstring& dir) const {
-        std::vector<std::wstring> names;
-        WIN32_FIND_DATAW found;
-        HANDLE hFind = FindFirstFileW((dir + L"\\*").c_str(), &found);
-        if (hFind == INVALID_HANDLE_VALUE) return names;
-        do
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
-        while (FindNextFileW(hFind, &found));
-        FindClose(hFind);
-        return names;
     }
 
     std::wstring m_wdir, m_spool;
@@ -115,7 +100,7 @@ TEST_P(SaveTargetTest, APathIsReadOneWayForBoth) {
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_BAD_PATHNAME), SaveAs(L"\\\\?\\" + m_wdir + L"\\sub\\..\\resolved.txt"));
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_BAD_PATHNAME), SaveAs(L"\\\\?\\" + m_wdir + L"\\.\\resolved.txt"));
     EXPECT_EQ("<missing>", ReadFileBytesW(m_wdir + L"\\resolved.txt"));
-    EXPECT_TRUE(FilesIn(m_wdir + L"\\sub").empty());
+    EXPECT_TRUE(FileNamesIn(m_wdir + L"\\sub").empty());
     // Any other path is made full first: ".." climbs, the same for both.
     EXPECT_EQ(S_OK, SaveAs(m_wdir + L"\\sub\\.\\..\\resolved.txt"));
     EXPECT_EQ("saved bytes", ReadFileBytesW(m_wdir + L"\\resolved.txt"));
@@ -172,7 +157,7 @@ TEST_P(SaveTargetTest, ASavedFileTakesItsFolderRights) {
     EXPECT_NE(INVALID_HANDLE_VALUE, h) << GetLastError();
     if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
     EXPECT_EQ("saved bytes", ReadFileBytesW(path));
-    EXPECT_TRUE(FilesIn(m_spool).empty());
+    EXPECT_TRUE(FileNamesIn(m_spool).empty());
 }
 
 TEST_P(SaveTargetTest, WhereRightsCannotBeSetTheFileIsCopied) {
@@ -192,12 +177,12 @@ TEST_P(SaveTargetTest, WhereRightsCannotBeSetTheFileIsCopied) {
     }
     EXPECT_EQ(1, g_security.nCalls);
     // The temporary file went back and stays the form's until it is released.
-    EXPECT_EQ(1u, FilesIn(m_spool).size());
+    EXPECT_EQ(1u, FileNamesIn(m_spool).size());
     m_pFile->Release();
     m_pFile = nullptr;
     m_pUpload->Release();
     m_pUpload = NewUpload();
-    EXPECT_TRUE(FilesIn(m_spool).empty());
+    EXPECT_TRUE(FileNamesIn(m_spool).empty());
     EXPECT_EQ("saved bytes", ReadFileBytesW(m_wdir + L"\\sub\\taken.txt"));
 }
 
@@ -233,11 +218,7 @@ TEST_F(UploadTest, ControlCharactersInAFileNameCannotHideItsExtension) {
     }
     // "a.txt<NUL>.asp" is an .asp to the server-made name too.
     ASSERT_EQ(S_OK, Load(Body({FilePart("f", std::string("a.txt\0.asp", 10), "x")})));
-    VARIANT files;
-    VariantInit(&files);
-    ASSERT_EQ(S_OK, m_pUpload->get_Files(&files));
-    std::vector<IUploadedFile*> objects = FilesOf(files);
-    VariantClear(&files);
+    std::vector<IUploadedFile*> objects = FileObjects();
     ASSERT_EQ(1u, objects.size());
     const std::wstring dir(m_dir.begin(), m_dir.end());
     BSTR bstrFolder = SysAllocString(dir.c_str());

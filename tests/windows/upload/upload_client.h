@@ -28,6 +28,19 @@ inline std::string ReadFileBytesW(const std::wstring& path) {
     return bytes;
 }
 
+// The names of the files (not folders) in a folder.
+inline std::vector<std::wstring> FileNamesIn(const std::wstring& dir) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE hFind = FindFirstFileW((dir + L"\\*").c_str(), &found);
+    if (hFind == INVALID_HANDLE_VALUE) return names;
+    do
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
+    while (FindNextFileW(hFind, &found));
+    FindClose(hFind);
+    return names;
+}
+
 inline std::wstring Text(BSTR bstr) { return bstr ? std::wstring(bstr, SysStringLen(bstr)) : L"<null>"; }
 
 inline std::wstring Text(const VARIANT& var) {
@@ -171,6 +184,15 @@ protected:
         LONG lCount = -1;
         m_pUpload->get_Count(&lCount);
         return lCount;
+    }
+    // The loaded form's file objects, each AddRef'd.
+    std::vector<IUploadedFile*> FileObjects() {
+        VARIANT files;
+        VariantInit(&files);
+        m_pUpload->get_Files(&files);
+        std::vector<IUploadedFile*> objects = FilesOf(files);
+        VariantClear(&files);
+        return objects;
     }
     std::vector<FileFacts> Files() {
         VARIANT files;
