@@ -2,6 +2,10 @@
 
 # The Win32 definitions every Windows target compiles with, written once.
 if(WIN32)
+  # The same bytes from the same commit wherever it is built: no checkout or
+  # build folder in the objects (the last matching map wins, so the build
+  # folder inside the checkout comes second).
+  add_compile_options(-ffile-prefix-map=${PROJECT_SOURCE_DIR}=. -ffile-prefix-map=${PROJECT_BINARY_DIR}=build)
   add_library(varo_win32_defs INTERFACE)
   target_compile_definitions(varo_win32_defs INTERFACE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0501 WINVER=0x0501)
 endif()
@@ -25,10 +29,13 @@ endfunction()
 # The product DLL as released: unused sections dropped, stripped, its debug
 # information in <name>.debug beside it (found through a debug link).
 function(varo_release_dll target)
-  target_link_options(${target} PRIVATE -Wl,--gc-sections)
+  # No link time in the PE header: a rebuild of the same commit is the same file.
+  target_link_options(${target} PRIVATE -Wl,--gc-sections -Wl,--no-insert-timestamp)
+  # objcopy writes the time into each PE header it makes unless told one.
+  set(objcopy ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=0 ${CMAKE_OBJCOPY})
   add_custom_command(TARGET ${target} POST_BUILD
-    COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:${target}> $<TARGET_FILE:${target}>.debug
-    COMMAND ${CMAKE_OBJCOPY} --strip-all --add-gnu-debuglink=$<TARGET_FILE_NAME:${target}>.debug $<TARGET_FILE:${target}>
+    COMMAND ${objcopy} --only-keep-debug $<TARGET_FILE:${target}> $<TARGET_FILE:${target}>.debug
+    COMMAND ${objcopy} --strip-all --add-gnu-debuglink=$<TARGET_FILE_NAME:${target}>.debug $<TARGET_FILE:${target}>
     WORKING_DIRECTORY $<TARGET_FILE_DIR:${target}>
     VERBATIM)
 endfunction()
