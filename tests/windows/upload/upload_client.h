@@ -28,11 +28,13 @@ inline std::string ReadFileBytesW(const std::wstring& path) {
     return bytes;
 }
 
-// The names of the files (not folders) in a folder.
+// The names of the files (not folders) in a folder (its path with or without
+// a trailing separator).
 inline std::vector<std::wstring> FileNamesIn(const std::wstring& dir) {
     std::vector<std::wstring> names;
     WIN32_FIND_DATAW found;
-    HANDLE hFind = FindFirstFileW((dir + L"\\*").c_str(), &found);
+    const bool bSeparator = !dir.empty() && dir.back() == L'\\';
+    HANDLE hFind = FindFirstFileW((dir + (bSeparator ? L"*" : L"\\*")).c_str(), &found);
     if (hFind == INVALID_HANDLE_VALUE) return names;
     do
         if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
@@ -42,6 +44,18 @@ inline std::vector<std::wstring> FileNamesIn(const std::wstring& dir) {
 }
 
 inline std::wstring Text(BSTR bstr) { return bstr ? std::wstring(bstr, SysStringLen(bstr)) : L"<null>"; }
+
+// The description the last failure on this thread published.
+inline std::wstring PublishedDescription() {
+    IErrorInfo* pInfo = nullptr;
+    if (GetErrorInfo(0, &pInfo) != S_OK || !pInfo) return L"<nothing>";
+    BSTR bstr = nullptr;
+    pInfo->GetDescription(&bstr);
+    std::wstring text = Text(bstr);
+    SysFreeString(bstr);
+    pInfo->Release();
+    return text;
+}
 
 inline std::wstring Text(const VARIANT& var) {
     if (var.vt == VT_EMPTY) return L"<empty>";
@@ -207,16 +221,7 @@ protected:
         return facts;
     }
     // The description the last failure published.
-    std::wstring Published() {
-        IErrorInfo* pInfo = nullptr;
-        if (GetErrorInfo(0, &pInfo) != S_OK || !pInfo) return L"<nothing>";
-        BSTR bstr = nullptr;
-        pInfo->GetDescription(&bstr);
-        std::wstring text = Text(bstr);
-        SysFreeString(bstr);
-        pInfo->Release();
-        return text;
-    }
+    std::wstring Published() { return PublishedDescription(); }
 
     ComApartment m_apartment;
     RegisteredServer m_registered;

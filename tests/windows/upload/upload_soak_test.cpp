@@ -46,31 +46,6 @@ std::wstring Hr(HRESULT hr) {
     return sz;
 }
 
-// The files (not folders) in a folder.
-std::vector<std::wstring> FilesIn(const std::wstring& dir) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW found;
-    HANDLE hFind = FindFirstFileW((dir + L"*").c_str(), &found);
-    if (hFind == INVALID_HANDLE_VALUE) return names;
-    do
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(found.cFileName);
-    while (FindNextFileW(hFind, &found));
-    FindClose(hFind);
-    return names;
-}
-
-// The description the last failure on this thread published, taken.
-std::wstring Published() {
-    IErrorInfo* pInfo = nullptr;
-    if (GetErrorInfo(0, &pInfo) != S_OK || !pInfo) return L"<nothing>";
-    BSTR bstr = nullptr;
-    pInfo->GetDescription(&bstr);
-    std::wstring text = Text(bstr);
-    SysFreeString(bstr);
-    pInfo->Release();
-    return text;
-}
-
 // What a round answered, and what it answered wrongly: a fault that repeats
 // in every round would not show as a change.
 struct RoundLog {
@@ -168,7 +143,7 @@ void SaveAndCheck(IUploadedFile* pFile, const std::wstring& dir, const std::wstr
     log.Note(L"SaveAs " + Hr(hr));
     log.Check(hr == S_OK && ReadFileBytesW(target) == bytes, L"SaveAs did not save the file's bytes: " + name);
     hr = pFile->SaveAs(bstrTarget);
-    log.Note(L"SaveAs over it " + Hr(hr) + L" " + Published());
+    log.Note(L"SaveAs over it " + Hr(hr) + L" " + PublishedDescription());
     log.Check(hr == HRESULT_FROM_WIN32(ERROR_FILE_EXISTS) || hr == HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS),
               L"SaveAs replaced a file: " + name);
     log.Check(ReadFileBytesW(target) == bytes, L"a refused SaveAs changed the file: " + name);
@@ -235,7 +210,7 @@ void RunBody(const Apartment& a, IClassFactory* pFactory, IUpload* pLong, const 
         request.cbPiece = kcbPiece;
         hr = pFresh->LoadRequest(&request);
         log.Note(L"LoadRequest " + Hr(hr) + L" reads " + std::to_wstring(request.nReads) + L" spooled " +
-                 std::to_wstring(FilesIn(a.tempDir).size()));
+                 std::to_wstring(FileNamesIn(a.tempDir).size()));
         log.Check(hr == S_OK, L"LoadRequest refused body " + tag);
         log.Check(RefCount(&request) == 1, L"LoadRequest kept a reference to the Request");
         log.Check(Listing(pFresh) == loaded, L"LoadRequest and Load answer differently for body " + tag);
@@ -248,7 +223,7 @@ void RunBody(const Apartment& a, IClassFactory* pFactory, IUpload* pLong, const 
         for (IUploadedFile* pFile : files)
             if (pFile) pFile->Release();
         pFresh->Release();
-        log.Check(FilesIn(a.tempDir).empty(), L"a released form left a temporary file, body " + tag);
+        log.Check(FileNamesIn(a.tempDir).empty(), L"a released form left a temporary file, body " + tag);
     }
 
     // Whole-body files, reached by name.
@@ -302,9 +277,9 @@ void RunBody(const Apartment& a, IClassFactory* pFactory, IUpload* pLong, const 
             SetString(text.get(), L"not bytes");
             hr = pLong->Load(text.get());
         }
-        log.Note(std::wstring(r.label) + L" " + Hr(hr) + L" " + Published());
+        log.Note(std::wstring(r.label) + L" " + Hr(hr) + L" " + PublishedDescription());
         log.Check(FAILED(hr), L"not refused: " + std::wstring(r.label) + L", body " + tag);
-        log.Check(FilesIn(a.tempDir).empty(), L"a refusal left a temporary file: " + std::wstring(r.label));
+        log.Check(FileNamesIn(a.tempDir).empty(), L"a refusal left a temporary file: " + std::wstring(r.label));
         log.Check(Listing(pLong) == loaded, L"a refusal changed the loaded form: " + std::wstring(r.label));
     }
     for (HRESULT hrLimit : {pLong->put_MaxParts(0), pLong->put_MaxBytes(0), pLong->put_MaxFileBytes(0),
@@ -317,10 +292,10 @@ RoundLog RunRound(const Apartment& a, IClassFactory* pFactory, IUpload* pLong) {
     for (std::size_t i = 0; i < a.bodies.size(); ++i)
         RunBody(a, pFactory, pLong, a.bodies[i], static_cast<int>(i), log);
     // What the round saved goes, so every round starts from an empty folder.
-    const std::vector<std::wstring> saved = FilesIn(a.saveDir);
+    const std::vector<std::wstring> saved = FileNamesIn(a.saveDir);
     for (const std::wstring& name : saved) log.Check(DeleteFileW((a.saveDir + name).c_str()) != FALSE, L"kept " + name);
     log.Note(L"saved " + std::to_wstring(saved.size()));
-    const std::size_t cTemporary = FilesIn(a.tempDir).size();
+    const std::size_t cTemporary = FileNamesIn(a.tempDir).size();
     log.Note(L"temporary files " + std::to_wstring(cTemporary));
     log.Check(cTemporary == 0, L"temporary files left after the round");
     return log;
@@ -467,9 +442,9 @@ TEST_F(UploadSoakTest, FourApartmentsLoadingSavingAndRefusingThousandsOfTimes) {
         EXPECT_EQ(0, a.nDifferentRounds) << "answers changed in " << a.nDifferentRounds
                                          << " rounds, first: " << a.firstDifference;
         EXPECT_TRUE(apartments[0].first == a.first) << Difference(apartments[0].first, a.first);
-        EXPECT_EQ(std::vector<std::wstring>{}, FilesIn(a.tempDir)) << "temporary files outlived their objects";
-        for (const std::wstring& name : FilesIn(a.saveDir)) DeleteFileW((a.saveDir + name).c_str());
-        for (const std::wstring& name : FilesIn(a.tempDir)) DeleteFileW((a.tempDir + name).c_str());
+        EXPECT_EQ(std::vector<std::wstring>{}, FileNamesIn(a.tempDir)) << "temporary files outlived their objects";
+        for (const std::wstring& name : FileNamesIn(a.saveDir)) DeleteFileW((a.saveDir + name).c_str());
+        for (const std::wstring& name : FileNamesIn(a.tempDir)) DeleteFileW((a.tempDir + name).c_str());
         RemoveDirectoryW(a.saveDir.c_str());
         RemoveDirectoryW(a.tempDir.c_str());
     }
