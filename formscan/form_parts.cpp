@@ -21,9 +21,6 @@ using formscan::PendingHeader;
 
 namespace {
 
-// RFC 2046 allows 70 bytes; some clients send longer boundaries.
-constexpr std::uint32_t kMaxBoundary = 200;
-static_assert(kcbMaxDelimiter == 4 + kMaxBoundary, "room for CR LF, \"--\" and the boundary");
 constexpr std::uint32_t kFirstPartsCapacity = 16;
 constexpr std::uint32_t kFirstTextCapacity = 256;
 
@@ -47,29 +44,41 @@ std::uint64_t Length(const HeaderText& text) { return text.bPresent ? text.lEnd 
 
 namespace formscan {
 
-PartsResult ReadFirstLine(const unsigned char* pb, std::uint32_t cb, unsigned char* abDelimiter,
-                          std::uint32_t* pcbDelimiter, std::uint32_t* plLf) {
-    *pcbDelimiter = 0;
-    if (!pb || cb < 3 || pb[0] != '-' || pb[1] != '-') return PartsResult::kNotMultipart;
+void ReadFirstLine(const unsigned char* pb, std::uint32_t cb, FirstLine* pLine) {
+    FirstLine& line = *pLine;
+    line.asDelimiter = PartsResult::kNotMultipart;
+    line.bClosing = false;
+    line.lTextEnd = line.cbDelimiter = line.lLf = 0;
+    if (!pb || cb < 2 || pb[0] != '-' || pb[1] != '-') return;
     const std::uint32_t lLf = FindByte(pb, 0, cb, '\n');
     const std::uint32_t lLineEnd = lLf == kByteSearchNone ? cb : lLf;
     const bool bCrLf = lLf != kByteSearchNone && pb[lLf - 1] == '\r';
     std::uint32_t lTextEnd = bCrLf ? lLineEnd - 1 : lLineEnd;
     while (lTextEnd > 2 && IsBlank(pb[lTextEnd - 1])) --lTextEnd;
     const std::uint32_t cbBoundary = lTextEnd - 2;
-    // A first line ending in "--" is taken as the closing line of a form
-    // with no field: without the Content-Type header a boundary that
-    // itself ends in "--" cannot be told from it.
-    if (cbBoundary >= 3 && cbBoundary - 2 <= kMaxBoundary && pb[lTextEnd - 1] == '-' && pb[lTextEnd - 2] == '-')
-        return PartsResult::kOk;
-    if (lLf == kByteSearchNone || cbBoundary == 0 || cbBoundary > kMaxBoundary) return PartsResult::kNotMultipart;
-    if (!bCrLf) return PartsResult::kBadLineEndings;
-    abDelimiter[0] = '\r';
-    abDelimiter[1] = '\n';
-    std::memcpy(abDelimiter + 2, pb, cbBoundary + 2);
-    *pcbDelimiter = cbBoundary + 4;
-    *plLf = lLf;
-    return PartsResult::kOk;
+    line.lTextEnd = lTextEnd;
+    line.bClosing = cbBoundary >= 3 && cbBoundary - 2 <= kcbMaxBoundary && pb[lTextEnd - 1] == '-' &&
+                    pb[lTextEnd - 2] == '-';
+    if (lLf == kByteSearchNone || cbBoundary == 0 || cbBoundary > kcbMaxBoundary) return;
+    if (!bCrLf) {
+        line.asDelimiter = PartsResult::kBadLineEndings;
+        return;
+    }
+    line.abDelimiter[0] = '\r';
+    line.abDelimiter[1] = '\n';
+    std::memcpy(line.abDelimiter + 2, pb, cbBoundary + 2);
+    line.cbDelimiter = cbBoundary + 4;
+    line.lLf = lLf;
+    line.asDelimiter = PartsResult::kOk;
+}
+
+NamedLine CompareFirstLine(const unsigned char* pb, const FirstLine& line, const unsigned char* pbBoundary,
+                           std::uint32_t cbBoundary) {
+    if (line.lTextEnd < 2 + cbBoundary || !BytesEqual(pb + 2, pbBoundary, cbBoundary)) return NamedLine::kOther;
+    const std::uint32_t cbAfter = line.lTextEnd - 2 - cbBoundary;
+    if (cbAfter == 0) return NamedLine::kDelimiter;
+    return cbAfter == 2 && pb[line.lTextEnd - 1] == '-' && pb[line.lTextEnd - 2] == '-' ? NamedLine::kClosing
+                                                                                          : NamedLine::kOther;
 }
 
 PartsResult HeaderBlock::Read(const unsigned char* pb, std::uint32_t lEnd) {
@@ -182,14 +191,16 @@ namespace {
 // failure.
 PartsResult ReadBody(PartsBuilder& builder, const unsigned char* pb, std::uint32_t cb, std::uint32_t nMaxParts,
                      const DelimiterList* pDelimiters) {
-    unsigned char abDelimiter[kcbMaxDelimiter];
-    std::uint32_t cbDelimiter = 0, lLf = 0;
-    const PartsResult first = formscan::ReadFirstLine(pb, cb, abDelimiter, &cbDelimiter, &lLf);
-    if (first != PartsResult::kOk || cbDelimiter == 0) return first;
+    formscan::FirstLine first;
+    formscan::ReadFirstLine(pb, cb, &first);
+    // A line that can only close is the closing line of a form with no field.
+    if (first.asDelimiter != PartsResult::kOk) return first.bClosing ? PartsResult::kOk : first.asDelimiter;
+    const unsigned char* const abDelimiter = first.abDelimiter;
+    const std::uint32_t cbDelimiter = first.cbDelimiter;
     // A list found for another delimiter cannot stand in for the search.
     if (pDelimiters && !pDelimiters->IsFor(abDelimiter, cbDelimiter)) pDelimiters = nullptr;
 
-    std::uint32_t lPart = lLf + 1;
+    std::uint32_t lPart = first.lLf + 1;
     for (std::uint32_t nParts = 0;; ++nParts) {
         if (nMaxParts != 0 && nParts == nMaxParts) return PartsResult::kTooManyParts;
         // The part ends at the first delimiter that ends its line or the
@@ -200,7 +211,11 @@ PartsResult ReadBody(PartsBuilder& builder, const unsigned char* pb, std::uint32
              lSearch = lDelimiter + 1) {
             lDelimiter = pDelimiters ? pDelimiters->Next(lSearch)
                                      : ByteSearchWide(abDelimiter, cbDelimiter, pb, lSearch, cb);
-            if (lDelimiter == kByteSearchNone) return PartsResult::kNoClosingLine;
+            if (lDelimiter == kByteSearchNone) {
+                // A first line that reads both ways was the closing line
+                // when no later line is its delimiter.
+                return nParts == 0 && first.bClosing ? PartsResult::kOk : PartsResult::kNoClosingLine;
+            }
             outcome = DelimiterEnd().Read(pb, lDelimiter + cbDelimiter, cb, &lNext);
             if (outcome == DelimiterEnd::kBadLineEnding) return PartsResult::kBadLineEndings;
         }
@@ -265,13 +280,15 @@ DelimiterList::~DelimiterList() = default;
 bool DelimiterList::CopyAndFind(unsigned char* pbDest, const unsigned char* pbSource, std::uint32_t cb) {
     m_nPositions = 0;
     m_cbDelimiter = 0;
-    std::uint32_t lLf = 0;
-    if (formscan::ReadFirstLine(pbSource, cb, m_abDelimiter, &m_cbDelimiter, &lLf) != PartsResult::kOk ||
-        m_cbDelimiter == 0) {
-        m_cbDelimiter = 0;  // nothing to look for: the parse decides what the body is
+    formscan::FirstLine first;
+    formscan::ReadFirstLine(pbSource, cb, &first);
+    if (first.asDelimiter != PartsResult::kOk) {
+        // Nothing to look for: the parse decides what the body is.
         if (cb) std::memcpy(pbDest, pbSource, cb);
         return true;
     }
+    std::memcpy(m_abDelimiter, first.abDelimiter, first.cbDelimiter);
+    m_cbDelimiter = first.cbDelimiter;
     // Each piece is searched right after it is copied, while it is still in
     // the cache: the body is read from memory once, not twice.
     constexpr std::uint32_t kcbPiece = 256u << 10;

@@ -17,6 +17,7 @@ enum class PartsResult {
     kStopped,      // its sink refused to go on
     kLineTooLong,  // a first line, header block or transport padding longer than kcbMaxStreamHeld
     kTooLarge,     // a part's value of 4 GiB or more
+    kBoundaryMismatch,  // the first line is not the delimiter of the boundary the stream was told
 };
 
 enum : std::uint32_t {
@@ -34,8 +35,10 @@ struct FormPart {
     std::uint32_t flags;                                 // kPartHasFileName | kPartFileNameUtf8
 };
 
-// Longest delimiter: CR LF "--" and a boundary of up to 200 bytes.
-constexpr std::uint32_t kcbMaxDelimiter = 4 + 200;
+// Longest boundary: RFC 2046 allows 70 bytes; some clients send longer ones.
+constexpr std::uint32_t kcbMaxBoundary = 200;
+// Longest delimiter: CR LF "--" and the boundary.
+constexpr std::uint32_t kcbMaxDelimiter = 4 + kcbMaxBoundary;
 
 // Every offset at which a body's delimiter (CR LF "--" boundary, from its
 // first line) occurs, ascending: found while the body is copied, so that the

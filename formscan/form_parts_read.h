@@ -13,12 +13,38 @@ namespace formscan {
 
 inline bool IsBlank(unsigned char ch) { return ch == ' ' || ch == '\t'; }
 
-// The body's first line, pb[0] .. pb[cb - 1] holding at least the whole line
-// with its LF (or the whole body): kOk with the delimiter that begins every
-// later part (CR LF "--" boundary) and the offset of the line's LF; kOk with
-// an empty delimiter for a first line that is the closing line itself.
-PartsResult ReadFirstLine(const unsigned char* pb, std::uint32_t cb, unsigned char* abDelimiter,
-                          std::uint32_t* pcbDelimiter, std::uint32_t* plLf);
+// What the body's first line can be. A boundary may itself end in "--", so
+// "--ab--" CR LF is both the delimiter line of boundary "ab--" and the
+// closing line of a form with no field and boundary "ab". Both readers
+// decide it alike: the line is the first delimiter when the first part's
+// delimiter is found later in the body, and the closing line when the body
+// ends before it.
+struct FirstLine {
+    // kOk when the line is a delimiter line (text, blanks, CR LF): then the
+    // delimiter that begins every later part (CR LF "--" boundary) and the
+    // offset of the line's LF are set. Otherwise why it is not one.
+    PartsResult asDelimiter = PartsResult::kNotMultipart;
+    // The line's text is also a closing line: "--", 1 to 200 bytes, "--".
+    bool bClosing = false;
+    // Where the line's text ends (before its blanks, CR and LF), for a line
+    // that begins with "--"; 0 otherwise.
+    std::uint32_t lTextEnd = 0;
+    unsigned char abDelimiter[kcbMaxDelimiter];
+    std::uint32_t cbDelimiter = 0, lLf = 0;
+};
+
+// Reads the first line, pb[0] .. pb[cb - 1] holding at least the whole line
+// with its LF (or the whole body).
+void ReadFirstLine(const unsigned char* pb, std::uint32_t cb, FirstLine* pLine);
+
+// How a first line stands to a boundary named by the request itself.
+enum class NamedLine {
+    kDelimiter,  // its text is "--" boundary
+    kClosing,    // its text is "--" boundary "--"
+    kOther,
+};
+NamedLine CompareFirstLine(const unsigned char* pb, const FirstLine& line, const unsigned char* pbBoundary,
+                           std::uint32_t cbBoundary);
 
 // What the bytes after a delimiter make of it, read as they come: "--"
 // closes the body; blanks (transport padding) then CR LF end the part;

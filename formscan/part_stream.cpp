@@ -10,6 +10,14 @@
 // (its errors wait for the part's delimiter, as they do in the whole-body
 // parse), then to the sink as the value. Pending bytes are held until the
 // next piece tells what they are.
+//
+// A first line that is also a closing line ("--ab--") is read as the first
+// delimiter, and the first part's delimiter decides it as the whole-body
+// parse does: that delimiter found, the line was the first delimiter; the
+// body ended first, it was the closing line. Until then the only thing
+// pending is that decision, not bytes: the first part is read as any part,
+// its own failures wait for its delimiter (as a bad header's do), and if the
+// body ends first the sink drops what it took and the index is emptied.
 #include "formscan/part_stream.h"
 
 #include "formscan/byte_search.h"
@@ -27,7 +35,7 @@ namespace {
 // The longest first line that ReadFirstLine can accept, its boundary
 // trimmed: "--", 200 bytes and "--". A text byte past it makes the body
 // kNotMultipart whatever follows.
-constexpr std::uint32_t kcbMaxFirstLineText = 2 + 200 + 2;
+constexpr std::uint32_t kcbMaxFirstLineText = 2 + kcbMaxBoundary + 2;
 
 // Bytes the stream holds, in one module-heap block that grows as needed.
 class HeldBytes {
@@ -64,6 +72,12 @@ struct PartStream::State {
         kValue,    // the sink was told of the part; its value follows
         kBroken,   // the header block is bad: its error stands once the part's delimiter is found
     };
+    // What the first line was taken for.
+    enum class Opening {
+        kDelimiter,  // the first delimiter: it reads no other way, or the first part's delimiter came
+        kMayClose,   // the closing line of a form with no field if the body ends before the first part's delimiter
+        kMustClose,  // the closing line of the boundary the request named; the first part's delimiter refuses the body
+    };
     enum class Pending {
         kNone,
         kPrefix,     // held: a prefix of the delimiter, at the end of the bytes so far
@@ -74,6 +88,9 @@ struct PartStream::State {
     PartSink* const pSink;
     Stage stage = Stage::kFirstLine;
     PartsResult result = PartsResult::kOk;
+    Opening opening = Opening::kDelimiter;
+    unsigned char abNamed[kcbMaxBoundary];  // the boundary the request named
+    std::uint32_t cbNamed = 0;
     unsigned char abDelimiter[kcbMaxDelimiter];
     std::uint32_t cbDelimiter = 0;
     FormParts parts;
@@ -86,6 +103,7 @@ struct PartStream::State {
     HeldBytes headerBytes;  // the header block so far, unless it was read where it stood; the first line before that
     FormPart part{};
     std::uint64_t cbValue = 0;
+    bool bSinkInPart = false;  // the sink heard PartBegins, not yet PartEnds
 
     Pending pending = Pending::kNone;
     HeldBytes held;
@@ -112,9 +130,40 @@ struct PartStream::State {
         headerBytes.Empty();
         part = FormPart{};
         cbValue = 0;
+        bSinkInPart = false;
+    }
+
+    // A failure of the part itself: final at once, unless the first line
+    // may yet be the closing line; then, like a bad header, it stands only
+    // once the part's delimiter is found.
+    void PartFails(PartsResult failure) {
+        if (opening == Opening::kDelimiter) {
+            Fail(failure);
+            return;
+        }
+        partStage = PartStage::kBroken;
+        brokenResult = failure;
+        headerBytes.Empty();
+    }
+
+    // The first part's delimiter was found: the first line was the first
+    // delimiter. False when that refuses the body.
+    bool FirstLineWasDelimiter() {
+        if (opening == Opening::kMustClose) {
+            Fail(PartsResult::kBoundaryMismatch);
+            return false;
+        }
+        opening = Opening::kDelimiter;
+        return true;
+    }
+
+    void BadDelimiterLine() {
+        if (FirstLineWasDelimiter()) Fail(PartsResult::kBadLineEndings);
     }
 
     std::uint32_t FirstLine(const unsigned char* pb, std::uint32_t cb);
+    void Open();
+    void BodyEnds();
     std::uint32_t Scan(const unsigned char* pb, std::uint32_t cb);
     std::uint32_t Resolve(const unsigned char* pb, std::uint32_t cb);
     std::uint32_t PrefixStart(const unsigned char* pb, std::uint32_t lFrom, std::uint32_t lEnd) const;
@@ -148,7 +197,7 @@ std::uint32_t PartStream::State::FirstLine(const unsigned char* pb, std::uint32_
         // or not (the last byte held may yet be the CR before the LF).
         for (std::uint32_t l = kcbMaxFirstLineText; l + 1 < cbHeld; ++l) {
             if (!formscan::IsBlank(pbLine[l])) {
-                Fail(PartsResult::kNotMultipart);
+                Fail(cbNamed != 0 ? PartsResult::kBoundaryMismatch : PartsResult::kNotMultipart);
                 return cb;
             }
         }
@@ -156,17 +205,59 @@ std::uint32_t PartStream::State::FirstLine(const unsigned char* pb, std::uint32_
         return cb;
     }
     if (!pvLf) return cb;
-    std::uint32_t lLf = 0;
-    const PartsResult first = formscan::ReadFirstLine(pbLine, cbHeld, abDelimiter, &cbDelimiter, &lLf);
-    if (first != PartsResult::kOk) {
-        Fail(first);
-    } else if (cbDelimiter == 0) {
-        stage = Stage::kComplete;  // the first line closes a form with no field
-    } else {
-        stage = Stage::kParts;
-        StartPart();
-    }
+    Open();
     return cbTake;
+}
+
+// The first line is held whole, or is the whole body: what it begins.
+void PartStream::State::Open() {
+    const unsigned char* pbLine = headerBytes.Data();
+    formscan::FirstLine first;
+    formscan::ReadFirstLine(pbLine, headerBytes.Size(), &first);
+    Opening reading = first.bClosing ? Opening::kMayClose : Opening::kDelimiter;
+    if (cbNamed != 0) {
+        switch (formscan::CompareFirstLine(pbLine, first, abNamed, cbNamed)) {
+        case formscan::NamedLine::kDelimiter:
+            first.bClosing = false;  // the request says which it is
+            reading = Opening::kDelimiter;
+            break;
+        case formscan::NamedLine::kClosing:
+            reading = Opening::kMustClose;
+            break;
+        case formscan::NamedLine::kOther:
+            Fail(first.lTextEnd != 0 ? PartsResult::kBoundaryMismatch : PartsResult::kNotMultipart);
+            return;
+        }
+    }
+    if (first.asDelimiter != PartsResult::kOk) {
+        // A line that can only close is the closing line of a form with no field.
+        if (first.bClosing) stage = Stage::kComplete;
+        else Fail(first.asDelimiter);
+        return;
+    }
+    std::memcpy(abDelimiter, first.abDelimiter, first.cbDelimiter);
+    cbDelimiter = first.cbDelimiter;
+    opening = reading;
+    stage = Stage::kParts;
+    StartPart();
+    if (opening == Opening::kMustClose) {
+        // No part can come of it: only its delimiter is looked for.
+        partStage = PartStage::kBroken;
+        brokenResult = PartsResult::kBoundaryMismatch;
+    }
+}
+
+// The body ended inside a part, before the part's delimiter.
+void PartStream::State::BodyEnds() {
+    if (opening == Opening::kDelimiter) {
+        Fail(PartsResult::kNoClosingLine);
+        return;
+    }
+    // No later line was the first line's delimiter: it was the closing line.
+    if (bSinkInPart) pSink->PartDropped();
+    bSinkInPart = false;
+    builder.Clear();
+    stage = Stage::kComplete;
 }
 
 // The earliest offset in lFrom .. lEnd - 1 from which the bytes to lEnd are
@@ -214,7 +305,7 @@ std::uint32_t PartStream::State::Scan(const unsigned char* pb, std::uint32_t cb)
             l = lStop;
             break;
         case DelimiterEnd::kBadLineEnding:
-            Fail(PartsResult::kBadLineEndings);
+            BadDelimiterLine();
             return cb;
         case DelimiterEnd::kClosing:
             EndPart(true);
@@ -271,7 +362,7 @@ std::uint32_t PartStream::State::Resolve(const unsigned char* pb, std::uint32_t 
         if (Running()) Commit(pb, lStop);
         return lStop;
     case DelimiterEnd::kBadLineEnding:
-        Fail(PartsResult::kBadLineEndings);
+        BadDelimiterLine();
         return cb;
     case DelimiterEnd::kClosing:
         held.Empty();
@@ -314,7 +405,7 @@ void PartStream::State::CommitHeaders(const unsigned char* pb, std::uint32_t cb)
             if (Running()) CommitValue(pb + headers.ValueStart(), cb - headers.ValueStart());
             return;
         }
-        if (cb > kcbMaxStreamHeld) Fail(PartsResult::kLineTooLong);
+        if (cb > kcbMaxStreamHeld) PartFails(PartsResult::kLineTooLong);
         else if (!headerBytes.Append(pb, cb)) Fail(PartsResult::kNoMemory);
         return;
     }
@@ -324,7 +415,7 @@ void PartStream::State::CommitHeaders(const unsigned char* pb, std::uint32_t cb)
         const std::uint32_t cbLine =
             pvLf ? static_cast<std::uint32_t>(static_cast<const unsigned char*>(pvLf) - pb) + 1 : cb;
         if (cbLine > kcbMaxStreamHeld - headerBytes.Size()) {
-            Fail(PartsResult::kLineTooLong);
+            PartFails(PartsResult::kLineTooLong);
             return;
         }
         if (!headerBytes.Append(pb, cbLine)) {
@@ -358,13 +449,15 @@ void PartStream::State::BeginValue(const unsigned char* pbHeaders) {
     }
     partStage = PartStage::kValue;
     cbValue = 0;
-    if (pSink && !pSink->PartBegins(parts.Count(), part, parts.Text())) Fail(PartsResult::kStopped);
+    if (!pSink) return;
+    if (!pSink->PartBegins(parts.Count(), part, parts.Text())) Fail(PartsResult::kStopped);
+    else bSinkInPart = true;
 }
 
 void PartStream::State::CommitValue(const unsigned char* pb, std::uint32_t cb) {
     if (cb == 0) return;
     if (cbValue + cb > 0xFFFFFFFFu) {
-        Fail(PartsResult::kTooLarge);
+        PartFails(PartsResult::kTooLarge);
         return;
     }
     cbValue += cb;
@@ -373,6 +466,7 @@ void PartStream::State::CommitValue(const unsigned char* pb, std::uint32_t cb) {
 
 // The part's delimiter was found: its header block's verdict stands now.
 void PartStream::State::EndPart(bool bClosing) {
+    if (!FirstLineWasDelimiter()) return;
     switch (partStage) {
     case PartStage::kHeaders:  // no blank line before the delimiter
         Fail(PartsResult::kBadHeaders);
@@ -386,6 +480,7 @@ void PartStream::State::EndPart(bool bClosing) {
             Fail(PartsResult::kNoMemory);
             return;
         }
+        bSinkInPart = false;
         if (pSink && !pSink->PartEnds()) {
             Fail(PartsResult::kStopped);
             return;
@@ -404,6 +499,15 @@ void PartStream::State::EndPart(bool bClosing) {
 PartStream::PartStream(std::uint32_t nMaxParts, PartSink* pSink) : m_pState(ModuleNew<State>(nMaxParts, pSink)) {}
 
 PartStream::~PartStream() { ModuleDelete(m_pState); }
+
+bool PartStream::NameBoundary(const unsigned char* pb, std::uint32_t cb) {
+    State* const s = m_pState;
+    if (!s || s->stage != State::Stage::kFirstLine || s->headerBytes.Size() != 0 || cb == 0 || cb > kcbMaxBoundary)
+        return false;
+    std::memcpy(s->abNamed, pb, cb);
+    s->cbNamed = cb;
+    return true;
+}
 
 PartsResult PartStream::Write(const unsigned char* pb, std::uint32_t cb) {
     State* const s = m_pState;
@@ -425,16 +529,8 @@ PartsResult PartStream::Write(const unsigned char* pb, std::uint32_t cb) {
 PartsResult PartStream::End() {
     State* const s = m_pState;
     if (!s) return PartsResult::kNoMemory;
-    if (s->stage == State::Stage::kFirstLine) {
-        // The body was its first line: read as the whole body.
-        std::uint32_t lLf = 0;
-        const PartsResult first = formscan::ReadFirstLine(s->headerBytes.Data(), s->headerBytes.Size(),
-                                                          s->abDelimiter, &s->cbDelimiter, &lLf);
-        if (first == PartsResult::kOk && s->cbDelimiter == 0) s->stage = State::Stage::kComplete;
-        else s->Fail(first == PartsResult::kOk ? PartsResult::kNoClosingLine : first);
-    } else if (s->Running()) {
-        s->Fail(PartsResult::kNoClosingLine);  // no delimiter ended the part
-    }
+    if (s->stage == State::Stage::kFirstLine) s->Open();  // the body was its first line
+    if (s->Running()) s->BodyEnds();
     s->Release();
     return s->stage == State::Stage::kFailed ? s->result : PartsResult::kOk;
 }

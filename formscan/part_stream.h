@@ -9,6 +9,12 @@
 // Receives the parts a PartStream reads, in order. Returning false stops the
 // stream (its result becomes kStopped); the sink knows why. After a result
 // other than kOk the sink hears nothing more, so a part begun may never end.
+//
+// A first line such as "--ab--" is the first delimiter of boundary "ab--"
+// only if a later line of the body is that delimiter again; otherwise it is
+// the closing line of a form with no field. The stream cannot hold the first
+// part until it knows, so the sink hears of it as of any part; if the body
+// then ends before the part's delimiter, the sink is told to drop it.
 class PartSink {
 public:
     // Part iPart's headers were read, and end before its delimiter: its
@@ -21,6 +27,10 @@ public:
     virtual bool PartData(const unsigned char* pb, std::uint32_t cb) = 0;
     // The current part's value is complete (its delimiter was read).
     virtual bool PartEnds() = 0;
+    // The first part, begun and not ended, was none: the body ended, and
+    // its first line was the closing line of a form with no field. Only from
+    // End(), which then gives kOk and an empty index.
+    virtual void PartDropped() = 0;
 
 protected:
     ~PartSink() = default;
@@ -44,6 +54,15 @@ public:
     PartStream(const PartStream&) = delete;
     PartStream& operator=(const PartStream&) = delete;
 
+    // The boundary the request itself names (its Content-Type), before the
+    // first Write: the first line must then be its delimiter line, or its
+    // closing line (and so a form with no field, unless a later line makes
+    // the first line another boundary's delimiter); any other first line
+    // beginning with "--" gives kBoundaryMismatch. False, and nothing
+    // changes, for a boundary of 0 or more than kcbMaxBoundary bytes, or
+    // after the first Write.
+    bool NameBoundary(const unsigned char* pb, std::uint32_t cb);
+
     // The body's next cb bytes, in a piece of any size, cut anywhere. kOk:
     // more may follow. Any other result is final (it comes as soon as it is
     // certain: kTooManyParts when the part past the limit begins), and every
@@ -52,7 +71,8 @@ public:
     PartsResult Write(const unsigned char* pb, std::uint32_t cb);
     // The body ended: the final result, the same as FormParts::Parse of the
     // whole body gives (kOk once the closing line was read), except for
-    // kStopped, kLineTooLong and kTooLarge, which only a stream gives.
+    // kStopped, kLineTooLong and kTooLarge, which only a stream gives, and
+    // kBoundaryMismatch, which only a stream told the boundary gives.
     PartsResult End();
     // Whether the closing line has been read (later bytes are ignored).
     bool Complete() const;

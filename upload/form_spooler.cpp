@@ -55,6 +55,15 @@ bool FormSpooler::AppendValue(const unsigned char* pb, std::uint32_t cb) {
 
 bool FormSpooler::PartEnds() { return true; }
 
+// The body was a form with no field after all: its one begun part goes,
+// and its temporary file with it.
+void FormSpooler::PartDropped() {
+    DeleteSpoolFiles(m_files, m_nParts);
+    m_nParts = m_nFilesCapacity = 0;
+    m_cbValues = 0;
+    m_pFile = nullptr;
+}
+
 void FormSpooler::HandOver(FormParts& parts, ModuleBlock* pValues, ModuleBlock* pFiles) {
     for (std::uint32_t i = 0; i < parts.Count(); ++i) parts.SetValueOffset(i, m_offsets.as<std::uint32_t>()[i]);
     *pValues = static_cast<ModuleBlock&&>(m_values);

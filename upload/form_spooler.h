@@ -28,6 +28,7 @@ public:
     bool PartBegins(std::uint32_t iPart, const FormPart& part, const unsigned char* pbText) override;
     bool PartData(const unsigned char* pb, std::uint32_t cb) override;
     bool PartEnds() override;
+    void PartDropped() override;
 
     // Why the spooler stopped the stream, with the system's error code for
     // the temporary-file failures.

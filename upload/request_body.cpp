@@ -1,5 +1,7 @@
 #include "upload/request_body.h"
 
+#include "formscan/content_type.h"
+#include "platform/module_heap.h"
 #include "platform/win32_owners.h"
 #include "webmng/byte_array_arg.h"
 
@@ -10,7 +12,45 @@ bool MemberId(IDispatch* pObject, const wchar_t* pszName, DISPID* pDispid) {
     return SUCCEEDED(pObject->GetIDsOfNames(IID_NULL, pszNames, 1, LOCALE_USER_DEFAULT, pDispid));
 }
 
+void FreeExcepInfo(EXCEPINFO& excep) {
+    SysFreeString(excep.bstrSource);
+    SysFreeString(excep.bstrDescription);
+    SysFreeString(excep.bstrHelpFile);
+}
+
 }  // namespace
+
+bool RequestBody::Boundary(unsigned char* abBoundary, std::uint32_t* pcbBoundary) {
+    *pcbBoundary = 0;
+    DISPID dispid = DISPID_UNKNOWN;
+    if (!m_pRequest || !MemberId(m_pRequest, L"ServerVariables", &dispid)) return true;
+    UniqueBstr name(SysAllocString(L"CONTENT_TYPE"));
+    if (!name) return false;
+    VARIANT arg;
+    arg.vt = VT_BSTR;
+    arg.bstrVal = name.get();
+    DISPPARAMS params{&arg, nullptr, 1, 0};
+    ScopedVariant type;
+    EXCEPINFO excep{};
+    const HRESULT hr = m_pRequest->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT,
+                                          DISPATCH_METHOD | DISPATCH_PROPERTYGET, &params, type.get(), &excep, nullptr);
+    FreeExcepInfo(excep);
+    if (FAILED(hr)) return true;
+    // A server may answer with a list object whose default value is the text.
+    const HRESULT hrText = VariantChangeType(type.get(), type.get(), 0, VT_BSTR);
+    if (hrText == E_OUTOFMEMORY) return false;
+    if (FAILED(hrText)) return true;
+    // The header's bytes: a boundary is ASCII, and any other character
+    // becomes one no boundary may hold.
+    const BSTR bstrType = (*type).bstrVal;
+    const std::uint32_t cch = SysStringLen(bstrType);
+    ModuleBlock bytes(ModuleAlloc(cch ? cch : 1));
+    if (!bytes) return false;
+    unsigned char* pb = bytes.as<unsigned char>();
+    for (std::uint32_t i = 0; i < cch; ++i) pb[i] = bstrType[i] < 0x80 ? static_cast<unsigned char>(bstrType[i]) : 0x7F;
+    formscan::ContentTypeBoundary(pb, cch, abBoundary, pcbBoundary);
+    return true;
+}
 
 RequestBody::Status RequestBody::Open(std::uint64_t* pcbTotal) {
     *pcbTotal = 0;
@@ -54,9 +94,7 @@ RequestBody::Status RequestBody::Next(std::uint32_t cbWant, const unsigned char*
     EXCEPINFO excep{};
     m_hrFailure = m_pRequest->Invoke(m_dispidBinaryRead, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
                                      &m_piece, &excep, nullptr);
-    SysFreeString(excep.bstrSource);
-    SysFreeString(excep.bstrDescription);
-    SysFreeString(excep.bstrHelpFile);
+    FreeExcepInfo(excep);
     VariantClear(&count);
     if (m_hrFailure == DISP_E_EXCEPTION && excep.scode) m_hrFailure = excep.scode;
     if (FAILED(m_hrFailure)) return Status::kReadFailed;

@@ -24,6 +24,12 @@ public:
 
     // The body's size as the request states it.
     Status Open(std::uint64_t* pcbTotal);
+    // The boundary the request's Content-Type names, asked as a page asks
+    // (ServerVariables("CONTENT_TYPE")), into abBoundary (room for
+    // kcbMaxBoundary bytes): *pcbBoundary is 0 when it names none that can
+    // be used (no ServerVariables, no text, not a multipart type, no usable
+    // boundary parameter). False only without memory.
+    bool Boundary(unsigned char* abBoundary, std::uint32_t* pcbBoundary);
     // The next piece of at most cbWant bytes, valid until the next call; an
     // empty piece means the client sent no more.
     Status Next(std::uint32_t cbWant, const unsigned char** ppb, std::uint32_t* pcb);

@@ -65,6 +65,8 @@ HRESULT LoadFailure(PartsResult result, LONG lMaxParts) {
         return UploadFailure(IID_IUpload, E_INVALIDARG, UploadMsg::kLineTooLong);
     case PartsResult::kTooLarge:
         return UploadFailure(IID_IUpload, E_INVALIDARG, UploadMsg::kPartTooLarge);
+    case PartsResult::kBoundaryMismatch:
+        return UploadFailure(IID_IUpload, E_INVALIDARG, UploadMsg::kBoundaryMismatch);
     case PartsResult::kNoMemory:
     case PartsResult::kOk:
     case PartsResult::kStopped:

@@ -34,6 +34,8 @@ constexpr wchar_t kEndedEarly[] =
     L"リクエスト本文が途中で終わりました (%s / %s バイト)。クライアントが送信を中止した可能性があります。";
 constexpr wchar_t kMaxBytes[] =
     L"リクエスト本文 (%s バイト) が MaxBytes (%s バイト) を超えています。";
+constexpr wchar_t kBoundaryMismatch[] =
+    L"multipart/form-data の本文ではありません。本文の最初の行が Content-Type の boundary と一致しません。";
 constexpr wchar_t kMaxFileBytes[] = L"ファイルが MaxFileBytes (%s バイト) を超えています。";
 constexpr wchar_t kMaxFieldBytes[] = L"フィールドの値が MaxFieldBytes (%s バイト) を超えています。";
 constexpr wchar_t kBadLimit[] = L"%s には 0 以上の数を指定してください。";

@@ -100,9 +100,15 @@ STDMETHODIMP UploadMethods::LoadRequest(IDispatch* pRequest) {
         if (dwError != ERROR_SUCCESS) return UploadSystemFailure(IID_IUpload, UploadMsg::kTempFileCreate, dwError);
         pszTempFolder = szSystemTemp;
     }
+    // A boundary the request names is the body's: the first line is checked
+    // against it rather than taken at its word.
+    unsigned char abBoundary[kcbMaxBoundary];
+    std::uint32_t cbBoundary = 0;
+    if (!body.Boundary(abBoundary, &cbBoundary)) return UploadNoMemory();
     const SpoolLimits limits{LimitBytes(m_dblMaxFileBytes), LimitBytes(m_dblMaxFieldBytes)};
     FormSpooler spooler(limits, pszTempFolder);
     PartStream stream(static_cast<std::uint32_t>(m_lMaxParts), &spooler);
+    if (cbBoundary != 0) stream.NameBoundary(abBoundary, cbBoundary);
     PartsResult result = PartsResult::kOk;
     // Bytes after the closing line are not the form's: they are left unread.
     for (std::uint64_t cbRead = 0; cbRead < cbTotal && result == PartsResult::kOk && !stream.Complete();) {

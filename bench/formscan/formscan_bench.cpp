@@ -130,6 +130,7 @@ public:
         ++nParts;
         return true;
     }
+    void PartDropped() override {}  // the benchmark's bodies always have parts
     std::uint64_t cbTexts = 0, cbData = 0;
     std::uint32_t nParts = 0;
 };

@@ -39,8 +39,9 @@ bool SlowValueEnds(const unsigned char* pb, std::uint32_t cb, std::vector<std::u
     std::uint32_t lText = lLf - 1;
     while (lText > 2 && IsBlank(pb[lText - 1])) --lText;
     const std::string delimiter = "\r\n" + std::string(reinterpret_cast<const char*>(pb), lText);
-    if (lText - 2 == 0 || lText - 2 > 200 || (lText >= 5 && pb[lText - 1] == '-' && pb[lText - 2] == '-'))
-        return false;
+    // A first line ending in "--" is read as a delimiter too: only a later
+    // delimiter line makes the structure sound.
+    if (lText - 2 == 0 || lText - 2 > 200) return false;
     for (std::uint32_t l = lLf + 1; l + delimiter.size() <= cb; ++l) {
         if (std::memcmp(pb + l, delimiter.data(), delimiter.size()) != 0) continue;
         std::uint32_t e = l + static_cast<std::uint32_t>(delimiter.size());
@@ -137,6 +138,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         for (std::size_t i = 0; i < ends.size(); ++i)
             Check(first.parts[i].valueOffset + first.parts[i].valueLength == ends[i], "value ends at its delimiter");
     }
+    // A form with no field only when no later line is the first line's
+    // delimiter: a sound body never loses its parts.
+    if (first.result == PartsResult::kOk && first.parts.empty()) Check(!bSound, "no form lost to its first line");
     if (bSound && first.result != PartsResult::kOk)
         Check(first.result == PartsResult::kBadHeaders || first.result == PartsResult::kBadLineEndings ||
                   (first.result == PartsResult::kTooManyParts && nMax != 0 && ends.size() > nMax),

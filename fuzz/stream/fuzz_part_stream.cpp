@@ -9,7 +9,9 @@
 // byte for byte, every part's texts and flags, valueOffset 0 and the value's
 // length) and, part by part, the bytes the sink received equal to the
 // value in the body. Only kLineTooLong (a body longer than the stream
-// holds) and, in the failing run, kNoMemory may differ. A sink that refuses
+// holds) and, in the failing run, kNoMemory may differ. A first part that
+// the stream drops (the first line was a closing line after all) must be
+// the only part begun and leave kOk with an empty index. A sink that refuses
 // one call must stop the stream there with kStopped. No module-heap block
 // may be left. Any difference aborts.
 #include "formscan/part_stream.h"
@@ -59,10 +61,18 @@ public:
         m_bInPart = false;
         return Answer();
     }
+    void PartDropped() override {
+        Check(m_bInPart && values.size() == 1 && !bDropped, "PartDropped only inside the first part, once");
+        begun.pop_back();
+        values.pop_back();
+        m_bInPart = false;
+        bDropped = true;
+    }
 
     std::vector<std::string> begun;   // each part's name, file name and type, as told
     std::vector<std::string> values;  // each part's value, as received
-    long nCalls = 0;
+    long nCalls = 0;                  // calls that could refuse (not PartDropped)
+    bool bDropped = false;
 
 private:
     bool Answer() {
@@ -113,8 +123,13 @@ std::vector<std::uint32_t> PieceSizes(std::uint32_t cb, int mode, std::uint64_t&
 // Feeds the body in the given pieces; returns the result, with the index in
 // *pParts.
 PartsResult Stream(const unsigned char* pb, std::uint32_t cb, std::uint32_t nMax,
-                   const std::vector<std::uint32_t>& sizes, Sink& sink, FormParts* pParts) {
+                   const std::vector<std::uint32_t>& sizes, Sink& sink, FormParts* pParts,
+                   const std::string& named = std::string()) {
     PartStream stream(nMax, &sink);
+    if (!named.empty())
+        Check(stream.NameBoundary(reinterpret_cast<const unsigned char*>(named.data()),
+                                  static_cast<std::uint32_t>(named.size())),
+              "a boundary of 1 to 200 bytes can be named");
     PartsResult result = PartsResult::kOk;
     std::uint32_t lDone = 0;
     for (std::uint32_t cbPiece : sizes) {
@@ -131,6 +146,8 @@ PartsResult Stream(const unsigned char* pb, std::uint32_t cb, std::uint32_t nMax
     *pParts = stream.TakeParts();
     Check(result == PartsResult::kOk || (pParts->Count() == 0 && pParts->TextSize() == 0),
           "no index after a failure");
+    Check(!sink.bDropped || (result == PartsResult::kOk && pParts->Count() == 0 && pParts->TextSize() == 0),
+          "a dropped part only for a form with no field");
     return result;
 }
 
@@ -160,6 +177,49 @@ void CheckSame(const Reference& whole, const unsigned char* pb, std::uint32_t cb
         texts.append(reinterpret_cast<const char*>(w.Text()) + r.fileNameOffset, r.fileNameLength);
         texts.append(reinterpret_cast<const char*>(w.Text()) + r.contentTypeOffset, r.contentTypeLength);
         Check(sink.begun[i] == texts, "the sink was told the part's texts");
+    }
+}
+
+// The first line's text after "--", as the parse reads it: up to the LF
+// (or the body's end), without the CR before the LF and trailing blanks.
+std::string FirstLineBoundary(const unsigned char* pb, std::uint32_t cb) {
+    if (cb < 2 || pb[0] != '-' || pb[1] != '-') return std::string();
+    std::uint32_t lEnd = 0;
+    while (lEnd < cb && pb[lEnd] != '\n') ++lEnd;
+    if (lEnd < cb && pb[lEnd - 1] == '\r') --lEnd;
+    while (lEnd > 2 && (pb[lEnd - 1] == ' ' || pb[lEnd - 1] == '\t')) --lEnd;
+    return std::string(reinterpret_cast<const char*>(pb) + 2, lEnd - 2);
+}
+
+// A stream told the boundary its request names. Told the boundary the
+// first line spells, it reads as the parse does whenever that gives parts;
+// told the boundary of the first line read as a closing line, it gives a
+// form with no field exactly when the parse does, and refuses a body the
+// parse found parts in. Any kOk is the parse's answer.
+void CheckNamed(const Reference& whole, const unsigned char* pb, std::uint32_t cb, std::uint32_t nMax,
+                std::uint64_t& state) {
+    const std::string boundary = FirstLineBoundary(pb, cb);
+    const bool bParts = whole.result == PartsResult::kOk && whole.parts.Count() > 0;
+    const bool bLongBody = cb > kcbMaxStreamHeld;
+    if (!boundary.empty() && boundary.size() <= kcbMaxBoundary) {
+        Sink sink(-1);
+        FormParts parts;
+        const PartsResult result = Stream(pb, cb, nMax, PieceSizes(cb, 0, state), sink, &parts, boundary);
+        if (result == PartsResult::kOk || bParts) CheckSame(whole, pb, cb, result, parts, sink);
+    }
+    const std::size_t cbClosing = boundary.size() >= 3 ? boundary.size() - 2 : 0;
+    if (cbClosing != 0 && cbClosing <= kcbMaxBoundary && boundary.compare(cbClosing, 2, "--") == 0) {
+        Sink sink(-1);
+        FormParts parts;
+        const PartsResult result =
+            Stream(pb, cb, nMax, PieceSizes(cb, 0, state), sink, &parts, boundary.substr(0, cbClosing));
+        if (bParts)
+            Check(result == PartsResult::kBoundaryMismatch || (bLongBody && result == PartsResult::kLineTooLong),
+                  "the request's boundary refuses a body with another's parts");
+        else if (whole.result == PartsResult::kOk)
+            Check(result == PartsResult::kOk || (bLongBody && result == PartsResult::kLineTooLong),
+                  "the request's closing line: a form with no field");
+        if (result == PartsResult::kOk) CheckSame(whole, pb, cb, result, parts, sink);
     }
 }
 
@@ -208,6 +268,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             HostHeapFailAfter(-1);
             if (result != PartsResult::kNoMemory) CheckSame(whole, pb, cb, result, parts, sink);
         }
+        CheckNamed(whole, pb, cb, nMax, state);
     }
     Check(HostHeapLiveBlocks() == lLive, "no block left");
     return 0;

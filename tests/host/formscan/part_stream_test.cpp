@@ -55,10 +55,18 @@ public:
         ++nEnded;
         return Answer();
     }
+    void PartDropped() override {
+        EXPECT_TRUE(m_bInPart) << "PartDropped outside a part";
+        EXPECT_EQ(begun.size(), 1u) << "only the first part is dropped";
+        EXPECT_EQ(nEnded, 0u);
+        if (!begun.empty()) begun.pop_back();
+        m_bInPart = false;
+        ++nDropped;
+    }
 
     std::vector<SeenPart> begun;  // names and the values received
     std::uint64_t cbData = 0;
-    std::uint32_t nEnded = 0;
+    std::uint32_t nEnded = 0, nDropped = 0;
     long nCalls = 0;
 
 private:
@@ -84,11 +92,15 @@ Outcome Whole(const std::string& text, std::uint32_t nMax) {
 }
 
 // Feeds text cut at the ascending offsets in cuts (each piece in its own
-// exact-size block), then ends it. The listing has the index's texts and
-// the values the sink received, checked against the index's lengths.
+// exact-size block), then ends it; a stream told the boundary named, if any.
+// The listing has the index's texts and the values the sink received,
+// checked against the index's lengths.
 Outcome Streamed(const std::string& text, std::uint32_t nMax, const std::vector<std::size_t>& cuts,
-                 RecordingSink& sink) {
+                 RecordingSink& sink, const std::string& named = std::string()) {
     PartStream stream(nMax, &sink);
+    if (!named.empty())
+        EXPECT_TRUE(stream.NameBoundary(reinterpret_cast<const unsigned char*>(named.data()),
+                                        static_cast<std::uint32_t>(named.size())));
     PartsResult result = PartsResult::kOk;
     std::size_t lFrom = 0;
     for (std::size_t i = 0; i <= cuts.size() && result == PartsResult::kOk; ++i) {
@@ -135,9 +147,10 @@ Outcome Streamed(const std::string& text, std::uint32_t nMax, const std::vector<
     return outcome;
 }
 
-Outcome Streamed(const std::string& text, std::uint32_t nMax, const std::vector<std::size_t>& cuts) {
+Outcome Streamed(const std::string& text, std::uint32_t nMax, const std::vector<std::size_t>& cuts,
+                 const std::string& named = std::string()) {
     RecordingSink sink;
-    return Streamed(text, nMax, cuts, sink);
+    return Streamed(text, nMax, cuts, sink, named);
 }
 
 PartsResult WriteText(PartStream& stream, const std::string& text) {
@@ -468,7 +481,8 @@ TEST(PartStreamClosing, CompleteAndLaterBytes) {
     EXPECT_EQ(parts.Part(0).valueLength, 1u);
     EXPECT_EQ(sink.begun, (Parts{Field("a", "1")}));
 
-    // A first line that closes: complete at its LF, or at the end without one.
+    // A first line that can only close: complete at its LF, or at the end
+    // without one.
     PartStream empty(0, &sink);
     EXPECT_EQ(WriteText(empty, "--AaB03x--"), PartsResult::kOk);
     EXPECT_FALSE(empty.Complete());
@@ -476,30 +490,75 @@ TEST(PartStreamClosing, CompleteAndLaterBytes) {
     EXPECT_TRUE(empty.Complete());
     EXPECT_EQ(empty.TakeParts().Count(), 0u);
     PartStream closed(0, &sink);
-    EXPECT_EQ(WriteText(closed, "--AaB03x--\r\njunk"), PartsResult::kOk);
+    EXPECT_EQ(WriteText(closed, "--AaB03x-- \njunk"), PartsResult::kOk);
     EXPECT_TRUE(closed.Complete());
     EXPECT_EQ(closed.End(), PartsResult::kOk);
+    // One ending in CR LF may be the first delimiter of boundary
+    // "AaB03x--": only the body's end shows that no later line is.
+    PartStream either(0, &sink);
+    EXPECT_EQ(WriteText(either, "--AaB03x--\r\njunk"), PartsResult::kOk);
+    EXPECT_FALSE(either.Complete());
+    EXPECT_EQ(either.End(), PartsResult::kOk);
+    EXPECT_TRUE(either.Complete());
+    EXPECT_EQ(either.TakeParts().Count(), 0u);
+    EXPECT_EQ(sink.nDropped, 0u) << "no part had begun";
 }
 
 // A sink that refuses any of its calls stops the stream there.
+// So does one refusing the first part of a body whose first line may yet be
+// a closing line.
 TEST(PartStreamSink, RefusalStops) {
-    const std::string text = TextPart("a", "1") + FilePart("f", "x.bin", "a/b", std::string(3000, 'z')) +
-                             TextPart("c", "") + kClose;
-    long nCalls = 0;
-    {
-        RecordingSink sink;
-        ASSERT_EQ(Streamed(text, 0, Pieces(text, 700), sink).result, PartsResult::kOk);
-        nCalls = sink.nCalls;
+    const std::string forms[] = {
+        TextPart("a", "1") + FilePart("f", "x.bin", "a/b", std::string(3000, 'z')) + TextPart("c", "") + kClose,
+        "--ab--\r\n" + FilePart("f", "x.bin", "a/b", std::string(3000, 'z'), "").substr(2),
+    };
+    for (const std::string& text : forms) {
+        SCOPED_TRACE(text.substr(0, 10));
+        long nCalls = 0;
+        {
+            RecordingSink sink;
+            ASSERT_EQ(Streamed(text, 0, Pieces(text, 700), sink).result, PartsResult::kOk);
+            nCalls = sink.nCalls;
+        }
+        ASSERT_GE(nCalls, 5);
+        const long lLive = TestHeapLiveBlocks();
+        for (long n = 0; n < nCalls; ++n) {
+            SCOPED_TRACE("refused call " + std::to_string(n));
+            RecordingSink sink(n);
+            EXPECT_EQ(Streamed(text, 0, Pieces(text, 700), sink).result, PartsResult::kStopped);
+            EXPECT_EQ(sink.nCalls, n + 1) << "no call after the refusal";
+            EXPECT_EQ(sink.nDropped, 0u) << "nothing after the refusal";
+        }
+        EXPECT_EQ(TestHeapLiveBlocks(), lLive);
     }
-    ASSERT_GE(nCalls, 9);
-    const long lLive = TestHeapLiveBlocks();
-    for (long n = 0; n < nCalls; ++n) {
-        SCOPED_TRACE("refused call " + std::to_string(n));
-        RecordingSink sink(n);
-        EXPECT_EQ(Streamed(text, 0, Pieces(text, 700), sink).result, PartsResult::kStopped);
-        EXPECT_EQ(sink.nCalls, n + 1) << "no call after the refusal";
+}
+
+// A first line that is also a closing line ("--ab--" CR LF): the stream
+// reads the first part as it comes, and drops it when the body ends without
+// the part's delimiter; one later delimiter line keeps it.
+TEST(PartStreamFirstLine, FirstPartDroppedUnlessALaterLineIsItsDelimiter) {
+    const std::string value = std::string(3000, 'v') + "\r\n--ab--x\r\n--ab-- y";
+    const std::string head = "--ab--\r\n" + FilePart("f", "x.bin", "a/b", value, "").substr(2);
+    for (const std::string& text : {head, head + "--ab----"}) {
+        const bool bClosed = text.size() > head.size();
+        const Outcome whole = Whole(text, 0);
+        ASSERT_EQ(whole.result, PartsResult::kOk);
+        ASSERT_EQ(whole.parts, bClosed ? Parts{Upload("f", "x.bin", "a/b", value)} : Parts{});
+        for (const std::vector<std::size_t>& cuts :
+             {std::vector<std::size_t>{}, Pieces(text, 7), Pieces(text, 1000), EveryByte(text)}) {
+            SCOPED_TRACE(std::string(bClosed ? "closed" : "never closed") + ", pieces: " +
+                         std::to_string(cuts.size() + 1));
+            const long lLive = TestHeapLiveBlocks();
+            RecordingSink sink;
+            const Outcome streamed = Streamed(text, 0, cuts, sink);
+            EXPECT_EQ(streamed.result, PartsResult::kOk);
+            EXPECT_EQ(streamed.parts, whole.parts);
+            EXPECT_GE(sink.cbData, 3000u) << "the value went to the sink as it came";
+            EXPECT_EQ(sink.nDropped, bClosed ? 0u : 1u);
+            EXPECT_EQ(sink.nEnded, bClosed ? 1u : 0u);
+            EXPECT_EQ(TestHeapLiveBlocks(), lLive);
+        }
     }
-    EXPECT_EQ(TestHeapLiveBlocks(), lLive);
 }
 
 std::string Repeat(char ch, std::size_t n) { return std::string(n, ch); }
@@ -551,6 +610,31 @@ TEST(PartStreamLimits, LineTooLong) {
     EXPECT_EQ(Streamed(fullPadding, 0, Pieces(fullPadding, 1000)).parts, Whole(fullPadding, 0).parts);
 }
 
+// The first part's own failures (here a header block longer than the
+// stream holds) wait for its delimiter while the first line may be a
+// closing line: without one the body is a form with no field, as for the
+// whole body.
+TEST(PartStreamLimits, FirstPartFailureWaitsForItsDelimiter) {
+    const std::string head =
+        "--ab--\r\nContent-Disposition: form-data; name=a\r\nX-Long: " + Repeat('h', kcbMaxStreamHeld) + "\r\n\r\nv\r\n";
+    ASSERT_EQ(Whole(head, 0).result, PartsResult::kOk);
+    ASSERT_TRUE(Whole(head, 0).parts.empty());
+    for (std::size_t cbPiece : {1000u, 4096u}) {
+        SCOPED_TRACE(cbPiece);
+        const Outcome never = Streamed(head, 0, Pieces(head, cbPiece));
+        EXPECT_EQ(never.result, PartsResult::kOk);
+        EXPECT_TRUE(never.parts.empty());
+        const std::string closed = head + "--ab----";
+        EXPECT_EQ(Streamed(closed, 0, Pieces(closed, cbPiece)).result, PartsResult::kLineTooLong);
+        // A first line that reads only one way fails at once.
+        const std::string plain = "--AaB03x" + head.substr(6);
+        RecordingSink sink;
+        PartStream stream(0, &sink);
+        ASSERT_LT(kcbMaxStreamHeld + 20, plain.find("\r\n\r\n"));
+        EXPECT_EQ(WriteText(stream, plain.substr(0, kcbMaxStreamHeld + 20)), PartsResult::kLineTooLong);
+    }
+}
+
 // A value of 4 GiB or more cannot be indexed: kTooLarge as its 2^32-th byte
 // arrives; one byte less is a value like any other.
 TEST(PartStreamLimits, TooLarge) {
@@ -577,6 +661,87 @@ TEST(PartStreamLimits, TooLarge) {
     EXPECT_EQ(over.Write(zeros.data(), 1), PartsResult::kTooLarge);
     EXPECT_EQ(sinkOver.cbData, 0xFFFFFFFFull);
     EXPECT_EQ(over.End(), PartsResult::kTooLarge);
+}
+
+// A stream told the boundary the request names checks the first line
+// against it: its delimiter line, or its closing line when no later line
+// makes that another boundary's delimiter; any other is refused.
+struct NamedCase {
+    const char* what;
+    std::string boundary;
+    std::string body;
+    PartsResult result;
+    Parts parts;
+};
+
+void PrintTo(const NamedCase& c, std::ostream* pOut) { *pOut << c.what; }
+
+const Parts kAB = {Field("a", "1"), Field("b", "2")};
+
+const NamedCase kNamedCases[] = {
+    {"its delimiter", "AaB03x", TwoFields("AaB03x"), PartsResult::kOk, kAB},
+    {"its delimiter, padded", "AaB03x", "--AaB03x \t\r\n" + TwoFields("AaB03x").substr(10), PartsResult::kOk, kAB},
+    {"its delimiter, a boundary ending in dashes", "ab--", TwoFields("ab--"), PartsResult::kOk, kAB},
+    {"its delimiter, also a closing line, and nothing after", "ab--", "--ab--\r\n", PartsResult::kNoClosingLine, {}},
+    {"its delimiter with a bare LF", "ab--", "--ab--\n" + TwoFields("ab--").substr(8), PartsResult::kBadLineEndings,
+     {}},
+    {"its delimiter without a line end", "ab", "--ab", PartsResult::kNotMultipart, {}},
+    {"its closing line", "ab", "--ab--\r\n", PartsResult::kOk, {}},
+    {"its closing line without a line end", "ab", "--ab--", PartsResult::kOk, {}},
+    {"its closing line, then lines that are no delimiter", "ab",
+     "--ab--\r\n" + TextPart("a", "1", "--ab") + "--ab--x\r\n--ab--", PartsResult::kOk, {}},
+    {"its closing line, then parts of the boundary with dashes", "ab", TwoFields("ab--"), PartsResult::kBoundaryMismatch,
+     {}},
+    {"its closing line, then a later delimiter with a bare LF", "ab", "--ab--\r\nx\r\n--ab--\n",
+     PartsResult::kBoundaryMismatch, {}},
+    {"another boundary", "ab", TwoFields("xy"), PartsResult::kBoundaryMismatch, {}},
+    {"a longer boundary", "ab", TwoFields("abc"), PartsResult::kBoundaryMismatch, {}},
+    {"a shorter boundary", "ab", TwoFields("a"), PartsResult::kBoundaryMismatch, {}},
+    {"its closing line, longer", "ab", "--ab---\r\n", PartsResult::kBoundaryMismatch, {}},
+    {"the boundary in another case", "ab", TwoFields("AB"), PartsResult::kBoundaryMismatch, {}},
+    {"a first line longer than the stream holds", "ab", "--ab" + std::string(kcbMaxStreamHeld + 10, 'x') + "\r\n",
+     PartsResult::kBoundaryMismatch, {}},
+    {"no delimiter line at all", "ab", "hello\r\n" + TwoFields("ab"), PartsResult::kNotMultipart, {}},
+    {"nothing", "ab", "", PartsResult::kNotMultipart, {}},
+};
+
+class StreamNamed : public ::testing::TestWithParam<NamedCase> {};
+
+TEST_P(StreamNamed, ChecksTheFirstLine) {
+    const NamedCase& c = GetParam();
+    std::vector<std::vector<std::size_t>> cutSets = {{}, Pieces(c.body, 3), Pieces(c.body, 64)};
+    if (c.body.size() < 4096) cutSets.push_back(EveryByte(c.body));
+    std::uint64_t state = 20240612;
+    for (int i = 0; i < 6; ++i) cutSets.push_back(RandomCuts(c.body, state, 1 + static_cast<std::size_t>(i)));
+    for (const std::vector<std::size_t>& cuts : cutSets) {
+        SCOPED_TRACE("pieces: " + std::to_string(cuts.size() + 1));
+        const Outcome streamed = Streamed(c.body, 0, cuts, c.boundary);
+        EXPECT_EQ(streamed.result, c.result);
+        EXPECT_EQ(streamed.parts, c.parts);
+    }
+    // What it lets through, the whole-body parse reads alike.
+    if (c.result == PartsResult::kOk) EXPECT_EQ(Whole(c.body, 0).parts, c.parts);
+}
+
+INSTANTIATE_TEST_SUITE_P(PartStream, StreamNamed, ::testing::ValuesIn(kNamedCases),
+                         [](const ::testing::TestParamInfo<NamedCase>& info) { return TestName(info.param.what); });
+
+TEST(PartStreamNamed, OneToTwoHundredBytesBeforeTheBody) {
+    const std::string b201(201, 'b'), b200 = b201.substr(1);
+    const auto* pb = reinterpret_cast<const unsigned char*>(b201.data());
+    PartStream stream(0, nullptr);
+    EXPECT_FALSE(stream.NameBoundary(pb, 0));
+    EXPECT_FALSE(stream.NameBoundary(pb, 201));
+    EXPECT_TRUE(stream.NameBoundary(pb, 200));
+    EXPECT_EQ(WriteText(stream, TwoFields(b200)), PartsResult::kOk);
+    EXPECT_EQ(stream.End(), PartsResult::kOk);
+    // Too late once the body has begun: the first line is read unchecked.
+    PartStream late(0, nullptr);
+    EXPECT_EQ(WriteText(late, "-"), PartsResult::kOk);
+    EXPECT_FALSE(late.NameBoundary(pb, 1));
+    EXPECT_EQ(WriteText(late, TwoFields("xy").substr(1)), PartsResult::kOk);
+    EXPECT_EQ(late.End(), PartsResult::kOk);
+    EXPECT_EQ(late.TakeParts().Count(), 2u);
 }
 
 using PartStreamHeapFailure = HeapFailureTest;

@@ -50,6 +50,11 @@ inline const std::string kLongName(100000, 'n');
 inline const std::string kBoundary200(200, 'b');
 inline const std::string kBoundary201(201, 'b');
 
+// A form whose boundary is the given one: fields a = 1 and b = 2.
+inline std::string TwoFields(const std::string& boundary) {
+    return TextPart("a", "1", "--" + boundary) + TextPart("b", "2", "--" + boundary) + "--" + boundary + "--\r\n";
+}
+
 inline const Case kPartsCases[] = {
     // Delimiter lines.
     {"two fields", TextPart("a", "1") + TextPart("b", "") + kClose, 0, PartsResult::kOk, {Field("a", "1"), Field("b", "")}},
@@ -91,6 +96,48 @@ inline const Case kPartsCases[] = {
     {"cut inside a value", TextPart("a", "1") + "--AaB03x\r\nContent-Disposition: form-data; name=b\r\n\r\n12", 0,
      PartsResult::kNoClosingLine, {}},
     {"cut after a delimiter", TextPart("a", "1") + "--AaB03x", 0, PartsResult::kNoClosingLine, {}},
+    // A first line ending in "--" is the first delimiter of a boundary that
+    // ends in "--" when a later line is that delimiter again, and the closing
+    // line of a form with no field when none is.
+    {"boundary ending in dashes", TwoFields("ab--"), 0, PartsResult::kOk, {Field("a", "1"), Field("b", "2")}},
+    {"boundary with leading and trailing dashes", TwoFields("--x--"), 0, PartsResult::kOk,
+     {Field("a", "1"), Field("b", "2")}},
+    {"boundary of dashes only", TwoFields("---"), 0, PartsResult::kOk, {Field("a", "1"), Field("b", "2")}},
+    {"boundary with doubled dashes at its end", TwoFields("a--b----"), 0, PartsResult::kOk,
+     {Field("a", "1"), Field("b", "2")}},
+    {"boundary ending in dashes, padded first line", "--ab-- \t\r\n" + TwoFields("ab--").substr(8), 0,
+     PartsResult::kOk, {Field("a", "1"), Field("b", "2")}},
+    {"boundary of 200 bytes ending in dashes", TwoFields(kBoundary200.substr(2) + "--"), 0, PartsResult::kOk,
+     {Field("a", "1"), Field("b", "2")}},
+    {"lookalikes before the delimiter of a boundary ending in dashes",
+     "--ab--\r\n" + TextPart("a", "\r\n--ab-\r\n--ab--x\r\n--ab-\r", "").substr(2) + "--ab----", 0,
+     PartsResult::kOk, {Field("a", "\r\n--ab-\r\n--ab--x\r\n--ab-\r")}},
+    {"empty form, boundary ending in dashes", "--ab----\r\n", 0, PartsResult::kOk, {}},
+    {"empty form, first line alone", "--ab--\r\n", 0, PartsResult::kOk, {}},
+    {"empty form, leading dashes", "----x--\r\n", 0, PartsResult::kOk, {}},
+    {"empty form, one-byte boundary of a dash", "-----\r\n", 0, PartsResult::kOk, {}},
+    {"empty form, text that never repeats the first line", "--ab--\r\nepilogue\r\n--ab\r\n--ab-\r\n--ab--", 0,
+     PartsResult::kOk, {}},
+    {"empty form, later lines that only begin like the first line",
+     "--ab--\r\nContent-Disposition: form-data; name=a\r\n\r\n1\r\n--ab--x\r\n--ab---\r\n--ab-- x\r\n", 0,
+     PartsResult::kOk, {}},
+    {"empty form, the first line again right after it", "--ab--\r\n--ab----\r\n", 0, PartsResult::kOk, {}},
+    {"empty form, parts of the shorter boundary after it",
+     "--ab--\r\n" + TextPart("a", "1", "--ab") + TextPart("b", "2", "--ab"), 0, PartsResult::kOk, {}},
+    {"a closed form of the shorter boundary after it", "--ab--\r\n" + TwoFields("ab"), 0, PartsResult::kBadHeaders,
+     {}},
+    {"empty form, first line with a bare LF", "--ab--\n" + TwoFields("ab--"), 0, PartsResult::kOk, {}},
+    {"empty form, first line too long to be a delimiter", "--" + kBoundary200 + "--\r\n" + TwoFields(kBoundary200 + "--"),
+     0, PartsResult::kOk, {}},
+    {"empty form under a limit", "--ab--\r\n", 1, PartsResult::kOk, {}},
+    {"boundary ending in dashes, over the limit", TwoFields("ab--"), 1, PartsResult::kTooManyParts, {}},
+    {"boundary ending in dashes, bad header", "--ab--\r\nbroken\r\n\r\nv\r\n--ab----\r\n", 0,
+     PartsResult::kBadHeaders, {}},
+    {"boundary ending in dashes, bare LF after a later delimiter", "--ab--\r\n" + TextPart("a", "1", "").substr(2) +
+                                                                       "--ab--\n",
+     0, PartsResult::kBadLineEndings, {}},
+    {"boundary ending in dashes, no closing line", TextPart("a", "1", "--ab--") + TextPart("b", "2", "--ab--"), 0,
+     PartsResult::kNoClosingLine, {}},
     // Header blocks.
     {"no blank line", "--AaB03x\r\nContent-Disposition: form-data; name=a\r\n" + kClose, 0, PartsResult::kBadHeaders,
      {}},

@@ -70,6 +70,19 @@ const std::string kSjisForm = Body({
              "text/plain"),  // ファイル, 報告.txt
 });
 
+// The same body under another boundary.
+std::string WithBoundary(std::string body, const std::string& boundary) {
+    const std::string from = kBoundary;
+    for (std::size_t at = body.find(from); at != std::string::npos; at = body.find(from, at + boundary.size()))
+        body.replace(at, from.size(), boundary);
+    return body;
+}
+
+// A form whose boundary ends in "--": its first line reads as a closing line too.
+const std::string kDashForm =
+    WithBoundary(Body({TextPart("a", "1"), FilePart("f", "a.txt", "file\r\n--ab--x\r\n"), TextPart("b", "2")}),
+                 "ab--");
+
 // A file whose bytes hold most of the delimiter again and again.
 std::string NearDelimiters() {
     std::string content;
@@ -90,6 +103,7 @@ TEST_F(LoadRequestTest, AnswersAsLoadOfTheSameBody) {
          65001},
         {"no parts", std::string("--") + kBoundary + "--\r\n", 65001},
         {"only an empty value", Body({TextPart("e", "")}), 65001},
+        {"boundary ending in dashes", kDashForm, 65001},
     };
     for (const auto& body : bodies) {
         IUpload* pWhole = NewUpload();
@@ -111,6 +125,106 @@ TEST_F(LoadRequestTest, AnswersAsLoadOfTheSameBody) {
         }
         pWhole->Release();
     }
+}
+
+// A first line that is also a closing line is the first delimiter when a
+// later line is: Load and LoadRequest list the form's parts.
+TEST_F(LoadRequestTest, FirstLineEndingInDashesKeepsTheForm) {
+    ASSERT_EQ(S_OK, Load(kDashForm));
+    EXPECT_EQ(3, Count());
+    EXPECT_EQ(L"2", Item(L"b"));
+    for (std::size_t cbPiece : {std::size_t(1), std::size_t(5), SIZE_MAX}) {
+        SCOPED_TRACE(cbPiece);
+        FakeRequest request(kDashForm);
+        request.cbPiece = cbPiece;
+        ASSERT_EQ(S_OK, m_pUpload->LoadRequest(&request));
+        EXPECT_EQ(3, Count());
+        ASSERT_EQ(1u, Files().size());
+        EXPECT_EQ("file\r\n--ab--x\r\n", Files()[0].bytes);
+    }
+    // Without such a line it closes a form with no field, and a file begun
+    // after it is not kept.
+    const std::string empty = "--ab--\r\n" + FilePart("f", "a.txt", std::string(5000, 'x')).substr(2 + 30 + 2);
+    ASSERT_EQ(0u, empty.find("--ab--\r\nContent-Disposition"));
+    for (std::size_t cbPiece : {std::size_t(7), SIZE_MAX}) {
+        FakeRequest request(empty);
+        request.cbPiece = cbPiece;
+        ASSERT_EQ(S_OK, m_pUpload->LoadRequest(&request));
+        EXPECT_EQ(0, Count());
+        EXPECT_EQ(std::vector<std::wstring>{}, SpoolFiles());
+    }
+    ASSERT_EQ(S_OK, Load(empty));
+    EXPECT_EQ(0, Count());
+}
+
+// The boundary of the request's Content-Type is the body's: the first line
+// must be its delimiter line, or its closing line for a form with no field;
+// a request that names none leaves the first line to say it.
+TEST_F(LoadRequestTest, ContentTypeBoundaryChecksTheFirstLine) {
+    const std::wstring kMismatch =
+        L"multipart/form-data の本文ではありません。本文の最初の行が Content-Type の boundary と一致しません。";
+    const std::string plainForm = Body({TextPart("a", "1"), FilePart("f", "a.txt", "bytes")});
+    const std::string closingOnly = "--ab--\r\n";
+    enum Given { kText, kList, kNull, kFails, kNoMember };
+    const struct {
+        const char* label;
+        Given given;
+        const wchar_t* type;
+        std::string body;
+        long count;  // -1: refused as not matching
+    } cases[] = {
+        {"its boundary", kText, L"multipart/form-data; boundary=----WebKitFormBoundaryVaro7Ff3", plainForm, 2},
+        {"quoted, in any case", kText, L"Multipart/Form-Data; charset=UTF-8; BOUNDARY=\"ab--\"", kDashForm, 3},
+        {"a list object's value", kList, L"multipart/form-data; boundary=ab--", kDashForm, 3},
+        {"its closing line", kText, L"multipart/form-data; boundary=ab", closingOnly, 0},
+        {"its closing line, then another boundary's parts", kText, L"multipart/form-data; boundary=ab", kDashForm, -1},
+        {"another boundary", kText, L"multipart/form-data; boundary=xyz", plainForm, -1},
+        {"a boundary one dash longer", kText, L"multipart/form-data; boundary=ab---", kDashForm, -1},
+        {"no boundary parameter", kText, L"multipart/form-data", kDashForm, 3},
+        {"not a multipart type", kText, L"application/octet-stream; boundary=xyz", plainForm, 2},
+        {"an empty text", kText, L"", plainForm, 2},
+        {"Null", kNull, nullptr, kDashForm, 3},
+        {"a failing ServerVariables", kFails, nullptr, plainForm, 2},
+        {"no ServerVariables", kNoMember, nullptr, kDashForm, 3},
+    };
+    for (const auto& c : cases) {
+        for (std::size_t cbPiece : {std::size_t(3), SIZE_MAX}) {
+            SCOPED_TRACE(std::string(c.label) + ", pieces of " + std::to_string(cbPiece));
+            ASSERT_EQ(S_OK, LoadRequestOf(Body({TextPart("kept", "yes")})));
+            FakeRequest request(c.body);
+            request.cbPiece = cbPiece;
+            if (c.given == kText) request.SetContentType(c.type);
+            if (c.given == kList) request.SetContentTypeList(c.type);
+            if (c.given == kNull) request.contentType.vt = VT_NULL;
+            if (c.given == kFails) {
+                request.contentType.vt = VT_ERROR;
+                request.contentType.scode = E_FAIL;
+            }
+            const HRESULT hr = m_pUpload->LoadRequest(&request);
+            if (c.given != kNoMember) {
+                EXPECT_EQ(std::vector<std::wstring>{L"CONTENT_TYPE"}, request.variablesAsked);
+                EXPECT_EQ(1, request.nVariableReadsBeforeBody) << "asked once, before the body is read";
+            }
+            if (c.count < 0) {
+                EXPECT_EQ(E_INVALIDARG, hr);
+                EXPECT_EQ(kMismatch, Published());
+                EXPECT_EQ(L"yes", Item(L"kept")) << "the earlier form stays";
+                EXPECT_EQ(std::vector<std::wstring>{}, SpoolFiles()) << "no temporary file is left";
+                continue;
+            }
+            ASSERT_EQ(S_OK, hr) << Published();
+            EXPECT_EQ(c.count, Count());
+            EXPECT_EQ(L"<empty>", Item(L"kept"));
+        }
+    }
+    // Its closing line with a file part after it that no later line ends:
+    // a form with no field, and nothing spooled is left.
+    FakeRequest request(closingOnly + FilePart("f", "a.txt", std::string(3000, 'x')).substr(2 + 30 + 2));
+    request.cbPiece = 100;
+    request.SetContentType(L"multipart/form-data; boundary=ab");
+    ASSERT_EQ(S_OK, m_pUpload->LoadRequest(&request));
+    EXPECT_EQ(0, Count());
+    EXPECT_EQ(std::vector<std::wstring>{}, SpoolFiles());
 }
 
 TEST_F(LoadRequestTest, LimitsAndEarlyEndsRefuseAndKeepNothing) {
