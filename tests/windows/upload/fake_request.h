@@ -12,13 +12,10 @@
 
 #include "upload_client.h"
 
-// A server's answer for one name of a collection: a list object whose
-// default value is the text (as a server gives ServerVariables("X") to a
-// script that asks for the object rather than its text).
-class FakeStringList : public IDispatch {
+// What every stand-in object of a script's world answers alike: IDispatch
+// without type information.
+class FakeDispatch : public IDispatch {
 public:
-    explicit FakeStringList(const wchar_t* pszText) : m_text(pszText) {}
-
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
         if (riid == IID_IUnknown || riid == IID_IDispatch) {
             *ppv = this;
@@ -28,17 +25,26 @@ public:
         *ppv = nullptr;
         return E_NOINTERFACE;
     }
+    STDMETHODIMP GetTypeInfoCount(UINT* pc) override {
+        *pc = 0;
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+};
+
+// A server's answer for one name of a collection: a list object whose
+// default value is the text (as a server gives ServerVariables("X") to a
+// script that asks for the object rather than its text).
+class FakeStringList : public FakeDispatch {
+public:
+    explicit FakeStringList(const wchar_t* pszText) : m_text(pszText) {}
+
     STDMETHODIMP_(ULONG) AddRef() override { return ++m_lRefs; }
     STDMETHODIMP_(ULONG) Release() override {
         const ULONG lRefs = --m_lRefs;
         if (lRefs == 0) delete this;
         return lRefs;
     }
-    STDMETHODIMP GetTypeInfoCount(UINT* pc) override {
-        *pc = 0;
-        return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
     STDMETHODIMP Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS* pParams, VARIANT* pResult, EXCEPINFO*,
                         UINT*) override {
@@ -59,7 +65,7 @@ private:
 // bytes a call (the network's pieces) and writing back how many it gave;
 // with a content type set, also ServerVariables(name), which answers
 // "CONTENT_TYPE" (in any case) with it and any other name with "".
-class FakeRequest : public IDispatch {
+class FakeRequest : public FakeDispatch {
 public:
     explicit FakeRequest(std::string body) : m_body(std::move(body)), m_total(static_cast<double>(m_body.size())) {}
     ~FakeRequest() { VariantClear(&contentType); }
@@ -93,22 +99,8 @@ public:
     std::vector<std::wstring> variablesAsked;  // each ServerVariables name, in order
     int nVariableReadsBeforeBody = -1;          // ServerVariables calls made before the first BinaryRead
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (riid == IID_IUnknown || riid == IID_IDispatch) {
-            *ppv = this;
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
     STDMETHODIMP_(ULONG) AddRef() override { return ++m_lRefs; }
     STDMETHODIMP_(ULONG) Release() override { return --m_lRefs; }
-    STDMETHODIMP GetTypeInfoCount(UINT* pc) override {
-        *pc = 0;
-        return S_OK;
-    }
-    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT cNames, LCID, DISPID* rgDispId) override {
         if (cNames != 1) return DISP_E_UNKNOWNNAME;
         if (lstrcmpiW(rgszNames[0], L"TotalBytes") == 0) *rgDispId = 1;
