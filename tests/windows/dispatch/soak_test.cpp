@@ -14,6 +14,7 @@
 
 #include "dll_client.h"
 #include "heap_walk.h"
+#include "soak_apartments.h"
 #include "test_paths.h"
 #include "test_scale.h"
 
@@ -112,48 +113,13 @@ std::vector<std::string> RunRound(IWebMng* pWebMng, const std::vector<std::strin
     return answers;
 }
 
-struct Counts {
-    long lModuleBlocks;
-    long lProcessBlocks;
-    DWORD dwHandles;
-};
-
 struct Apartment {
-    const VaroDll* pDll = nullptr;
-    std::vector<std::string> bodies;
     std::string dir;
-    HANDLE hFirstRoundDone = nullptr;  // set by the apartment after its warm-up rounds
-    HANDLE hGoOn = nullptr;            // set by the test once it has counted
-    HANDLE hAllDone = nullptr;
-    HANDLE hExit = nullptr;
     HRESULT hr = E_UNEXPECTED;
+    IWebMng* pWebMng = nullptr;
     std::vector<std::string> first;
     int nDifferentRounds = 0;
 };
-
-DWORD WINAPI ApartmentThread(void* pv) {
-    Apartment& a = *static_cast<Apartment*>(pv);
-    ComApartment apartment(COINIT_APARTMENTTHREADED);
-    IClassFactory* pFactory = nullptr;
-    IWebMng* pWebMng = nullptr;
-    a.hr = a.pDll->GetClassObject(CLSID_WebMng, IID_IClassFactory, reinterpret_cast<void**>(&pFactory));
-    if (SUCCEEDED(a.hr)) {
-        a.hr = pFactory->CreateInstance(nullptr, IID_IWebMng, reinterpret_cast<void**>(&pWebMng));
-        pFactory->Release();
-    }
-    // Two rounds before the count: the system allocates a few things once,
-    // on a second use (seen under Wine: one process-heap block).
-    if (pWebMng) a.first = RunRound(pWebMng, a.bodies, a.dir);
-    if (pWebMng && RunRound(pWebMng, a.bodies, a.dir) != a.first) ++a.nDifferentRounds;
-    SetEvent(a.hFirstRoundDone);
-    WaitForSingleObject(a.hGoOn, INFINITE);
-    for (int i = 2; pWebMng && i < kRounds; ++i)
-        if (RunRound(pWebMng, a.bodies, a.dir) != a.first) ++a.nDifferentRounds;
-    SetEvent(a.hAllDone);
-    WaitForSingleObject(a.hExit, INFINITE);
-    if (pWebMng) pWebMng->Release();
-    return 0;
-}
 
 class SoakTest : public ::testing::Test {
 protected:
@@ -161,17 +127,13 @@ protected:
         ASSERT_EQ(S_OK, m_apartment.status());
         ASSERT_EQ(S_OK, m_registered.status());
     }
-    Counts Count(const VaroDll& dll) {
-        DWORD dwHandles = 0;
-        GetProcessHandleCount(GetCurrentProcess(), &dwHandles);
-        return Counts{dll.BusyBlocks(), HeapBusyBlocks(GetProcessHeap()), dwHandles};
-    }
 
     ComApartment m_apartment;
     RegisteredServer m_registered;
 };
 
 TEST_F(SoakTest, FourApartmentsCallingTensOfThousandsOfTimes) {
+    DisableStringCache();
     VaroDll dll;
     ASSERT_TRUE(dll.Load());
     std::vector<std::string> bodies;
@@ -180,33 +142,39 @@ TEST_F(SoakTest, FourApartmentsCallingTensOfThousandsOfTimes) {
 
     char szTemp[MAX_PATH];
     ASSERT_NE(0u, GetTempPathA(MAX_PATH, szTemp));
-    HANDLE hGoOn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    HANDLE hExit = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     std::vector<Apartment> apartments(kApartments);
-    std::vector<HANDLE> threads, firstRounds, allDone;
+    std::vector<SoakApartment> work;
     for (int i = 0; i < kApartments; ++i) {
         Apartment& a = apartments[i];
-        a.pDll = &dll;
-        a.bodies = bodies;
         a.dir = std::string(szTemp) + "varo-soak-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(i);
         CreateDirectoryA(a.dir.c_str(), nullptr);
         a.dir += "\\";
-        a.hFirstRoundDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        a.hAllDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        a.hGoOn = hGoOn;
-        a.hExit = hExit;
-        firstRounds.push_back(a.hFirstRoundDone);
-        allDone.push_back(a.hAllDone);
+        work.push_back(SoakApartment{
+            [&a, &dll, &bodies] {
+                IClassFactory* pFactory = nullptr;
+                a.hr = dll.GetClassObject(CLSID_WebMng, IID_IClassFactory, reinterpret_cast<void**>(&pFactory));
+                if (SUCCEEDED(a.hr)) {
+                    a.hr = pFactory->CreateInstance(nullptr, IID_IWebMng, reinterpret_cast<void**>(&a.pWebMng));
+                    pFactory->Release();
+                }
+                // Two rounds before the count: the system allocates a few
+                // things once, on a second use (seen under Wine: one
+                // process-heap block).
+                if (a.pWebMng) a.first = RunRound(a.pWebMng, bodies, a.dir);
+                if (a.pWebMng && RunRound(a.pWebMng, bodies, a.dir) != a.first) ++a.nDifferentRounds;
+            },
+            [&a, &bodies] {
+                for (int i = 2; a.pWebMng && i < kRounds; ++i)
+                    if (RunRound(a.pWebMng, bodies, a.dir) != a.first) ++a.nDifferentRounds;
+            },
+            [&a] {
+                if (a.pWebMng) a.pWebMng->Release();
+            }});
     }
-    for (Apartment& a : apartments) threads.push_back(CreateThread(nullptr, 0, ApartmentThread, &a, 0, nullptr));
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(kApartments, firstRounds.data(), TRUE, 120000));
-    Count(dll);  // the counting itself may allocate once
-    const Counts before = Count(dll);
-    SetEvent(hGoOn);
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(kApartments, allDone.data(), TRUE, 600000));
-    const Counts after = Count(dll);
-    SetEvent(hExit);
-    WaitForMultipleObjects(kApartments, threads.data(), TRUE, 60000);
+    const SoakCounts counts = RunSoakApartments(dll, work);
+    ASSERT_TRUE(counts.bCompleted) << "the apartments did not finish in time";
+    const ResourceCounts& before = counts.before;
+    const ResourceCounts& after = counts.after;
 
     EXPECT_EQ(before.lModuleBlocks, after.lModuleBlocks);
     // The system's own libraries now and then keep one more block of the
@@ -215,6 +183,7 @@ TEST_F(SoakTest, FourApartmentsCallingTensOfThousandsOfTimes) {
     EXPECT_LE(std::labs(after.lProcessBlocks - before.lProcessBlocks), 4L)
         << "process heap blocks " << before.lProcessBlocks << " -> " << after.lProcessBlocks;
     EXPECT_EQ(before.dwHandles, after.dwHandles);
+    EXPECT_EQ(before.lProbedHandles, after.lProbedHandles);
     for (const Apartment& a : apartments) {
         EXPECT_EQ(S_OK, a.hr);
         EXPECT_EQ(11u * bodies.size(), a.first.size());
@@ -222,11 +191,6 @@ TEST_F(SoakTest, FourApartmentsCallingTensOfThousandsOfTimes) {
         EXPECT_EQ(apartments[0].first, a.first);
         RemoveDirectoryA(a.dir.c_str());
     }
-    for (HANDLE h : threads) CloseHandle(h);
-    for (HANDLE h : firstRounds) CloseHandle(h);
-    for (HANDLE h : allDone) CloseHandle(h);
-    CloseHandle(hGoOn);
-    CloseHandle(hExit);
     EXPECT_EQ(S_OK, dll.CanUnloadNow());
 }
 

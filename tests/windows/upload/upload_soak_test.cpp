@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "heap_walk.h"
+#include "soak_apartments.h"
 #include "test_paths.h"
 #include "test_scale.h"
 
@@ -166,14 +167,11 @@ void SaveAndCheck(IUploadedFile* pFile, const std::wstring& dir, const std::wstr
 }
 
 struct Apartment {
-    const VaroDll* pDll = nullptr;
     std::vector<std::string> bodies;
     std::wstring saveDir;              // with its trailing separator
     std::wstring tempDir;              // the objects' TempFolder, with its trailing separator
-    HANDLE hFirstRoundDone = nullptr;  // set by the apartment after its warm-up rounds
-    HANDLE hGoOn = nullptr;            // set by the test once it has counted
-    HANDLE hAllDone = nullptr;
-    HANDLE hExit = nullptr;
+    IClassFactory* pFactory = nullptr;
+    IUpload* pLong = nullptr;  // kept for the whole run
     HRESULT hr = E_UNEXPECTED;
     std::vector<std::wstring> first;
     int nDifferentRounds = 0;
@@ -313,72 +311,37 @@ void Record(Apartment& a, const RoundLog& log) {
     if (log.answers != a.first && a.nDifferentRounds++ == 0) a.firstDifference = Difference(a.first, log.answers);
 }
 
-DWORD WINAPI ApartmentThread(void* pv) {
-    Apartment& a = *static_cast<Apartment*>(pv);
-    ComApartment apartment(COINIT_APARTMENTTHREADED);
-    IClassFactory* pFactory = nullptr;
-    IUpload* pLong = nullptr;
-    a.hr = a.pDll->GetClassObject(CLSID_Upload, IID_IClassFactory, reinterpret_cast<void**>(&pFactory));
-    if (SUCCEEDED(a.hr)) {
-        pLong = NewUpload(pFactory, a.tempDir);
-        if (!pLong) a.hr = E_FAIL;
-    }
-    // Two rounds before the count: the system allocates a few things once,
-    // on a second use.
-    if (pLong) {
-        RoundLog log = RunRound(a, pFactory, pLong);
-        a.first = log.answers;
-        Record(a, log);
-        Record(a, RunRound(a, pFactory, pLong));
-    }
-    SetEvent(a.hFirstRoundDone);
-    WaitForSingleObject(a.hGoOn, INFINITE);
-    for (int i = 2; pLong && i < kRounds; ++i) Record(a, RunRound(a, pFactory, pLong));
-    SetEvent(a.hAllDone);
-    WaitForSingleObject(a.hExit, INFINITE);
-    if (pLong) pLong->Release();
-    if (pFactory) pFactory->Release();
-    return 0;
+// One apartment's part in the soak: its objects, two rounds before the count
+// (the system allocates a few things once, on a second use), the rest after.
+SoakApartment Work(Apartment& a, const VaroDll& dll) {
+    return SoakApartment{
+        [&a, &dll] {
+            a.hr = dll.GetClassObject(CLSID_Upload, IID_IClassFactory, reinterpret_cast<void**>(&a.pFactory));
+            if (SUCCEEDED(a.hr)) {
+                a.pLong = NewUpload(a.pFactory, a.tempDir);
+                if (!a.pLong) a.hr = E_FAIL;
+            }
+            if (a.pLong) {
+                RoundLog log = RunRound(a, a.pFactory, a.pLong);
+                a.first = log.answers;
+                Record(a, log);
+                Record(a, RunRound(a, a.pFactory, a.pLong));
+            }
+        },
+        [&a] {
+            for (int i = 2; a.pLong && i < kRounds; ++i) Record(a, RunRound(a, a.pFactory, a.pLong));
+        },
+        [&a] {
+            if (a.pLong) a.pLong->Release();
+            if (a.pFactory) a.pFactory->Release();
+        }};
 }
-
-// Handles open in the process, found by asking the handle table about each
-// value: GetProcessHandleCount answers 0 under Wine whatever is open.
-long ProbedHandles() {
-    long lHandles = 0;
-    for (ULONG_PTR value = 4; value < (1u << 16); value += 4) {
-        DWORD dwFlags = 0;
-        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &dwFlags)) ++lHandles;
-    }
-    return lHandles;
-}
-
-// Freed strings go back to the heap at once instead of into the system's
-// string cache, whose fill depends on how the threads interleaved: with it the
-// process heap's count wanders by a few blocks from one count to the next.
-// Not declared by every SDK's headers, hence looked up.
-void DisableStringCache() {
-    using SetOaNoCacheFn = void(WINAPI*)();
-    if (HMODULE hOleAut = GetModuleHandleW(L"oleaut32.dll"))
-        if (auto pfn = reinterpret_cast<SetOaNoCacheFn>(GetProcAddress(hOleAut, "SetOaNoCache"))) pfn();
-}
-
-struct Counts {
-    long lModuleBlocks;
-    long lProcessBlocks;
-    DWORD dwHandles;
-    long lProbedHandles;
-};
 
 class UploadSoakTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(S_OK, m_apartment.status());
         ASSERT_EQ(S_OK, m_registered.status());
-    }
-    Counts Count(const VaroDll& dll) {
-        DWORD dwHandles = 0;
-        GetProcessHandleCount(GetCurrentProcess(), &dwHandles);
-        return Counts{dll.BusyBlocks(), HeapBusyBlocks(GetProcessHeap()), dwHandles, ProbedHandles()};
     }
 
     ComApartment m_apartment;
@@ -396,13 +359,10 @@ TEST_F(UploadSoakTest, FourApartmentsLoadingSavingAndRefusingThousandsOfTimes) {
     wchar_t szTemp[MAX_PATH];
     ASSERT_NE(0u, GetTempPathW(MAX_PATH, szTemp));
     const std::wstring base = std::wstring(szTemp) + L"varo-upload-soak-" + std::to_wstring(GetCurrentProcessId());
-    HANDLE hGoOn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    HANDLE hExit = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     std::vector<Apartment> apartments(kApartments);
-    std::vector<HANDLE> threads, firstRounds, allDone;
+    std::vector<SoakApartment> work;
     for (int i = 0; i < kApartments; ++i) {
         Apartment& a = apartments[i];
-        a.pDll = &dll;
         a.bodies = bodies;
         a.saveDir = base + L"-" + std::to_wstring(i);
         a.tempDir = a.saveDir + L"-temp";
@@ -410,22 +370,12 @@ TEST_F(UploadSoakTest, FourApartmentsLoadingSavingAndRefusingThousandsOfTimes) {
         ASSERT_TRUE(CreateDirectoryW(a.tempDir.c_str(), nullptr));
         a.saveDir += L"\\";
         a.tempDir += L"\\";
-        a.hFirstRoundDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        a.hAllDone = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        a.hGoOn = hGoOn;
-        a.hExit = hExit;
-        firstRounds.push_back(a.hFirstRoundDone);
-        allDone.push_back(a.hAllDone);
+        work.push_back(Work(a, dll));
     }
-    for (Apartment& a : apartments) threads.push_back(CreateThread(nullptr, 0, ApartmentThread, &a, 0, nullptr));
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(kApartments, firstRounds.data(), TRUE, 120000));
-    Count(dll);  // the counting itself may allocate once
-    const Counts before = Count(dll);
-    SetEvent(hGoOn);
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForMultipleObjects(kApartments, allDone.data(), TRUE, 600000));
-    const Counts after = Count(dll);
-    SetEvent(hExit);
-    WaitForMultipleObjects(kApartments, threads.data(), TRUE, 60000);
+    const SoakCounts counts = RunSoakApartments(dll, work);
+    ASSERT_TRUE(counts.bCompleted) << "the apartments did not finish in time";
+    const ResourceCounts& before = counts.before;
+    const ResourceCounts& after = counts.after;
 
     EXPECT_EQ(before.lModuleBlocks, after.lModuleBlocks);
     // The system's own libraries now and then keep a block more or less of
@@ -448,11 +398,6 @@ TEST_F(UploadSoakTest, FourApartmentsLoadingSavingAndRefusingThousandsOfTimes) {
         RemoveDirectoryW(a.saveDir.c_str());
         RemoveDirectoryW(a.tempDir.c_str());
     }
-    for (HANDLE h : threads) CloseHandle(h);
-    for (HANDLE h : firstRounds) CloseHandle(h);
-    for (HANDLE h : allDone) CloseHandle(h);
-    CloseHandle(hGoOn);
-    CloseHandle(hExit);
     EXPECT_EQ(S_OK, dll.CanUnloadNow());
 }
 }  // namespace

@@ -1,0 +1,107 @@
+// Long runs of VARO.DLL as a busy server uses it: several apartments calling
+// at once, the process's resources counted once every apartment has warmed
+// up and again after the long rounds. Nothing may accumulate in between.
+#pragma once
+#include <windows.h>
+
+#include <functional>
+#include <vector>
+
+#include "dll_client.h"
+#include "heap_walk.h"
+
+// What a leak would make grow.
+struct ResourceCounts {
+    long lModuleBlocks = 0;   // the DLL's own heap
+    long lProcessBlocks = 0;  // the process heap
+    DWORD dwHandles = 0;      // as the system counts them (0 under Wine, whatever is open)
+    long lProbedHandles = 0;  // handles found by asking the handle table about each value
+};
+
+inline ResourceCounts CountResources(const VaroDll& dll) {
+    ResourceCounts counts;
+    counts.lModuleBlocks = dll.BusyBlocks();
+    counts.lProcessBlocks = HeapBusyBlocks(GetProcessHeap());
+    GetProcessHandleCount(GetCurrentProcess(), &counts.dwHandles);
+    for (ULONG_PTR value = 4; value < (1u << 16); value += 4) {
+        DWORD dwFlags = 0;
+        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &dwFlags)) ++counts.lProbedHandles;
+    }
+    return counts;
+}
+
+// Freed strings go back to the heap at once instead of into the system's
+// string cache, whose fill depends on how the threads interleaved: with it the
+// process heap's count wanders by a few blocks from one count to the next.
+// Not declared by every SDK's headers, hence looked up.
+inline void DisableStringCache() {
+    using SetOaNoCacheFn = void(WINAPI*)();
+    if (HMODULE hOleAut = GetModuleHandleW(L"oleaut32.dll"))
+        if (auto pfn = reinterpret_cast<SetOaNoCacheFn>(GetProcAddress(hOleAut, "SetOaNoCache"))) pfn();
+}
+
+// One apartment's part: warmUp, then (after the first count) rest, then
+// (after the second count) finish, each on the apartment's own thread.
+struct SoakApartment {
+    std::function<void()> warmUp, rest, finish;
+};
+
+// The counts taken after every apartment's warm-up and after the rounds.
+struct SoakCounts {
+    bool bCompleted = false;  // every apartment got through in time
+    ResourceCounts before, after;
+};
+
+struct SoakThread {
+    SoakApartment* pWork;
+    HANDLE hWarm, hGoOn, hDone, hExit;
+
+    static DWORD WINAPI Run(void* pv) {
+        SoakThread& t = *static_cast<SoakThread*>(pv);
+        ComApartment apartment(COINIT_APARTMENTTHREADED);
+        t.pWork->warmUp();
+        SetEvent(t.hWarm);
+        WaitForSingleObject(t.hGoOn, INFINITE);
+        t.pWork->rest();
+        SetEvent(t.hDone);
+        WaitForSingleObject(t.hExit, INFINITE);
+        t.pWork->finish();
+        return 0;
+    }
+};
+
+inline SoakCounts RunSoakApartments(const VaroDll& dll, std::vector<SoakApartment>& apartments) {
+    using Thread = SoakThread;
+    const DWORD n = static_cast<DWORD>(apartments.size());
+    HANDLE hGoOn = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE hExit = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::vector<Thread> work(n);
+    std::vector<HANDLE> threads, warm, done;
+    for (DWORD i = 0; i < n; ++i) {
+        work[i] = Thread{&apartments[i], CreateEventA(nullptr, TRUE, FALSE, nullptr), hGoOn,
+                         CreateEventA(nullptr, TRUE, FALSE, nullptr), hExit};
+        warm.push_back(work[i].hWarm);
+        done.push_back(work[i].hDone);
+    }
+    for (Thread& t : work) threads.push_back(CreateThread(nullptr, 0, &Thread::Run, &t, 0, nullptr));
+    SoakCounts counts;
+    if (WaitForMultipleObjects(n, warm.data(), TRUE, 120000) == WAIT_OBJECT_0) {
+        CountResources(dll);  // the counting itself may allocate once
+        counts.before = CountResources(dll);
+        SetEvent(hGoOn);
+        if (WaitForMultipleObjects(n, done.data(), TRUE, 600000) == WAIT_OBJECT_0) {
+            counts.after = CountResources(dll);
+            counts.bCompleted = true;
+        }
+    }
+    // Whatever happened, every thread is let through to its end.
+    SetEvent(hGoOn);
+    SetEvent(hExit);
+    WaitForMultipleObjects(n, threads.data(), TRUE, 60000);
+    for (HANDLE h : threads) CloseHandle(h);
+    for (HANDLE h : warm) CloseHandle(h);
+    for (HANDLE h : done) CloseHandle(h);
+    CloseHandle(hGoOn);
+    CloseHandle(hExit);
+    return counts;
+}
