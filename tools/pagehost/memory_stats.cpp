@@ -26,6 +26,13 @@ std::wstring Size(SIZE_T cb) {
 
 }  // namespace
 
+bool CurrentPrivateBytes(SIZE_T& cb) {
+    PROCESS_MEMORY_COUNTERS counters;
+    if (!Counters(counters)) return false;
+    cb = counters.PagefileUsage;
+    return true;
+}
+
 MemoryStats::MemoryStats(bool bEnabled) {
     if (!bEnabled) return;
     Sample();

@@ -1,7 +1,13 @@
 // pagehost --stats: the process's peak memory, told on stderr at exit, for
-// the benchmarks that show how little a streamed upload takes.
+// the benchmarks that show how little a streamed upload takes; and the
+// private bytes of now, which --serve tells after each request so that its
+// client can recycle a host that grows.
 #pragma once
 #include <windows.h>
+
+// The process's private bytes (commit charge) now; false when the system
+// cannot tell.
+bool CurrentPrivateBytes(SIZE_T& cb);
 
 class MemoryStats {
 public:

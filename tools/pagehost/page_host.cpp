@@ -13,8 +13,9 @@
 //     many requests on stdin, each a block of "Name: value" lines (UTF-8)
 //     ended by an empty line, then Content-Length bytes of body. Names:
 //     Page, Uploads, Method, Content-Type, Query, Content-Length. Each
-//     answer on stdout is "Status:", "Content-Type:", "Content-Length:" and,
-//     after a failure, "Error:" lines, an empty line and the body. Ends at
+//     answer on stdout is "Status:", "Content-Type:", "Content-Length:",
+//     after a failure "Error:", and "Private-Bytes:" (the process's private
+//     bytes once the page is done) lines, an empty line and the body. Ends at
 //     the end of stdin (status 0), on a request it cannot read (2) or after
 //     answering a request whose body ends early (2).
 //

@@ -1,8 +1,10 @@
 """A client of `pagehost.exe --serve`: one Wine process that runs page after
-page, fed request descriptions through a pipe (see page_host.cpp)."""
+page, fed request descriptions through a pipe (see page_host.cpp), replaced
+by a fresh one now and then as a web server recycles its worker."""
 import os
 import subprocess
 import threading
+from collections import namedtuple
 
 MACHINE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts", "machine")
 
@@ -30,11 +32,54 @@ class PageHostError(Exception):
     """The host process stopped or answered something unreadable."""
 
 
+# Under Wine the script engine keeps whatever a page's For Each loop went
+# over (an upload object with its body or its temporary files) until the
+# process ends, so a long run needs fresh processes. 200 requests: a fresh
+# process costs one Wine start, made while the host is idle, and the old one
+# then takes at most 200 requests' leftovers with it. 512 MB: a page that
+# loads whole bodies keeps each one, so a run of large uploads reaches this
+# long before the count; a fresh host takes a few MB, and a 32-bit one
+# still has room under its 2 GB for a large body held twice by Load.
+DEFAULT_RECYCLE_REQUESTS = 200
+DEFAULT_RECYCLE_MB = 512
+
+# Why a host was replaced ("requests" or "memory"), after how many requests,
+# its private bytes after the last one (None if it did not tell), and the
+# process ids of the old host and of the new one.
+Recycle = namedtuple("Recycle", "reason requests private_bytes old_pid new_pid")
+
+
+def _end(proc):
+    """Waits for a host whose input was closed to end; its exit status."""
+    try:
+        return proc.wait(timeout=20)
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        return proc.wait()
+    finally:
+        proc.stdout.close()
+
+
 class PageHost:
-    def __init__(self, command, env, stderr=None):
+    """recycle_requests: a fresh process after this many requests;
+    recycle_mb: after a request that leaves the process with more private
+    bytes than this many MiB (0: never, for either). on_recycle(Recycle) is
+    called after each recycle."""
+
+    def __init__(self, command, env, stderr=None, recycle_requests=DEFAULT_RECYCLE_REQUESTS,
+                 recycle_mb=DEFAULT_RECYCLE_MB, on_recycle=None):
+        if recycle_requests < 0 or recycle_mb < 0:
+            raise ValueError("a recycle limit below 0")
         self.command, self.env, self.stderr = command, env, stderr
+        self.recycle_requests, self.recycle_mb, self.on_recycle = recycle_requests, recycle_mb, on_recycle
         self.proc = None
+        self.served = 0  # requests the current process answered
+        self.retired = []  # (process, thread ending it) of recycled hosts
         self.lock = threading.Lock()  # one request at a time
+
+    @property
+    def pid(self):
+        return self.proc.pid if self.proc is not None else None
 
     def start(self):
         if self.proc is None or self.proc.poll() is not None:
@@ -42,28 +87,62 @@ class PageHost:
             # ends the host by ending its input.
             self.proc = subprocess.Popen(self.command + ["--serve"], env=self.env, stdin=subprocess.PIPE,
                                          stdout=subprocess.PIPE, stderr=self.stderr, start_new_session=True)
+            self.served = 0
 
     def close(self):
-        """Ends the host by ending its input; its exit status."""
-        if self.proc is None:
-            return None
-        proc, self.proc = self.proc, None
+        """Ends the host by ending its input, and waits for recycled ones to
+        end too; the host's exit status."""
+        status = None
+        if self.proc is not None:
+            proc, self.proc = self.proc, None
+            try:
+                proc.stdin.close()
+            except OSError:
+                pass
+            status = _end(proc)
+        self.wait_retired()
+        return status
+
+    def wait_retired(self):
+        """Waits until every recycled host has ended; their exit statuses,
+        oldest first."""
+        for _, thread in self.retired:
+            thread.join()
+        return [proc.returncode for proc, _ in self.retired]
+
+    def _recycle_reason(self, headers):
         try:
-            proc.stdin.close()
+            private = int(headers.get("private-bytes", ""))
+        except ValueError:
+            private = None
+        if self.recycle_mb and private is not None and private > self.recycle_mb * (1 << 20):
+            return "memory", private
+        if self.recycle_requests and self.served >= self.recycle_requests:
+            return "requests", private
+        return None, private
+
+    def _recycle(self, reason, private):
+        """Ends the host in the background by closing its input, so that it
+        runs its clean-up (its temporary files go), and starts the next one
+        at once, so that Wine starts while nobody waits."""
+        old, requests = self.proc, self.served
+        self.proc = None
+        try:
+            old.stdin.close()
         except OSError:
             pass
-        try:
-            return proc.wait(timeout=20)
-        except subprocess.TimeoutExpired:
-            proc.kill()
-            return proc.wait()
-        finally:
-            proc.stdout.close()
+        thread = threading.Thread(target=_end, args=(old,), daemon=True)
+        thread.start()
+        self.retired.append((old, thread))
+        self.start()
+        if self.on_recycle:
+            self.on_recycle(Recycle(reason, requests, private, old.pid, self.proc.pid))
 
     def request(self, page, uploads, method="GET", content_type="", query="", body=b"", length=None):
         """Runs the page: (status line, {header: value}, body bytes). body is
         bytes or an iterable of chunks with length their total; a failed
-        host is restarted for the next request."""
+        host is restarted for the next request, and one due for recycling is
+        replaced once it has answered."""
         with self.lock:
             self.start()
             proc = self.proc
@@ -84,10 +163,15 @@ class PageHost:
                 if sent != length:
                     raise PageHostError(f"the body had {sent} bytes, not {length}")
                 proc.stdin.flush()
-                return self._answer(proc)
+                answer = self._answer(proc)
             except (OSError, ValueError, PageHostError) as e:
                 self.close()
                 raise PageHostError(f"page host failed: {e}") from e
+            self.served += 1
+            reason, private = self._recycle_reason(answer[1])
+            if reason:
+                self._recycle(reason, private)
+            return answer
 
     @staticmethod
     def _answer(proc):

@@ -1,5 +1,6 @@
 #include "serve_mode.h"
 #include "host_files.h"
+#include "memory_stats.h"
 #include "page_run.h"
 #include "text_codec.h"
 
@@ -106,6 +107,11 @@ int Serve() {
                              HeaderValue(result.contentType) + "\nContent-Length: " +
                              std::to_string(result.body.size()) + "\n";
         if (!result.error.empty()) answer += "Error: " + HeaderValue(result.error) + "\n";
+        // Measured once the page and its engine are gone: what the next
+        // request starts from, for a client that recycles a growing host.
+        SIZE_T cbPrivate;
+        if (CurrentPrivateBytes(cbPrivate))
+            answer += "Private-Bytes: " + std::to_string(static_cast<unsigned long long>(cbPrivate)) + "\n";
         answer += "\n";
         // A client that ended the input early may still read the answer;
         // there is no next request to read.

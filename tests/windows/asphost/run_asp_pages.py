@@ -6,8 +6,9 @@ build's prefix. Checks each response (in the page's character set) and the
 files the page saved, byte for byte; host_check.asp checks what the pages
 take from the host, host_request.asp the request (its body read in pieces
 as a server gives it) and response one host process serves request after
-request. The UTF-8 samples, upload-utf8.asp (Load) and upload-large.asp
-(LoadRequest), run over a generated form.
+request, and upload_each.asp a host recycled between requests. The UTF-8
+samples, upload-utf8.asp (Load) and upload-large.asp (LoadRequest), run over
+a generated form.
 
 usage: run_asp_pages.py BUILD_DIR DLL_PATH PAGE_HOST CODEPAGE
 """
@@ -17,6 +18,7 @@ import re
 import shutil
 import subprocess
 import sys
+import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "scripts"))
@@ -32,6 +34,7 @@ UPLOAD_JS_PAGE = os.path.join(HERE, "upload_class_js.asp")
 JS_PAGE = os.path.join(HERE, "upload_page_js.asp")
 CHECK_PAGE = os.path.join(HERE, "host_check.asp")
 REQUEST_PAGE = os.path.join(HERE, "host_request.asp")
+EACH_PAGE = os.path.join(HERE, "upload_each.asp")
 FORM_BODIES = ["chromium-form.bin", "firefox-form.bin", "curl-form.bin"]
 
 # upload_page_js.asp's field list: memo is not in the form; empty is a file
@@ -39,6 +42,7 @@ FORM_BODIES = ["chromium-form.bin", "firefox-form.bin", "curl-form.bin"]
 JS_FIELDS = [("title", "text"), ("comment", "text"), ("color", "text"), ("memo", "text"),
              ("empty", "file"), ("upload", "file"), ("data", "file")]
 JS_HEADING = "<h1>\u30a2\u30c3\u30d7\u30ed\u30fc\u30c9\u7d50\u679c</h1>"
+GUID = "[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}"
 
 
 def html(text):
@@ -162,15 +166,20 @@ UTF8_PARTS = [
 ]
 
 
-def utf8_body():
+def form_body(parts):
+    """A UTF-8 form of (kind, name, file name, content, content type) parts."""
     body = b""
-    for kind, name, file_name, content, content_type in UTF8_PARTS:
+    for kind, name, file_name, content, content_type in parts:
         disposition = f'form-data; name="{name}"' + (f'; filename="{file_name}"' if kind == "file" else "")
         body += f"--{UTF8_BOUNDARY}\r\nContent-Disposition: {disposition}\r\n".encode("utf-8")
         if content_type:
             body += f"Content-Type: {content_type}\r\n".encode("ascii")
         body += b"\r\n" + content + b"\r\n"
     return body + f"--{UTF8_BOUNDARY}--\r\n".encode("ascii")
+
+
+def utf8_body():
+    return form_body(UTF8_PARTS)
 
 
 def write_body(out_root, name, body):
@@ -193,9 +202,8 @@ def check_utf8_sample(host, page, codepage, env, out_root):
     texts = [(n, c.decode("utf-8")) for kind, n, _, c, _ in UTF8_PARTS if kind == "text"]
     values = "".join(f"<li>{html(n)} = {html(v)}</li>" for n, v in texts)
     files = [(n, f, c) for kind, n, f, c, _ in UTF8_PARTS if kind == "file" and f]
-    guid = "[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}"
     items = [re.escape(f"<li>{html(n)}: {html(f)}, {len(c)} bytes, saved as ") +
-             f"({guid}{re.escape('.txt' if f.endswith('.txt') else '.bin')})</li>" for n, f, c in files]
+             f"({GUID}{re.escape('.txt' if f.endswith('.txt') else '.bin')})</li>" for n, f, c in files]
     match = re.search(re.escape("<ul>" + values + "</ul><ul>") + "".join(items) + re.escape("</ul>"), response)
     check.expect(match is not None, f"response:\n{response!r}")
     if match:
@@ -382,6 +390,103 @@ def check_serve(host, codepage, env, out_root):
     return check
 
 
+# Requests in the recycling run: the host is replaced after every
+# RECYCLE_EVERY of them, so three processes serve it.
+RECYCLE_EVERY = 3
+RECYCLE_RUN = 7
+
+
+def each_form(i):
+    """Request i's form to upload_each.asp: its number, a file it saves and
+    one it leaves, each of them its own."""
+    return [("text", "n", None, str(i).encode("ascii"), None),
+            ("file", "saved", f"s{i}.bin", random.Random(i).randbytes(1000 + 97 * i), "application/octet-stream"),
+            ("file", "kept", f"\u4fdd\u7559{i}.txt", f"kept {i}\r\n".encode("ascii") * (i + 1), "text/plain")]
+
+
+def temp_files(folder):
+    return {name for name in os.listdir(folder) if name.startswith("varo-")}
+
+
+def files_gone(folder, names):
+    """Waits for the names to leave the folder (Wine closes an ended
+    process's files a moment after the process itself ends); those left."""
+    deadline = time.monotonic() + 30
+    while names & temp_files(folder) and time.monotonic() < deadline:
+        time.sleep(0.05)
+    return names & temp_files(folder)
+
+
+def run_each(check, server, uploads, i):
+    """upload_each.asp over request i's form, its answer and saved file
+    checked: the process that served it and the temporary files it left."""
+    temp = os.path.join(uploads, "temp")
+    before, pid = temp_files(temp), server.pid
+    parts = each_form(i)
+    status, _, body = server.request(EACH_PAGE, uploads, "POST", f"multipart/form-data; boundary={UTF8_BOUNDARY}",
+                                     "", form_body(parts))
+    saved, kept = parts[1][3], parts[2]
+    match = re.fullmatch(re.escape(f"<p>n = {i}</p><p>saved: s{i}.bin, {len(saved)} bytes, saved as ") +
+                         f"({GUID}\\.bin)" + re.escape(f"</p><p>kept: {kept[2]}, {len(kept[3])} bytes</p>") +
+                         re.escape(page_tail(EACH_PAGE)), body.decode("utf-8", "replace"))
+    check.expect(status == "200 OK" and match, f"request {i}: {status} {body[:400]!r}")
+    if match:
+        with open(os.path.join(uploads, match.group(1)), "rb") as f:
+            check.expect(f.read() == saved, f"request {i}: the saved file differs from what was sent")
+    return pid, temp_files(temp) - before
+
+
+def check_recycling(host, codepage, env, out_root):
+    """Under Wine a For Each loop keeps its upload, and with it the temporary
+    files of the files the page left, until the process ends. A host
+    recycled every RECYCLE_EVERY requests answers each request right, a new
+    process takes the request after each RECYCLE_EVERY-th, and the one before
+    ends cleanly and takes its temporary files with it while its successor
+    keeps its own. A memory limit below any host's size recycles after every
+    request, for memory."""
+    check = pages.Checker(f"page host recycling cp{codepage}")
+    uploads = os.path.join(out_root, "recycle", "uploads")
+    temp = os.path.join(uploads, "temp")
+    shutil.rmtree(os.path.dirname(uploads), ignore_errors=True)
+    os.makedirs(temp)
+    recycles = []
+    server = pagehost.PageHost(host, env, stderr=subprocess.DEVNULL, recycle_requests=RECYCLE_EVERY,
+                               on_recycle=recycles.append)
+    try:
+        server.start()
+        pids, left = zip(*[run_each(check, server, uploads, i) for i in range(RECYCLE_RUN)])
+        firsts = list(range(0, RECYCLE_RUN, RECYCLE_EVERY))  # the first request of each process
+        check.expect(list(pids) == [pids[i - i % RECYCLE_EVERY] for i in range(RECYCLE_RUN)] and
+                     len({pids[i] for i in firsts}) == len(firsts), f"served by processes {pids}")
+        check.expect([(r.reason, r.requests, r.old_pid, r.new_pid) for r in recycles] ==
+                     [("requests", RECYCLE_EVERY, pids[a], pids[b]) for a, b in zip(firsts, firsts[1:])] and
+                     all(r.private_bytes > 0 for r in recycles), f"recycles {recycles}")
+        check.expect(server.wait_retired() == [0] * (len(firsts) - 1), "a recycled host did not end cleanly")
+        earlier = set().union(*left[:firsts[-1]])
+        current = set().union(*left[firsts[-1]:])
+        # Nothing would be shown if the engine let the uploads go.
+        check.expect(earlier and current, f"the hosts left no temporary files: {left}")
+        check.expect(not files_gone(temp, earlier), f"a recycled host's temporary files stay: {earlier}")
+        check.expect(current <= temp_files(temp), f"the running host's temporary files went: {current}")
+        check.expect(server.close() == 0, "the last host did not end cleanly")
+        check.expect(not files_gone(temp, current), f"the last host's temporary files stay: {current}")
+
+        recycles.clear()
+        server = pagehost.PageHost(host, env, stderr=subprocess.DEVNULL, recycle_requests=0, recycle_mb=1,
+                                   on_recycle=recycles.append)
+        server.start()
+        pids = [run_each(check, server, uploads, i)[0] for i in range(2)]
+        check.expect([(r.reason, r.requests, r.old_pid) for r in recycles] == [("memory", 1, pid) for pid in pids] and
+                     all(r.private_bytes > 1 << 20 for r in recycles) and recycles[0].new_pid == pids[1],
+                     f"memory: served by {pids}, recycles {recycles}")
+        check.expect(server.wait_retired() == [0, 0], "a host recycled for memory did not end cleanly")
+    except pagehost.PageHostError as e:
+        check.expect(False, str(e))
+    finally:
+        server.close()
+    return check
+
+
 def check_body_reading(host, codepage, env, out_root):
     """The body as a server gives it: in pieces from the body file; from a
     pipe that ends before Content-Length bytes came (a length past a Long's
@@ -440,6 +545,7 @@ def main():
         for mode in ["load", "stream"]:
             checks.append(check_upload_jscript(host, codepage, env, out_root, mode))
         checks.append(check_serve(host, codepage, env, out_root))
+        checks.append(check_recycling(host, codepage, env, out_root))
         checks.append(check_body_reading(host, codepage, env, out_root))
     finally:
         pages.register(hosts, env, unregister=True)
