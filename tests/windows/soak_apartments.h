@@ -4,11 +4,40 @@
 #pragma once
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
+#include <fstream>
 #include <functional>
+#include <iterator>
+#include <string>
 #include <vector>
 
 #include "dll_client.h"
 #include "heap_walk.h"
+#include "test_paths.h"
+
+// The request bodies real clients sent, as a soak calls over them.
+inline std::vector<std::string> CapturedBodies() {
+    std::vector<std::string> bodies;
+    for (const char* name : {"chromium-form.bin", "firefox-form.bin", "curl-form.bin", "chromium-sjis.bin",
+                             "firefox-sjis.bin"}) {
+        std::ifstream in(SourcePath(std::string("tests/fixtures/requests/") + name), std::ios::binary);
+        bodies.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    return bodies;
+}
+
+// A soak runs in an apartment of its own with VARO registered.
+class SoakFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(S_OK, m_apartment.status());
+        ASSERT_EQ(S_OK, m_registered.status());
+    }
+
+    ComApartment m_apartment;
+    RegisteredServer m_registered;
+};
 
 // What a leak would make grow.
 struct ResourceCounts {

@@ -23,13 +23,7 @@ constexpr int kApartments = 4;
 const int kRounds = ScaledCount("rounds of calls", 250, 40);
 const int kLoadCycles = ScaledCount("load cycles", 2000, 300);
 
-const char* const kBodies[] = {"chromium-form.bin", "firefox-form.bin", "curl-form.bin", "chromium-sjis.bin",
-                               "firefox-sjis.bin"};
 
-std::string FixtureBytes(const std::string& name) {
-    std::ifstream in(SourcePath("tests/fixtures/requests/" + name), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // ASCII paths and names only: a plain widening.
 std::wstring Widen(const std::string& s) { return std::wstring(s.begin(), s.end()); }
@@ -121,23 +115,13 @@ struct Apartment {
     int nDifferentRounds = 0;
 };
 
-class SoakTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_EQ(S_OK, m_apartment.status());
-        ASSERT_EQ(S_OK, m_registered.status());
-    }
-
-    ComApartment m_apartment;
-    RegisteredServer m_registered;
-};
+using SoakTest = SoakFixture;
 
 TEST_F(SoakTest, FourApartmentsCallingTensOfThousandsOfTimes) {
     DisableStringCache();
     VaroDll dll;
     ASSERT_TRUE(dll.Load());
-    std::vector<std::string> bodies;
-    for (const char* name : kBodies) bodies.push_back(FixtureBytes(name));
+    const std::vector<std::string> bodies = CapturedBodies();
     for (const std::string& body : bodies) ASSERT_FALSE(body.empty());
 
     char szTemp[MAX_PATH];

@@ -23,16 +23,10 @@ namespace {
 constexpr int kApartments = 4;
 const int kRounds = ScaledCount("rounds of calls", 120, 25);
 
-const char* const kBodies[] = {"chromium-form.bin", "firefox-form.bin", "curl-form.bin", "chromium-sjis.bin",
-                               "firefox-sjis.bin"};
 
 // Pieces of a Request's body: many reads, delimiters split between them.
 constexpr std::size_t kcbPiece = 97;
 
-std::string FixtureBytes(const std::string& name) {
-    std::ifstream in(SourcePath("tests/fixtures/requests/" + name), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // Bytes as comparable text, one unit each.
 std::wstring ByteText(const std::string& bytes) {
@@ -337,23 +331,13 @@ SoakApartment Work(Apartment& a, const VaroDll& dll) {
         }};
 }
 
-class UploadSoakTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_EQ(S_OK, m_apartment.status());
-        ASSERT_EQ(S_OK, m_registered.status());
-    }
-
-    ComApartment m_apartment;
-    RegisteredServer m_registered;
-};
+using UploadSoakTest = SoakFixture;
 
 TEST_F(UploadSoakTest, FourApartmentsLoadingSavingAndRefusingThousandsOfTimes) {
     DisableStringCache();
     VaroDll dll;
     ASSERT_TRUE(dll.Load());
-    std::vector<std::string> bodies;
-    for (const char* name : kBodies) bodies.push_back(FixtureBytes(name));
+    const std::vector<std::string> bodies = CapturedBodies();
     for (const std::string& body : bodies) ASSERT_FALSE(body.empty());
 
     wchar_t szTemp[MAX_PATH];
