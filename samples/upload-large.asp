@@ -72,9 +72,12 @@ li { white-space: pre-wrap; }
 <h1>大きなファイルのアップロード</h1>
 <% If failure <> "" Then %>
 <p class="error"><%= Server.HTMLEncode(failure) %></p>
-<% ElseIf Not IsEmpty(up) Then %>
+<% End If %>
+<% If fields <> "" Then %>
 <h2>受け取った項目</h2>
 <ul><%= fields %></ul>
+<% End If %>
+<% If files <> "" Then %>
 <h2>保存したファイル</h2>
 <ul><%= files %></ul>
 <% End If %>
@@ -82,7 +85,7 @@ li { white-space: pre-wrap; }
 <form method="post" enctype="multipart/form-data" accept-charset="UTF-8">
   <p><label for="title">題名</label><br><input id="title" name="title" size="40"></p>
   <p><label for="file">ファイル</label><br><input type="file" id="file" name="file"></p>
-  <p>拡張子 txt, csv, pdf, png, jpg, jpeg, gif, webp, zip はそのまま、ほかは bin として保存します。1 つ <%= maxFileBytes / 1024 ^ 3 %> GB まで。</p>
+  <p>拡張子 txt, csv, pdf, png, jpg, jpeg, gif, webp, zip はそのまま、ほかは bin として保存します。<br>ファイル 1 つにつき <%= maxFileBytes / 1024 ^ 3 %> GB まで。</p>
   <p><input type="submit" value="送信"></p>
 </form>
 </body>

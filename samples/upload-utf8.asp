@@ -59,6 +59,7 @@ End If
 body { font-family: sans-serif; margin: 1.5em; max-width: 42em; }
 label, legend { font-weight: bold; }
 fieldset { border: none; padding: 0; }
+fieldset label { font-weight: normal; margin-right: 1em; }
 .error { color: #b00020; font-weight: bold; }
 li { white-space: pre-wrap; }
 </style>
@@ -67,9 +68,12 @@ li { white-space: pre-wrap; }
 <h1>ファイルのアップロード</h1>
 <% If failure <> "" Then %>
 <p class="error"><%= Server.HTMLEncode(failure) %></p>
-<% ElseIf Not IsEmpty(up) Then %>
+<% End If %>
+<% If fields <> "" Then %>
 <h2>受け取った項目</h2>
 <ul><%= fields %></ul>
+<% End If %>
+<% If files <> "" Then %>
 <h2>保存したファイル</h2>
 <ul><%= files %></ul>
 <% End If %>
@@ -83,7 +87,7 @@ li { white-space: pre-wrap; }
   </fieldset>
   <p><label for="files">ファイル (いくつでも)</label><br><input type="file" id="files" name="files" multiple></p>
   <p><label for="other">ほかのファイル</label><br><input type="file" id="other" name="other"></p>
-  <p>拡張子 txt, csv, pdf, png, jpg, jpeg, gif, webp, zip はそのまま、ほかは bin として保存します。合計 <%= maxBytes / 1048576 %> MB まで。</p>
+  <p>拡張子 txt, csv, pdf, png, jpg, jpeg, gif, webp, zip はそのまま、ほかは bin として保存します。<br>合計 <%= maxBytes / 1048576 %> MB まで。</p>
   <p><input type="submit" value="送信"></p>
 </form>
 </body>

@@ -91,6 +91,7 @@ End If
 body { font-family: sans-serif; margin: 1.5em; max-width: 42em; }
 label, legend { font-weight: bold; }
 fieldset { border: none; padding: 0; }
+fieldset label { font-weight: normal; margin-right: 1em; }
 .error { color: #b00020; font-weight: bold; }
 li { white-space: pre-wrap; }
 </style>
@@ -114,7 +115,7 @@ li { white-space: pre-wrap; }
   <p><label for="empty">ファイル 1</label><br><input type="file" id="empty" name="empty"></p>
   <p><label for="upload">ファイル 2</label><br><input type="file" id="upload" name="upload"></p>
   <p><label for="data">ファイル 3</label><br><input type="file" id="data" name="data"></p>
-  <p>拡張子 <%= Replace(allowed, " ", ", ") %> はそのまま、ほかは bin として保存します。合計 <%= maxBytes / 1048576 %> MB まで。</p>
+  <p>拡張子 <%= Replace(allowed, " ", ", ") %> はそのまま、ほかは bin として保存します。<br>合計 <%= maxBytes / 1048576 %> MB まで。</p>
   <p><input type="submit" value="送信"></p>
 </form>
 </body>
