@@ -38,11 +38,11 @@ Function ReportLine(name, text)
 End Function
 
 If Request.ServerVariables("REQUEST_METHOD") = "POST" Then
-    ' A form post names its boundary; without one the body is no form.
     contentType = LCase(Request.ServerVariables("CONTENT_TYPE"))
     If Request.TotalBytes > maxBytes Then
         Response.Status = "413 Request Entity Too Large"
         failure = tooLarge
+    ' A form post names its boundary; without one the body is no form.
     ElseIf InStr(contentType, "multipart/form-data") <> 1 Or InStr(contentType, "boundary=") = 0 Then
         Response.Status = "400 Bad Request"
         failure = notForm
