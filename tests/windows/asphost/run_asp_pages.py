@@ -43,9 +43,8 @@ JS_FIELDS = [("title", "text"), ("comment", "text"), ("color", "text"), ("memo",
              ("empty", "file"), ("upload", "file"), ("data", "file")]
 JS_HEADING = "<h1>\u30a2\u30c3\u30d7\u30ed\u30fc\u30c9\u7d50\u679c</h1>"
 GUID = "[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}"
-# The samples' words for a field the client did not send, a file input left
-# empty, and a file's size and saved name.
-NOT_SENT = "(\u9001\u4fe1\u3055\u308c\u3066\u3044\u307e\u305b\u3093)"
+# The samples' words for a file input left empty, and a file's size and
+# saved name.
 NO_FILE = "(\u30d5\u30a1\u30a4\u30eb\u306a\u3057)"
 BYTES = "\u30d0\u30a4\u30c8"
 SAVED_AS = "\u4fdd\u5b58\u540d"
@@ -254,8 +253,8 @@ NOT_MULTIPART = "multipart/form-data \u306e\u672c\u6587\u3067\u306f\u3042\u308a\
 TOO_MANY_PARTS = "\u30d1\u30fc\u30c8\u306e\u6570\u304c MaxParts (100) \u3092\u8d85\u3048\u3066\u3044\u307e\u3059"
 MB = 1 << 20
 # A refused request: the page's status and the start of its message. A body
-# over a size limit is a sparse file of that many bytes, which the page must
-# refuse without reading.
+# over a size limit is a sparse file of that many bytes (only the page's own
+# check, before it reads the body, gives its own message).
 REFUSALS = [
     # page, label, body (bytes, or a size for a sparse file), status, message
     (SAMPLE_PAGE, "over 50 MB", 50 * MB + 1, "413 Request Entity Too Large", TOO_LARGE),
