@@ -313,8 +313,8 @@ def check_large_cut_short(host, codepage, env, out_root):
                  f"exit status {proc.returncode}, {proc.stderr[-500:]!r}")
     check.expect(proc.stdout.startswith(b"Status: 400 Bad Request\n"), f"answer {proc.stdout[:200]!r}")
     ended_partway = "\u9014\u4e2d\u3067\u7d42\u308f\u308a\u307e\u3057\u305f"  # "ended partway"
-    check.expect(re.search(f'<p class="error">[^<]*{ended_partway}[^<]*</p>', answer) is not None and "<li>" not in answer,
-                 f"answer {answer[:2000]!r}")
+    check.expect(re.search(f'<p class="error">[^<]*{ended_partway}[^<]*</p>', answer) is not None
+                 and "<li>" not in answer, f"answer {answer[:2000]!r}")
     saved_files(check, uploads, {})
     return check
 
