@@ -12,16 +12,16 @@ Option Explicit
 
 Dim mng, args, body, outDir, i, name, result, clientPath, fileName, fileSize, target
 
+' The extensions a saved file keeps (SaveUnique's); any other becomes .bin.
+Const ALLOWED = "txt csv pdf png jpg jpeg gif webp zip"
+
 Function SavedName(mng, clientName)
-    Dim ext, dot
-    ext = ".upload"
-    dot = InStrRev(clientName, ".")
-    If dot > 0 Then
-        If InStr(" .txt .csv .pdf .jpg .jpeg .png .gif .zip .bin ", " " & LCase(Mid(clientName, dot)) & " ") > 0 Then
-            ext = LCase(Mid(clientName, dot))
-        End If
-    End If
-    SavedName = mng.CreateGUID() & ext
+    Dim ext, candidate
+    ext = "bin"
+    For Each candidate In Split(ALLOWED, " ")
+        If LCase(Right(clientName, Len(candidate) + 1)) = "." & candidate Then ext = candidate
+    Next
+    SavedName = mng.CreateGUID() & "." & ext
 End Function
 Set args = WScript.Arguments
 If args.Count < 3 Then

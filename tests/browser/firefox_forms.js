@@ -1,28 +1,46 @@
 // Fills and submits forms in Firefox ESR through puppeteer-core (WebDriver
 // BiDi), for run_browser_tests.py: reads a JSON list of submissions on
-// stdin, prints a JSON list of results (each the <li> texts of the page the
-// POST answered, or an error).
+// stdin, finds each field through its label, and prints a JSON list of
+// results: what the page said about itself before and after the POST (its
+// facts, by the job's own script), or an error.
 //   node firefox_forms.js < jobs.json
 'use strict';
 const puppeteer = require('puppeteer-core');
 
+// The job's scripts are function bodies that read `arguments`.
+function run(page, body, ...args) {
+  return page.evaluate((source, values) => new Function(source)(...values), body, args);
+}
+
+async function label(page, job, text) {
+  const handle = await page.evaluateHandle((source, t) => new Function(source)(t), job.findLabel, text);
+  const element = handle.asElement();
+  if (!element) throw new Error(`no field labelled ${text}`);
+  return element;
+}
+
+async function control(page, job, text) {
+  const found = await label(page, job, text);
+  return (await found.evaluateHandle((l) => l.control)).asElement();
+}
+
 async function submit(page, job) {
   await page.goto(job.url, { waitUntil: 'load' });
-  for (const [name, value] of job.text) {
+  for (const [text, value] of job.text) {
     // The value is set as a script would: typing non-Latin text through
     // BiDi key actions depends on the keyboard layout.
-    await page.$eval(`[name="${name}"]`, (el, v) => { el.value = v; }, value);
+    await (await control(page, job, text)).evaluate((el, v) => { el.value = v; }, value);
   }
-  for (const [name, value] of job.checks) {
-    await page.click(`input[name="${name}"][value="${value}"]`);
+  for (const text of job.boxes) {
+    await (await label(page, job, text)).click();
   }
-  for (const [name, paths] of job.files) {
-    const input = await page.$(`input[type=file][name="${name}"]`);
-    await input.uploadFile(...paths);
+  for (const [text, paths] of job.files) {
+    await (await control(page, job, text)).uploadFile(...paths);
   }
+  const before = await run(page, job.facts);
   await Promise.all([page.waitForNavigation({ waitUntil: 'load', timeout: 120000 }),
                      page.click('input[type=submit]')]);
-  return page.$$eval('li', (items) => items.map((li) => li.textContent));
+  return { before, after: await run(page, job.facts) };
 }
 
 async function main() {
@@ -42,7 +60,7 @@ async function main() {
     for (const job of jobs) {
       const started = Date.now();
       try {
-        results.push({ items: await submit(page, job), seconds: (Date.now() - started) / 1000 });
+        results.push({ ...(await submit(page, job)), seconds: (Date.now() - started) / 1000 });
       } catch (e) {
         results.push({ error: String(e && e.stack || e) });
       }

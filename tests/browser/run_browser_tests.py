@@ -1,18 +1,25 @@
 #!/usr/bin/python3
-"""End-to-end: real browsers fill and submit samples/upload.asp (Shift_JIS,
-WebMng) and samples/upload-utf8.asp (UTF-8, VARO.Upload) served by
-scripts/serve on a free loopback port: Japanese text, a binary file, a file
-with a Japanese name, several files in one input, an untouched file input
-and a 30 MB file made at run time, and an 80 MB file through
-samples/upload-large.asp, which takes the request as it arrives. Each
-page's report is checked line by line and every saved file byte for byte.
-Chromium runs through Selenium and chromedriver, Firefox ESR through
+"""End-to-end: real browsers fill and submit every sample page served by
+scripts/serve on a free loopback port, finding each field through its label
+as a person would: samples/upload.asp (Shift_JIS, WebMng),
+samples/upload-utf8.asp (UTF-8, VARO.Upload) and samples/upload-js.asp (the
+same form in JScript) with Japanese text, a binary file, a file with a
+Japanese name, several files in one input, an untouched file input and a
+30 MB file made at run time, and an 80 MB file through
+samples/upload-large.asp, which takes the request as it arrives; the same
+80 MB file is too large for upload.asp, whose refusal the browser shows.
+Each page's report is checked line by line and every saved file byte for
+byte; each page, before and after the submission, must say its language,
+title, heading and character set (the one it is sent in) and label every
+field. Chromium runs through Selenium and chromedriver, Firefox ESR through
 puppeteer-core; a browser that is missing is a failure. A few checks of the
 server itself come first.
 
-usage: run_browser_tests.py [--screenshot PNG]   (the summary line counts checks)
+usage: run_browser_tests.py [--only chromium|firefox] [--screenshot PNG] [--screens DIR]
+       (the summary line counts checks)
 """
 import argparse
+import base64
 import json
 import os
 import random
@@ -68,30 +75,93 @@ TITLE = "\u65e5\u672c\u8a9e\u306e\u984c\u540d \u8868\u30bd"  # 表 and ソ end i
 COMMENT = "\u30bd\u30d5\u30c8\uff06\u30a6\u30a7\u30a2 <b>&"
 NAME = "\u5c71\u7530 \u592a\u90ce"
 
-# Each submission: the page, text fields, checkboxes, files per input, and
-# the report it must produce: (text of an <li>) or (field, client name,
-# content name) for a saved file.
+# The samples' labels and words.
+L_TITLE = "\u984c\u540d"
+L_NAME = "\u540d\u524d"
+L_COMMENT = "\u30b3\u30e1\u30f3\u30c8"
+RED, BLUE = "\u8d64", "\u9752"
+L_FILE = "\u30d5\u30a1\u30a4\u30eb"
+L_FILES = "\u30d5\u30a1\u30a4\u30eb (\u3044\u304f\u3064\u3067\u3082)"
+L_OTHER = "\u307b\u304b\u306e\u30d5\u30a1\u30a4\u30eb"
+NOT_SENT = "(\u9001\u4fe1\u3055\u308c\u3066\u3044\u307e\u305b\u3093)"
+NO_FILE = "(\u30d5\u30a1\u30a4\u30eb\u306a\u3057)"
+BYTES = "\u30d0\u30a4\u30c8"
+SAVED_AS = "\u4fdd\u5b58\u540d"
+TOO_LARGE = "\u9001\u4fe1\u3067\u304d\u308b\u306e\u306f\u5408\u8a08 50 MB \u307e\u3067\u3067\u3059\u3002"
+
+# Each sample page and the character set it is sent in.
+PAGES = {"upload.asp": "Shift_JIS", "upload-utf8.asp": "UTF-8", "upload-js.asp": "UTF-8", "upload-large.asp": "UTF-8"}
+
+# Each submission: the page, text fields and file inputs by their labels,
+# checkboxes by their labels' text, and either the report the page must
+# produce (the text of an <li>, or (field, client name, extension) for a
+# saved file) or the message of its refusal.
+UTF8_FORM = {"text": [(L_NAME, NAME), (L_COMMENT, COMMENT)], "boxes": [RED, BLUE],
+             "files": [(L_FILES, [JP_FILE, "bytes.bin"])],
+             "report": [f"name = {NAME}", f"comment = {COMMENT}", f"color = {RED}", f"color = {BLUE}",
+                        ("files", JP_FILE, ".txt"), ("files", "bytes.bin", ".bin")]}
+UTF8_BIG = {"text": [(L_NAME, "big")], "files": [(L_FILES, ["big.bin"]), (L_OTHER, [JP_FILE])],
+            "report": ["name = big", "comment = ", ("files", "big.bin", ".bin"), ("other", JP_FILE, ".txt")]}
 SUBMISSIONS = [
-    ("upload.asp", "text, Japanese-named file, binary file, untouched input",
-     [("title", TITLE), ("comment", COMMENT)], [("color", "red")],
-     [("upload", [JP_FILE]), ("data", ["bytes.bin"])],
-     [f"title = {TITLE}", f"comment = {COMMENT}", "color = red", "empty = ",
-      ("upload", JP_FILE, ".txt"), ("data", "bytes.bin", ".bin")]),
-    ("upload.asp", "30 MB file",
-     [("title", "big")], [], [("data", ["big.bin"])],
-     ["title = big", "comment = ", "color: (not in the form)", "empty = ", "upload = ", ("data", "big.bin", ".bin")]),
-    ("upload-utf8.asp", "text, several files in one input, untouched input",
-     [("name", NAME), ("comment", COMMENT)], [("color", "\u8d64"), ("color", "\u9752")],
-     [("files", [JP_FILE, "bytes.bin"])],
-     [f"name = {NAME}", f"comment = {COMMENT}", "color = \u8d64", "color = \u9752",
-      ("files", JP_FILE, ".txt"), ("files", "bytes.bin", ".bin")]),
-    ("upload-utf8.asp", "30 MB file",
-     [("name", "big")], [], [("files", ["big.bin"]), ("other", [JP_FILE])],
-     ["name = big", "comment = ", ("files", "big.bin", ".bin"), ("other", JP_FILE, ".txt")]),
-    ("upload-large.asp", "80 MB file taken as it arrives",
-     [("title", "large")], [], [("file", ["large.bin"])],
-     ["title = large", ("file", "large.bin", ".bin")]),
+    {"page": "upload.asp", "label": "text, Japanese-named file, binary file, untouched input",
+     "text": [(L_TITLE, TITLE), (L_COMMENT, COMMENT)], "boxes": [RED],
+     "files": [(f"{L_FILE} 2", [JP_FILE]), (f"{L_FILE} 3", ["bytes.bin"])],
+     "report": [f"title = {TITLE}", f"comment = {COMMENT}", "color = red", f"empty: {NO_FILE}",
+                ("upload", JP_FILE, ".txt"), ("data", "bytes.bin", ".bin")]},
+    {"page": "upload.asp", "label": "30 MB file", "text": [(L_TITLE, "big")], "files": [(f"{L_FILE} 3", ["big.bin"])],
+     "report": ["title = big", "comment = ", f"color: {NOT_SENT}", f"empty: {NO_FILE}", f"upload: {NO_FILE}",
+                ("data", "big.bin", ".bin")]},
+    {"page": "upload.asp", "label": "80 MB file refused", "files": [(f"{L_FILE} 1", ["large.bin"])],
+     "refused": TOO_LARGE},
+    dict(UTF8_FORM, page="upload-utf8.asp", label="text, several files in one input, untouched input"),
+    dict(UTF8_BIG, page="upload-utf8.asp", label="30 MB file"),
+    dict(UTF8_FORM, page="upload-js.asp", label="text, several files in one input, untouched input"),
+    dict(UTF8_BIG, page="upload-js.asp", label="30 MB file"),
+    {"page": "upload-large.asp", "label": "80 MB file taken as it arrives",
+     "text": [(L_TITLE, "large")], "files": [(L_FILE, ["large.bin"])],
+     "report": ["title = large", ("file", "large.bin", ".bin")]},
 ]
+
+# What a page says about itself: run in the page, by both browsers.
+PAGE_FACTS = """
+const meta = document.querySelector('meta[charset]');
+const fields = document.querySelectorAll('form input:not([type=submit]), form textarea, form select');
+return {lang: document.documentElement.lang, title: document.title.trim(),
+        headings: Array.from(document.querySelectorAll('h1'), h => h.textContent.trim()),
+        charset: document.characterSet, meta: meta ? meta.getAttribute('charset') : null,
+        unlabelled: Array.from(fields).filter(e => e.labels.length === 0).map(e => e.name),
+        items: Array.from(document.querySelectorAll('li'), li => li.textContent),
+        error: document.querySelector('.error') ? document.querySelector('.error').textContent : null};
+"""
+# The label whose text is arguments[0] (a checkbox's label holds the box).
+FIND_LABEL = """
+for (const label of document.querySelectorAll('label'))
+  if (label.textContent.trim() === arguments[0] && label.control) return label;
+return null;
+"""
+
+
+def check_facts(check, when, page, facts):
+    charset = PAGES[page]
+    check.expect(facts["lang"] == "ja", f"{when}: <html lang> is {facts['lang']!r}")
+    check.expect(facts["title"] != "" and len(facts["headings"]) == 1 and facts["headings"][0] != "",
+                 f"{when}: title {facts['title']!r}, <h1> {facts['headings']!r}")
+    check.expect(facts["charset"].lower() == charset.lower() and (facts["meta"] or "").lower() == charset.lower(),
+                 f"{when}: read as {facts['charset']}, <meta charset> {facts['meta']!r}, expected {charset}")
+    check.expect(facts["unlabelled"] == [], f"{when}: fields without a label: {facts['unlabelled']}")
+
+
+def check_answer(check, submission, before, after, contents, uploads):
+    """The page before and after the submission; the answer against the
+    expected report or refusal."""
+    check_facts(check, "the form", submission["page"], before)
+    check_facts(check, "the answer", submission["page"], after)
+    if "refused" in submission:
+        check.expect(after["error"] == submission["refused"] and after["items"] == [],
+                     f"refusal: {after['error']!r}, items {after['items']}")
+        return []
+    check.expect(after["error"] is None, f"the page refused: {after['error']!r}")
+    return check_report(check, after["items"], submission["report"], contents, uploads)
 
 
 def check_report(check, items, expected, contents, uploads):
@@ -105,9 +175,9 @@ def check_report(check, items, expected, contents, uploads):
             continue
         field, client, ext = want
         content = contents[client]
-        m = re.fullmatch(re.escape(f"{field}: {client}, {len(content)} bytes, saved as ") + f"({GUID}{re.escape(ext)})",
-                         got)
-        if check.expect(m is not None, f"got {got!r}, expected {field}: {client}, {len(content)} bytes, saved as ..."):
+        said = f"{field}: {client}, {len(content)} {BYTES}, {SAVED_AS} "
+        m = re.fullmatch(re.escape(said) + f"({GUID}{re.escape(ext)})", got)
+        if check.expect(m is not None, f"got {got!r}, expected {said}..."):
             saved.append(m.group(1))
             path = os.path.join(uploads, m.group(1))
             if check.expect(os.path.isfile(path), f"{m.group(1)} was not saved"):
@@ -187,6 +257,15 @@ def check_server(serve):
     return check
 
 
+def check_every_sample():
+    """A sample page that no submission drives would go untested."""
+    check = Check("every sample page is submitted")
+    samples = {n for n in os.listdir(os.path.join(SOURCE, "samples")) if n.endswith(".asp")}
+    driven = {s["page"] for s in SUBMISSIONS}
+    check.expect(samples == driven == set(PAGES), f"samples {sorted(samples)}, submitted {sorted(driven)}")
+    return check
+
+
 def chromium_driver():
     from selenium import webdriver
     from selenium.webdriver.chrome.options import Options
@@ -199,28 +278,54 @@ def chromium_driver():
     return webdriver.Chrome(service=Service("/usr/bin/chromedriver"), options=options)
 
 
-def chromium_submit(driver, url, text, checks, files, paths):
+def save_page(driver, path):
+    """The whole page, not just the window, as a PNG."""
+    size = driver.execute_cdp_cmd("Page.getLayoutMetrics", {})["cssContentSize"]
+    shot = driver.execute_cdp_cmd("Page.captureScreenshot", {
+        "format": "png", "captureBeyondViewport": True,
+        "clip": {"x": 0, "y": 0, "width": size["width"], "height": size["height"], "scale": 1}})
+    with open(path, "wb") as f:
+        f.write(base64.b64decode(shot["data"]))
+
+
+def chromium_submit(driver, url, submission, paths, shots):
+    """Fills the form through its labels and submits it: what the page said
+    before and after. shots: PNG paths for the page before and after."""
     from selenium.webdriver.common.by import By
     from selenium.webdriver.support import expected_conditions
     from selenium.webdriver.support.ui import WebDriverWait
+
+    def label(text):
+        found = driver.execute_script(FIND_LABEL, text)
+        if found is None:
+            raise LookupError(f"no field labelled {text!r}")
+        return found
+
+    def control(text):
+        return driver.execute_script("return arguments[0].control", label(text))
+
     driver.get(url)
-    for name, value in text:
-        field = driver.find_element(By.NAME, name)
+    for text, value in submission.get("text", []):
+        field = control(text)
         field.clear()
         field.send_keys(value)
-    for name, value in checks:
-        driver.find_element(By.CSS_SELECTOR, f'input[name="{name}"][value="{value}"]').click()
-    for name, names in files:
-        driver.find_element(By.CSS_SELECTOR, f'input[type=file][name="{name}"]').send_keys(
-            "\n".join(paths[n] for n in names))
+    for text in submission.get("boxes", []):
+        label(text).click()
+    for text, names in submission.get("files", []):
+        control(text).send_keys("\n".join(paths[n] for n in names))
+    before = driver.execute_script(PAGE_FACTS)
+    if shots:
+        save_page(driver, shots[0])
     button = driver.find_element(By.CSS_SELECTOR, "input[type=submit]")
     button.click()
     WebDriverWait(driver, 120).until(expected_conditions.staleness_of(button))
     WebDriverWait(driver, 120).until(lambda d: d.execute_script("return document.readyState") == "complete")
-    return driver.execute_script("return Array.from(document.querySelectorAll('li'), li => li.textContent)")
+    if shots:
+        save_page(driver, shots[1])
+    return before, driver.execute_script(PAGE_FACTS)
 
 
-def run_chromium(serve, paths, contents, screenshot):
+def run_chromium(serve, paths, contents, screenshot, screens):
     checks = []
     if not (os.path.exists("/usr/bin/chromium") and os.path.exists("/usr/bin/chromedriver")):
         check = Check("chromium")
@@ -234,19 +339,26 @@ def run_chromium(serve, paths, contents, screenshot):
         check.expect(False, f"Chromium does not start through Selenium ({type(e).__name__}: {e}); "
                             "scripts/setup installs python3-selenium and chromium-driver for /usr/bin/python3")
         return [check]
+    shot_pages = set()
     try:
-        for page, label, text, boxes, files, expected in SUBMISSIONS:
-            check = Check(f"chromium {page}: {label}")
+        for submission in SUBMISSIONS:
+            page = submission["page"]
+            check = Check(f"chromium {page}: {submission['label']}")
+            shots = None
+            if screens and (page not in shot_pages or "refused" in submission):
+                stem = os.path.splitext(page)[0] + ("-refused" if "refused" in submission else "")
+                shots = [os.path.join(screens, f"{stem}-before.png"), os.path.join(screens, f"{stem}-after.png")]
+                shot_pages.add(page)
             t = time.monotonic()
             try:
-                items = chromium_submit(driver, serve.url + page, text, boxes, files, paths)
-                check_report(check, items, expected, contents, serve.uploads)
+                before, after = chromium_submit(driver, serve.url + page, submission, paths, shots)
+                check_answer(check, submission, before, after, contents, serve.uploads)
             except Exception as e:  # a browser failure is this check's failure
                 check.expect(False, f"{type(e).__name__}: {e}")
             check.notes.append(f"{time.monotonic() - t:.2f} s")
             checks.append(check)
-            if screenshot and page == "upload-utf8.asp" and not check.failures and "several" in label:
-                driver.save_screenshot(screenshot)
+            if screenshot and page == "upload-utf8.asp" and not check.failures and "several" in submission["label"]:
+                save_page(driver, screenshot)
     finally:
         driver.quit()
     print(f"chromium: {time.monotonic() - started:.1f} s with start-up", flush=True)
@@ -261,9 +373,10 @@ def run_firefox(serve, paths, contents):
         check = Check("firefox")
         check.expect(False, f"{', '.join(missing)} missing (scripts/setup installs them)")
         return [check]
-    jobs = [{"url": serve.url + page, "text": text, "checks": boxes,
-             "files": [(name, [paths[n] for n in names]) for name, names in files]}
-            for page, _, text, boxes, files, _ in SUBMISSIONS]
+    jobs = [{"url": serve.url + s["page"], "text": s.get("text", []), "boxes": s.get("boxes", []),
+             "files": [(text, [paths[n] for n in names]) for text, names in s.get("files", [])],
+             "facts": PAGE_FACTS, "findLabel": FIND_LABEL}
+            for s in SUBMISSIONS]
     started = time.monotonic()
     env = dict(os.environ, HOME=os.path.join(WORK, "firefox-home"))
     os.makedirs(env["HOME"], exist_ok=True)
@@ -276,11 +389,11 @@ def run_firefox(serve, paths, contents):
         results, reason = None, str(e)
     print(f"firefox: {time.monotonic() - started:.1f} s with start-up", flush=True)
     checks = []
-    for i, (page, label, _, _, _, expected) in enumerate(SUBMISSIONS):
-        check = Check(f"firefox {page}: {label}")
+    for i, submission in enumerate(SUBMISSIONS):
+        check = Check(f"firefox {submission['page']}: {submission['label']}")
         result = results[i] if isinstance(results, list) and i < len(results) else {"error": reason}
         if check.expect("error" not in result, result.get("error", "")):
-            check_report(check, result["items"], expected, contents, serve.uploads)
+            check_answer(check, submission, result["before"], result["after"], contents, serve.uploads)
             check.notes.append(f"{result['seconds']:.2f} s")
         checks.append(check)
     return checks
@@ -288,9 +401,14 @@ def run_firefox(serve, paths, contents):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--screenshot", help="save Chromium's view of upload-utf8.asp after an upload here")
+    parser.add_argument("--screenshot", help="save Chromium's view of upload-utf8.asp after an upload here (the "
+                        "whole page)")
+    parser.add_argument("--screens", help="save Chromium's view of each sample before and after a submission "
+                        "(and of a refusal) in this folder, as PAGE-before.png and PAGE-after.png")
     parser.add_argument("--only", choices=["chromium", "firefox"])
     args = parser.parse_args()
+    if args.screens:
+        os.makedirs(args.screens, exist_ok=True)
     os.makedirs(WORK, exist_ok=True)
     uploads = os.path.join(WORK, "uploads")
     shutil.rmtree(uploads, ignore_errors=True)
@@ -307,8 +425,9 @@ def main():
     if serve:
         try:
             checks.append(check_server(serve))
+            checks.append(check_every_sample())
             if args.only != "firefox":
-                checks += run_chromium(serve, paths, contents, args.screenshot)
+                checks += run_chromium(serve, paths, contents, args.screenshot, args.screens)
             if args.only != "chromium":
                 checks += run_firefox(serve, paths, contents)
         finally:

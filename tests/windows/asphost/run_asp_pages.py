@@ -6,9 +6,10 @@ build's prefix. Checks each response (in the page's character set) and the
 files the page saved, byte for byte; host_check.asp checks what the pages
 take from the host, host_request.asp the request (its body read in pieces
 as a server gives it) and response one host process serves request after
-request, and upload_each.asp a host recycled between requests. The UTF-8
-samples, upload-utf8.asp (Load) and upload-large.asp (LoadRequest), run over
-a generated form.
+request, and upload_each.asp a host recycled between requests. The UTF-8 samples, upload-utf8.asp (Load), upload-large.asp
+(LoadRequest) and upload-js.asp (JScript, LoadRequest), run over a generated
+form. Every sample refuses a body over its size limit (413) and one that is
+not its form (400) with its own answer, and saves nothing.
 
 usage: run_asp_pages.py BUILD_DIR DLL_PATH PAGE_HOST CODEPAGE
 """
@@ -30,6 +31,7 @@ import pagehost  # noqa: E402
 SAMPLE_PAGE = os.path.join(pages.SOURCE, "samples", "upload.asp")
 UTF8_PAGE = os.path.join(pages.SOURCE, "samples", "upload-utf8.asp")
 LARGE_PAGE = os.path.join(pages.SOURCE, "samples", "upload-large.asp")
+JS_SAMPLE_PAGE = os.path.join(pages.SOURCE, "samples", "upload-js.asp")
 UPLOAD_JS_PAGE = os.path.join(HERE, "upload_class_js.asp")
 JS_PAGE = os.path.join(HERE, "upload_page_js.asp")
 CHECK_PAGE = os.path.join(HERE, "host_check.asp")
@@ -43,6 +45,11 @@ JS_FIELDS = [("title", "text"), ("comment", "text"), ("color", "text"), ("memo",
              ("empty", "file"), ("upload", "file"), ("data", "file")]
 JS_HEADING = "<h1>\u30a2\u30c3\u30d7\u30ed\u30fc\u30c9\u7d50\u679c</h1>"
 GUID = "[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}"
+# The samples' words for a file input left empty, and a file's size and
+# saved name.
+NO_FILE = "(\u30d5\u30a1\u30a4\u30eb\u306a\u3057)"
+BYTES = "\u30d0\u30a4\u30c8"
+SAVED_AS = "\u4fdd\u5b58\u540d"
 
 
 def html(text):
@@ -52,7 +59,7 @@ def html(text):
 def page_tail(page):
     """The page text after its last script block: the end of every response."""
     with open(page, "rb") as f:
-        text = f.read().decode("cp932")
+        text = f.read().decode(page_encoding(page))
     return text[text.rindex("%>") + 2:]
 
 
@@ -98,22 +105,48 @@ def saved_files(check, uploads, expected):
                 check.expect(f.read() == content, f"{name} differs from what the client sent")
 
 
+def sjis(text):
+    return text.encode("cp932")
+
+
+# upload.asp's fields (text fields, then file inputs) as each body sends
+# them: text values joined with ",", a file as (client name, content), None
+# for a file input left empty. The Japanese form is read in code page 932.
+SAMPLE_TEXTS = ["title", "comment", "color"]
+ASCII_FORM = {"title": b"hello", "comment": b"line one\r\nline two", "color": b"red,,blue", "empty": None,
+              "upload": (b"hello.txt", pages.read("hello.txt")), "data": (b"bytes.bin", pages.read("bytes.bin"))}
+JAPANESE_FORM = {"title": sjis("\u65e5\u672c\u8a9e\u306e\u984c\u540d \u8868\u30bd"),
+                 "comment": sjis("\u4e00\u884c\u76ee: \u30bd\u30d5\u30c8\u306e\u8868\u793a\r\n"
+                                 "\u4e8c\u884c\u76ee: \u7530\u4e2d \u592a\u90ce"),
+                 "color": b"red,blue", "empty": None,
+                 "upload": (sjis("\u5831\u544a\u66f8_\u8868.txt"), pages.read("sjis-report.txt")),
+                 "data": (b"bytes.bin", pages.read("bytes.bin"))}
+SAMPLE_BODIES = [(fixture, ASCII_FORM, (932, 1252)) for fixture in FORM_BODIES] + [
+    ("chromium-ja-form.bin", JAPANESE_FORM, (932,))]
+
+
 def check_sample(host, fixture, codepage, env, out_root):
     check = pages.Checker(f"upload.asp {fixture} cp{codepage}")
     out = os.path.join(out_root, "upload-asp-" + os.path.splitext(fixture)[0])
     status, printed, response = run_page(host, SAMPLE_PAGE, os.path.join(pages.FIXTURES, fixture), out, env)
-    check.expect(status == 0, f"exit status {status}: {printed}")
+    check.expect(status == 0 and "Status:" not in printed, f"exit status {status}: {printed}")
+    response = response or ""
+    sent = next(form for name, form, _ in SAMPLE_BODIES if name == fixture)
     # Uploads are saved under a new GUID name that keeps a harmless extension.
-    items = [re.escape(f"<li>{name} = {html(value.decode('ascii'))}</li>") for name, value in pages.FORM_TEXT.items()]
-    contents = []
-    for name, (client_name, content_file) in pages.FORM_FILES.items():
-        content = pages.read(content_file)
-        ext = os.path.splitext(client_name.decode("ascii"))[1]
-        items.append(re.escape(f"<li>{name}: {client_name.decode('ascii')}, {len(content)} bytes, saved as ") +
-                     f"([0-9a-f]{{8}}-[0-9a-f]{{4}}-[0-9a-f]{{4}}-[0-9a-f]{{4}}-[0-9a-f]{{12}}{re.escape(ext)})</li>")
-        contents.append(content)
-    match = re.fullmatch("<ul>" + "".join(items) + "</ul>" + re.escape(page_tail(SAMPLE_PAGE)), response)
-    check.expect(match is not None, f"response:\n{response!r}")
+    items, contents = [], []
+    for name, value in sent.items():
+        if name in SAMPLE_TEXTS:
+            items.append(re.escape(f"<li>{name} = {html(value.decode('cp932'))}</li>"))
+        elif value is None:
+            items.append(re.escape(f"<li>{name}: {NO_FILE}</li>"))
+        else:
+            client_name, content = value[0].decode("cp932"), value[1]
+            items.append(re.escape(f"<li>{name}: {html(client_name)}, {len(content)} {BYTES}, {SAVED_AS} ") +
+                         f"({GUID}{re.escape(os.path.splitext(client_name)[1])})</li>")
+            contents.append(content)
+    match = re.search("<ul>" + "".join(items) + "</ul>", response)
+    check.expect(match is not None and response.endswith(page_tail(SAMPLE_PAGE)) and 'class="error"' not in response,
+                 f"response:\n{response!r}")
     if match:
         check.expect(len(set(match.groups())) == len(contents), f"saved names repeat: {match.groups()}")
         saved_files(check, os.path.join(out, "uploads"), dict(zip(match.groups(), contents)))
@@ -190,8 +223,8 @@ def write_body(out_root, name, body):
 
 
 def check_utf8_sample(host, page, codepage, env, out_root):
-    """upload-utf8.asp (Load of the whole body) and upload-large.asp
-    (LoadRequest) answer the same form alike."""
+    """upload-utf8.asp (Load of the whole body), upload-large.asp
+    (LoadRequest) and upload-js.asp (JScript) answer the same form alike."""
     name = os.path.basename(page)
     check = pages.Checker(f"{name} cp{codepage}")
     out = os.path.join(out_root, os.path.splitext(name)[0])
@@ -202,19 +235,70 @@ def check_utf8_sample(host, page, codepage, env, out_root):
     texts = [(n, c.decode("utf-8")) for kind, n, _, c, _ in UTF8_PARTS if kind == "text"]
     values = "".join(f"<li>{html(n)} = {html(v)}</li>" for n, v in texts)
     files = [(n, f, c) for kind, n, f, c, _ in UTF8_PARTS if kind == "file" and f]
-    items = [re.escape(f"<li>{html(n)}: {html(f)}, {len(c)} bytes, saved as ") +
+    items = [re.escape(f"<li>{html(n)}: {html(f)}, {len(c)} {BYTES}, {SAVED_AS} ") +
              f"({GUID}{re.escape('.txt' if f.endswith('.txt') else '.bin')})</li>" for n, f, c in files]
-    match = re.search(re.escape("<ul>" + values + "</ul><ul>") + "".join(items) + re.escape("</ul>"), response)
-    check.expect(match is not None, f"response:\n{response!r}")
+    # The values, then the saved files under a heading of their own.
+    match = re.search(re.escape("<ul>" + values + "</ul>") + r"\s*<h2>[^<]+</h2>\s*<ul>" + "".join(items) + "</ul>",
+                      response)
+    check.expect(match is not None and response.endswith(page_tail(page)), f"response:\n{response!r}")
     if match:
         saved_files(check, os.path.join(out, "uploads"), dict(zip(match.groups(), [c for _, _, c in files])))
+    return check
 
-    # A body that is not a form gets the reason, and nothing is saved.
-    bad_file = write_body(out_root, "not-a-form.bin", b"name=value&other=1")
-    status, printed, response = run_page(host, page, bad_file, out, env)
-    check.expect(status == 0 and "<p>multipart/form-data \u306e\u672c\u6587\u3067\u306f\u3042\u308a\u307e\u305b\u3093"
-                 in (response or ""), f"refusal: {response!r}")
-    saved_files(check, os.path.join(out, "uploads"), {})
+
+def many_parts_body():
+    return b"".join(b'--B\r\nContent-Disposition: form-data; name="f%d"\r\n\r\nx\r\n' % i
+                    for i in range(101)) + b"--B--\r\n"
+
+
+TOO_LARGE = "\u9001\u4fe1\u3067\u304d\u308b\u306e\u306f\u5408\u8a08 50 MB \u307e\u3067\u3067\u3059\u3002"
+TOO_LARGE_FILE = ("\u9001\u4fe1\u3067\u304d\u308b\u306e\u306f\u30d5\u30a1\u30a4\u30eb 1 \u3064\u306b\u3064\u304d 2 GB "
+                  "\u307e\u3067\u3067\u3059\u3002")
+NOT_THIS_FORM = ("\u3053\u306e\u30da\u30fc\u30b8\u306e\u30d5\u30a9\u30fc\u30e0\u304b\u3089\u9001\u4fe1\u3057\u3066"
+                 "\u304f\u3060\u3055\u3044\u3002")
+NOT_MULTIPART = "multipart/form-data \u306e\u672c\u6587\u3067\u306f\u3042\u308a\u307e\u305b\u3093"
+TOO_MANY_PARTS = "\u30d1\u30fc\u30c8\u306e\u6570\u304c MaxParts (100) \u3092\u8d85\u3048\u3066\u3044\u307e\u3059"
+MB = 1 << 20
+# A refused request: the page's status and the start of its message. A body
+# over a size limit is a sparse file of that many bytes (only the page's own
+# check, before it reads the body, gives its own message).
+REFUSALS = [
+    # page, label, body (bytes, or a size for a sparse file), status, message
+    (SAMPLE_PAGE, "over 50 MB", 50 * MB + 1, "413 Request Entity Too Large", TOO_LARGE),
+    (SAMPLE_PAGE, "not a form", b"name=value&other=1", "400 Bad Request", NOT_THIS_FORM),
+    (SAMPLE_PAGE, "another form", pages.read("chromium-sjis.bin"), "400 Bad Request", NOT_THIS_FORM),
+    (UTF8_PAGE, "over 50 MB", 50 * MB + 1, "413 Request Entity Too Large", TOO_LARGE),
+    (UTF8_PAGE, "not a form", b"name=value&other=1", "400 Bad Request", NOT_MULTIPART),
+    (UTF8_PAGE, "101 parts", many_parts_body(), "413 Request Entity Too Large", TOO_MANY_PARTS),
+    (LARGE_PAGE, "over 2 GB and 1 MB", 2 * 1024 * MB + MB + 1, "413 Request Entity Too Large", TOO_LARGE_FILE),
+    (LARGE_PAGE, "not a form", b"name=value&other=1", "400 Bad Request", NOT_MULTIPART),
+    (LARGE_PAGE, "101 parts", many_parts_body(), "413 Request Entity Too Large", TOO_MANY_PARTS),
+    (JS_SAMPLE_PAGE, "over 50 MB", 50 * MB + 1, "413 Request Entity Too Large", TOO_LARGE),
+    (JS_SAMPLE_PAGE, "not a form", b"name=value&other=1", "400 Bad Request", NOT_MULTIPART),
+    (JS_SAMPLE_PAGE, "101 parts", many_parts_body(), "413 Request Entity Too Large", TOO_MANY_PARTS),
+]
+
+
+def check_refusals(host, codepage, env, out_root):
+    """Each sample answers a refused request with its status and message in
+    the page, above its form again, and saves nothing."""
+    check = pages.Checker(f"the samples' refusals cp{codepage}")
+    out = os.path.join(out_root, "refusals")
+    body_file = os.path.join(out_root, "refused.bin")
+    for page, label, body, want_status, message in REFUSALS:
+        what = f"{os.path.basename(page)}, {label}"
+        if isinstance(body, int):
+            with open(body_file, "wb") as f:
+                f.truncate(body)
+        else:
+            write_body(out_root, "refused.bin", body)
+        status, printed, response = run_page(host, page, body_file, out, env)
+        response = response or ""
+        check.expect(status == 0 and f"Status: {want_status}" in printed, f"{what}: exit status {status}: {printed}")
+        check.expect(re.search(f'<p class="error">{re.escape(html(message))}[^<]*</p>', response) is not None and
+                     "<li>" not in response and response.endswith(page_tail(page)), f"{what}: {response!r}")
+        saved_files(check, os.path.join(out, "uploads"), {})
+    os.remove(body_file)
     return check
 
 
@@ -234,8 +318,10 @@ def check_large_cut_short(host, codepage, env, out_root):
     answer = proc.stdout.partition(b"\n\n")[2].decode("utf-8", "replace")
     check.expect(proc.returncode == 2 and b"ends early" in proc.stderr,
                  f"exit status {proc.returncode}, {proc.stderr[-500:]!r}")
+    check.expect(proc.stdout.startswith(b"Status: 400 Bad Request\n"), f"answer {proc.stdout[:200]!r}")
     ended_partway = "\u9014\u4e2d\u3067\u7d42\u308f\u308a\u307e\u3057\u305f"  # "ended partway"
-    check.expect(re.match(f"<p>[^<]*{ended_partway}[^<]*</p>", answer) is not None, f"answer {answer[:400]!r}")
+    check.expect(re.search(f'<p class="error">[^<]*{ended_partway}[^<]*</p>', answer) is not None
+                 and "<li>" not in answer, f"answer {answer[:2000]!r}")
     saved_files(check, uploads, {})
     return check
 
@@ -535,12 +621,15 @@ def main():
         return 1
     checks = []
     try:
+        for fixture, _, codepages in SAMPLE_BODIES:
+            if codepage in codepages:
+                checks.append(check_sample(host, fixture, codepage, env, out_root))
         for fixture in FORM_BODIES:
-            checks.append(check_sample(host, fixture, codepage, env, out_root))
             checks.append(check_jscript(host, fixture, codepage, env, out_root))
         checks.append(check_host(host, codepage, env, out_root))
-        for page in [UTF8_PAGE, LARGE_PAGE]:
+        for page in [UTF8_PAGE, LARGE_PAGE, JS_SAMPLE_PAGE]:
             checks.append(check_utf8_sample(host, page, codepage, env, out_root))
+        checks.append(check_refusals(host, codepage, env, out_root))
         checks.append(check_large_cut_short(host, codepage, env, out_root))
         for mode in ["load", "stream"]:
             checks.append(check_upload_jscript(host, codepage, env, out_root, mode))
