@@ -304,15 +304,28 @@ def chromium_submit(driver, url, submission, paths, shots):
     def control(text):
         return driver.execute_script("return arguments[0].control", label(text))
 
-    driver.get(url)
-    for text, value in submission.get("text", []):
-        field = control(text)
-        field.clear()
-        field.send_keys(value)
-    for text in submission.get("boxes", []):
-        label(text).click()
-    for text, names in submission.get("files", []):
-        control(text).send_keys("\n".join(paths[n] for n in names))
+    def fill():
+        driver.get(url)
+        WebDriverWait(driver, 30).until(lambda d: d.execute_script("return document.readyState") == "complete")
+        for text, value in submission.get("text", []):
+            field = control(text)
+            field.clear()
+            field.send_keys(value)
+        for text in submission.get("boxes", []):
+            label(text).click()
+        for text, names in submission.get("files", []):
+            control(text).send_keys("\n".join(paths[n] for n in names))
+
+    # Chromium now and then answers a fresh page's first lookups from the
+    # page before it ("Node with given id does not belong to the document"):
+    # the form is filled once more on a fresh load. Nothing was sent yet.
+    from selenium.common.exceptions import WebDriverException
+    try:
+        fill()
+    except WebDriverException as e:
+        if "does not belong to the document" not in str(e):
+            raise
+        fill()
     before = driver.execute_script(PAGE_FACTS)
     if shots:
         save_page(driver, shots[0])
