@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -133,4 +134,17 @@ inline SoakCounts RunSoakApartments(const VaroDll& dll, std::vector<SoakApartmen
     CloseHandle(hGoOn);
     CloseHandle(hExit);
     return counts;
+}
+
+// Nothing accumulated between the two counts: the DLL's heap and the handles
+// exactly, the process heap within the few blocks the system's own libraries
+// keep or give back now and then (a leak in any call shows as hundreds).
+inline void ExpectNothingAccumulated(const SoakCounts& counts) {
+    const ResourceCounts& before = counts.before;
+    const ResourceCounts& after = counts.after;
+    EXPECT_EQ(before.lModuleBlocks, after.lModuleBlocks);
+    EXPECT_LE(std::labs(after.lProcessBlocks - before.lProcessBlocks), 4L)
+        << "process heap blocks " << before.lProcessBlocks << " -> " << after.lProcessBlocks;
+    EXPECT_EQ(before.dwHandles, after.dwHandles);
+    EXPECT_EQ(before.lProbedHandles, after.lProbedHandles);
 }

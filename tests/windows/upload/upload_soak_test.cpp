@@ -358,17 +358,8 @@ TEST_F(UploadSoakTest, FourApartmentsLoadingSavingAndRefusingThousandsOfTimes) {
     }
     const SoakCounts counts = RunSoakApartments(dll, work);
     ASSERT_TRUE(counts.bCompleted) << "the apartments did not finish in time";
-    const ResourceCounts& before = counts.before;
-    const ResourceCounts& after = counts.after;
-
-    EXPECT_EQ(before.lModuleBlocks, after.lModuleBlocks);
-    // The system's own libraries now and then keep a block more or less of
-    // the process heap; a leak in any call would show as hundreds over the rounds.
-    EXPECT_LE(std::labs(after.lProcessBlocks - before.lProcessBlocks), 4L)
-        << "process heap blocks " << before.lProcessBlocks << " -> " << after.lProcessBlocks;
-    EXPECT_EQ(before.dwHandles, after.dwHandles);
-    EXPECT_EQ(before.lProbedHandles, after.lProbedHandles);
-    EXPECT_LT(0, before.lProbedHandles) << "the probe finds the process's own handles";
+    ExpectNothingAccumulated(counts);
+    EXPECT_LT(0, counts.before.lProbedHandles) << "the probe finds the process's own handles";
     for (const Apartment& a : apartments) {
         EXPECT_EQ(S_OK, a.hr);
         EXPECT_FALSE(a.first.empty());
