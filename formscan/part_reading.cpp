@@ -15,9 +15,6 @@ using formscan::PendingHeader;
 
 namespace {
 
-constexpr std::uint32_t kFirstPartsCapacity = 16;
-constexpr std::uint32_t kFirstTextCapacity = 256;
-
 std::uint32_t FindByte(const unsigned char* pb, std::uint32_t lStart, std::uint32_t lEnd, unsigned char ch) {
     if (lStart >= lEnd) return kByteSearchNone;
     const void* pv = std::memchr(pb + lStart, ch, lEnd - lStart);
@@ -165,10 +162,6 @@ void PartsBuilder::Append(const unsigned char* pb, const HeaderText& text, std::
     *plOffset = m_parts.m_cbText;
     *pcb = text.bPresent ? formscan::CopyText(pb, text, m_parts.m_text.as<unsigned char>() + m_parts.m_cbText) : 0;
     m_parts.m_cbText += *pcb;
-}
-
-bool PartsBuilder::ReserveText(std::uint64_t cb) {
-    return ReserveItems(m_parts.m_text, &m_parts.m_cbTextCapacity, m_parts.m_cbText + cb, 1, kFirstTextCapacity);
 }
 
 bool PartsBuilder::AddPart(const FormPart& part) {

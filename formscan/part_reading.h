@@ -153,7 +153,13 @@ public:
     bool AddPart(const FormPart& part);
 
 private:
-    bool ReserveText(std::uint64_t cb);
+    // Room for a new index's first parts and texts.
+    static constexpr std::uint32_t kFirstPartsCapacity = 16, kFirstTextCapacity = 256;
+
+    // Defined here so that AddTexts takes it in whole: it runs once a part.
+    bool ReserveText(std::uint64_t cb) {
+        return ReserveItems(m_parts.m_text, &m_parts.m_cbTextCapacity, m_parts.m_cbText + cb, 1, kFirstTextCapacity);
+    }
     void Append(const unsigned char* pb, const formscan::HeaderText& text, std::uint32_t* plOffset,
                 std::uint32_t* pcb);
 
