@@ -262,10 +262,13 @@ TEST_F(UploadTest, CreationRefusedLeavesNothingBehind) {
 // no other, publishes error information.
 TEST_F(UploadTest, EachObjectNamesItsOwnInterfaceForErrorInfo) {
     ASSERT_EQ(S_OK, Load(kUtf8Form));
-    BSTR bstrName = SysAllocString(L"docs");
-    IDispatch* pFile = nullptr;
-    ASSERT_EQ(S_OK, m_pUpload->File(bstrName, &pFile));
-    SysFreeString(bstrName);
+    VARIANT files;
+    VariantInit(&files);
+    ASSERT_EQ(S_OK, m_pUpload->get_Files(&files));
+    const std::vector<IUploadedFile*> held = FilesOf(files);
+    VariantClear(&files);
+    ASSERT_FALSE(held.empty());
+    IUploadedFile* const pFile = held[0];
     ASSERT_NE(nullptr, pFile);
     struct ObjectCase {
         const char* what;
@@ -287,6 +290,7 @@ TEST_F(UploadTest, EachObjectNamesItsOwnInterfaceForErrorInfo) {
         EXPECT_EQ(S_FALSE, pSupport->InterfaceSupportsErrorInfo(IID_IWebMng));
         pSupport->Release();
     }
-    pFile->Release();
+    for (IUploadedFile* p : held)
+        if (p) p->Release();
 }
 }  // namespace
