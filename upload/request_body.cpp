@@ -1,9 +1,9 @@
 #include "upload/request_body.h"
 
 #include "formscan/content_type.h"
+#include "platform/byte_array.h"
 #include "platform/module_heap.h"
 #include "platform/win32_owners.h"
-#include "webmng/byte_array_arg.h"
 
 namespace {
 

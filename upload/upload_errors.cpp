@@ -9,16 +9,14 @@
 HRESULT UploadFailure(REFIID riid, HRESULT hr, const wchar_t* pszFormat, long lArgument) {
     wchar_t szText[512];
     wsprintfW(szText, pszFormat, lArgument);
-    PublishErrorInfo(CLSID_Upload, riid, szText);
-    return hr;
+    return PublishFailure(CLSID_Upload, riid, hr, szText);
 }
 
 HRESULT UploadFailureText(REFIID riid, HRESULT hr, const wchar_t* pszFormat, const wchar_t* pszFirst,
                           const wchar_t* pszSecond) {
     wchar_t szText[1024];
     wsprintfW(szText, pszFormat, pszFirst, pszSecond);
-    PublishErrorInfo(CLSID_Upload, riid, szText);
-    return hr;
+    return PublishFailure(CLSID_Upload, riid, hr, szText);
 }
 
 CountText::CountText(unsigned long long n) {
@@ -43,8 +41,7 @@ HRESULT UploadSystemFailure(REFIID riid, const wchar_t* pszMessage, DWORD dwErro
         wsprintfW(szText, L"%s (%s コード %lu)", pszMessage, szSystem, dwError);
     else
         wsprintfW(szText, L"%s (コード %lu)", pszMessage, dwError);
-    PublishErrorInfo(CLSID_Upload, riid, szText);
-    return HRESULT_FROM_WIN32(dwError);
+    return PublishFailure(CLSID_Upload, riid, HRESULT_FROM_WIN32(dwError), szText);
 }
 
 HRESULT UploadNoMemory() { return UploadFailure(IID_IUpload, E_OUTOFMEMORY, UploadMsg::kWorkMemory); }

@@ -1,10 +1,10 @@
 #include "upload/upload_methods.h"
 
+#include "platform/byte_array.h"
 #include "platform/win32_owners.h"
 #include "upload/part_text.h"
 #include "upload/upload_errors.h"
 #include "upload/upload_messages.h"
-#include "webmng/byte_array_arg.h"
 
 namespace {
 HRESULT NoMemory() { return UploadNoMemory(); }

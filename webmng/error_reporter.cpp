@@ -14,5 +14,5 @@ const UINT kMessageCodePage = 932;
 
 void ReportError(const char* pszMessage) {
     UniqueBstr description(MultiByteToBstr(kMessageCodePage, pszMessage, -1));
-    PublishErrorInfo(CLSID_WebMng, IID_IWebMng, description.get());
+    PublishFailure(CLSID_WebMng, IID_IWebMng, E_FAIL, description.get());
 }

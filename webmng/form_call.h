@@ -2,11 +2,11 @@
 #pragma once
 #include <climits>
 
-#include "webmng/byte_array_arg.h"
 #include "webmng/conversions.h"
 #include "webmng/error_reporter.h"
 #include "webmng/messages.h"
 #include "formscan/form_scan.h"
+#include "platform/byte_array.h"
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "the system's wide text is UTF-16");
 
