@@ -1,6 +1,7 @@
 #include "upload/spool_file.h"
 
 #include <aclapi.h>
+#include <utility>
 
 #include "platform/file_by_handle.h"
 #include "platform/module_object.h"
@@ -73,8 +74,8 @@ DWORD SpoolFile::Create(const wchar_t* pszFolder) {
         DeleteFileW(path.get());
         return dwError;
     }
-    m_file = static_cast<UniqueFileHandle&&>(file);
-    m_tempPath = static_cast<ModuleBlock&&>(tempPath);
+    m_file = std::move(file);
+    m_tempPath = std::move(tempPath);
     return ERROR_SUCCESS;
 }
 
@@ -129,7 +130,7 @@ DWORD SpoolFile::SaveTo(const wchar_t* pszFullPath, std::uint64_t cb) {
             if (dwError == ERROR_SUCCESS) {
                 SetOpenFileAttributes(m_file.get(), FILE_ATTRIBUTE_NORMAL);  // no longer temporary; cosmetic
                 m_file.reset();
-                m_savedPath = static_cast<ModuleBlock&&>(savedPath);
+                m_savedPath = std::move(savedPath);
                 return ERROR_SUCCESS;
             }
             MarkForDeletion(m_file.get(), true);
