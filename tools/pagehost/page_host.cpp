@@ -60,10 +60,10 @@ std::wstring FormContentType(const char* pch, size_t cb) {
 }
 
 int RunOnce(int argc, wchar_t** argv) {
-    Handle bodyFile(CreateFileW(argv[2], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    UniqueFileHandle bodyFile(CreateFileW(argv[2], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     LARGE_INTEGER cbBody;
-    if (!bodyFile.valid() || !GetFileSizeEx(bodyFile.get(), &cbBody)) {
+    if (!bodyFile || !GetFileSizeEx(bodyFile.get(), &cbBody)) {
         Report(std::wstring(L"cannot read ") + argv[2]);
         return 2;
     }
