@@ -288,7 +288,7 @@ def check_beside_main(serve, build):
     """scripts/main uses the same Wine prefix: the server's hosts live on."""
     check = pages.Checker("serve: scripts/main runs beside it without ending its page hosts")
     pids = serve.host_pids()
-    command = [os.path.join(pages.SOURCE, "scripts", "main")]
+    command = [os.path.join(pages.SOURCE, "scripts", "main"), "--no-build"]
     if pages.wine_arch(build) == "win64":
         command.append("--64")
     proc = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300,
