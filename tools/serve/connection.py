@@ -108,26 +108,27 @@ class Connection(socketserver.BaseRequestHandler):
                           f"the request body ({head.length} bytes) is larger than this server takes "
                           f"({self.server.max_body} bytes, --max-body): send less, or start scripts/serve with "
                           "a larger --max-body")
-        unread = head.length == 0
+        no_body = head.length == 0  # nothing left unread
         root = self.server.root
         path = os.path.realpath(os.path.join(root, head.path.lstrip("/")))
         if path != root and not path.startswith(root + os.sep):
-            return plain("403 Forbidden", f"{head.path} is outside the served folder: ask for a file inside it"), unread
+            return plain("403 Forbidden", f"{head.path} is outside the served folder: ask for a file inside it"), \
+                no_body
         if not os.path.isfile(path) and not os.path.isdir(path):
-            return plain("404 Not Found", f"not found: no file {head.path} in the served folder"), unread
+            return plain("404 Not Found", f"not found: no file {head.path} in the served folder"), no_body
         if os.path.isfile(path) and path.lower().endswith(".asp"):
             return self.run_page(head, path, state)
         if head.method == "POST":
             return plain("405 Method Not Allowed", "only pages (.asp) take a POST: send it to a page",
-                         [("Allow", "GET, HEAD")]), unread
+                         [("Allow", "GET, HEAD")]), no_body
         try:
             if os.path.isdir(path):
-                return Reply("200 OK", "text/html; charset=UTF-8", listing(path, head.path)), unread
+                return Reply("200 OK", "text/html; charset=UTF-8", listing(path, head.path)), no_body
             with open(path, "rb") as f:
                 body = f.read()
         except OSError as e:
-            return plain("403 Forbidden", f"{head.path} cannot be read ({e.strerror}): check its permissions"), unread
-        return Reply("200 OK", mimetypes.guess_type(path)[0] or "application/octet-stream", body), unread
+            return plain("403 Forbidden", f"{head.path} cannot be read ({e.strerror}): check its permissions"), no_body
+        return Reply("200 OK", mimetypes.guess_type(path)[0] or "application/octet-stream", body), no_body
 
     def run_page(self, head, path, state):
         # Only a POST hands its body to the page.
