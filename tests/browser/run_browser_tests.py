@@ -15,7 +15,7 @@ field. Chromium runs through Selenium and chromedriver, Firefox ESR through
 puppeteer-core; a browser that is missing is a failure. A few checks of the
 server itself come first.
 
-usage: run_browser_tests.py [--only chromium|firefox] [--screenshot PNG] [--screens DIR]
+usage: run_browser_tests.py [--only chromium|firefox] [--screenshot PNG] [--screenshots DIR]
        (the summary line counts checks)
 """
 import argparse
@@ -338,6 +338,22 @@ def chromium_submit(driver, url, submission, paths, shots):
     return before, driver.execute_script(PAGE_FACTS)
 
 
+def shot_paths(browser, screens):
+    """For each submission, the PNGs of the form before it and of the answer
+    after it (BROWSER-PAGE-before.png, BROWSER-PAGE-after.png), or None: the
+    first submission of each page and each refusal."""
+    shots, shot_pages = [], set()
+    for submission in SUBMISSIONS:
+        page = submission["page"]
+        if not screens or (page in shot_pages and "refused" not in submission):
+            shots.append(None)
+            continue
+        stem = f"{browser}-{os.path.splitext(page)[0]}" + ("-refused" if "refused" in submission else "")
+        shots.append([os.path.join(screens, f"{stem}-before.png"), os.path.join(screens, f"{stem}-after.png")])
+        shot_pages.add(page)
+    return shots
+
+
 def run_chromium(serve, paths, contents, screenshot, screens):
     checks = []
     if not (os.path.exists("/usr/bin/chromium") and os.path.exists("/usr/bin/chromedriver")):
@@ -352,16 +368,10 @@ def run_chromium(serve, paths, contents, screenshot, screens):
         check.expect(False, f"Chromium does not start through Selenium ({type(e).__name__}: {e}); "
                             "scripts/setup installs python3-selenium and chromium-driver for /usr/bin/python3")
         return [check]
-    shot_pages = set()
     try:
-        for submission in SUBMISSIONS:
+        for submission, shots in zip(SUBMISSIONS, shot_paths("chromium", screens)):
             page = submission["page"]
             check = Check(f"chromium {page}: {submission['label']}")
-            shots = None
-            if screens and (page not in shot_pages or "refused" in submission):
-                stem = os.path.splitext(page)[0] + ("-refused" if "refused" in submission else "")
-                shots = [os.path.join(screens, f"{stem}-before.png"), os.path.join(screens, f"{stem}-after.png")]
-                shot_pages.add(page)
             t = time.monotonic()
             try:
                 before, after = chromium_submit(driver, serve.url + page, submission, paths, shots)
@@ -378,7 +388,7 @@ def run_chromium(serve, paths, contents, screenshot, screens):
     return checks
 
 
-def run_firefox(serve, paths, contents):
+def run_firefox(serve, paths, contents, screens):
     module = os.path.join(HERE, "node_modules", "puppeteer-core", "package.json")
     missing = [m for ok, m in [(os.path.exists("/usr/bin/firefox-esr"), "firefox-esr"),
                                (shutil.which("node"), "node"), (os.path.exists(module), "puppeteer-core")] if not ok]
@@ -388,8 +398,8 @@ def run_firefox(serve, paths, contents):
         return [check]
     jobs = [{"url": serve.url + s["page"], "text": s.get("text", []), "boxes": s.get("boxes", []),
              "files": [(text, [paths[n] for n in names]) for text, names in s.get("files", [])],
-             "facts": PAGE_FACTS, "findLabel": FIND_LABEL}
-            for s in SUBMISSIONS]
+             "facts": PAGE_FACTS, "findLabel": FIND_LABEL, "shots": shots}
+            for s, shots in zip(SUBMISSIONS, shot_paths("firefox", screens))]
     started = time.monotonic()
     env = dict(os.environ, HOME=os.path.join(WORK, "firefox-home"))
     os.makedirs(env["HOME"], exist_ok=True)
@@ -416,8 +426,9 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--screenshot", help="save Chromium's view of upload-utf8.asp after an upload here (the "
                         "whole page)")
-    parser.add_argument("--screens", help="save Chromium's view of each sample before and after a submission "
-                        "(and of a refusal) in this folder, as PAGE-before.png and PAGE-after.png")
+    parser.add_argument("--screenshots", "--screens", dest="screens",
+                        help="save each browser's view of each sample before and after a submission (and of a "
+                        "refusal) in this folder, as BROWSER-PAGE-before.png and BROWSER-PAGE-after.png")
     parser.add_argument("--only", choices=["chromium", "firefox"])
     args = parser.parse_args()
     if args.screens:
@@ -442,7 +453,7 @@ def main():
             if args.only != "firefox":
                 checks += run_chromium(serve, paths, contents, args.screenshot, args.screens)
             if args.only != "chromium":
-                checks += run_firefox(serve, paths, contents)
+                checks += run_firefox(serve, paths, contents, args.screens)
         finally:
             status, out = serve.stop()
         check = Check("serve stops on SIGTERM")

@@ -6,7 +6,8 @@ build's prefix. Checks each response (in the page's character set) and the
 files the page saved, byte for byte; host_check.asp checks what the pages
 take from the host, host_request.asp the request (its body read in pieces
 as a server gives it) and response one host process serves request after
-request, and upload_each.asp a host recycled between requests. The UTF-8 samples, upload-utf8.asp (Load), upload-large.asp
+request, upload_each.asp a host recycled between requests, and map_path.asp
+Server.MapPath. The UTF-8 samples, upload-utf8.asp (Load), upload-large.asp
 (LoadRequest) and upload-js.asp (JScript, LoadRequest), run over a generated
 form. Every sample refuses a body over its size limit (413) and one that is
 not its form (400) with its own answer, and saves nothing.
@@ -15,6 +16,7 @@ usage: run_asp_pages.py BUILD_DIR DLL_PATH PAGE_HOST CODEPAGE
 """
 import os
 import random
+import urllib.parse
 import re
 import shutil
 import subprocess
@@ -37,6 +39,7 @@ JS_PAGE = os.path.join(HERE, "upload_page_js.asp")
 CHECK_PAGE = os.path.join(HERE, "host_check.asp")
 REQUEST_PAGE = os.path.join(HERE, "host_request.asp")
 EACH_PAGE = os.path.join(HERE, "upload_each.asp")
+MAP_PAGE = os.path.join(HERE, "map_path.asp")
 FORM_BODIES = ["chromium-form.bin", "firefox-form.bin", "curl-form.bin"]
 
 # upload_page_js.asp's field list: memo is not in the form; empty is a file
@@ -476,6 +479,70 @@ def check_serve(host, codepage, env, out_root):
     return check
 
 
+# Server.MapPath from a page one folder below the served root (ROOT/asphost):
+# the virtual path, and where it leads (ROOT, PAGE or UPLOADS and the rest)
+# or a word of the script error it raises.
+OUTSIDE = "leads outside the served folder"
+NOT_VIRTUAL = "takes a virtual path"
+MAP_CASES = [
+    ("tmp", "PAGE/tmp"),
+    ("data/x.csv", "PAGE/data/x.csv"),
+    ("data\\x.csv", "PAGE/data/x.csv"),
+    ("", "PAGE"),
+    ("./a/../b.txt", "PAGE/b.txt"),
+    ("/", "ROOT"),
+    ("/data/x.csv", "ROOT/data/x.csv"),
+    ("../x", "ROOT/x"),
+    ("uploads", "UPLOADS"),
+    ("Uploads/sub/a.bin", "UPLOADS/sub/a.bin"),
+    ("/uploads/a.bin", "UPLOADS/a.bin"),
+    ("../uploads/a.bin", "UPLOADS/a.bin"),
+    ("sub/uploads/a", "PAGE/sub/uploads/a"),
+    ("uploads/../x", "ROOT/x"),
+    ("../..", OUTSIDE),
+    ("/../x", OUTSIDE),
+    ("uploads/../../x", OUTSIDE),
+    ("a/../../../x", OUTSIDE),
+    ("C:\\windows", NOT_VIRTUAL),
+    ("x.txt:stream", NOT_VIRTUAL),
+    ("*.txt", NOT_VIRTUAL),
+]
+
+
+def check_map_path(host, codepage, env, out_root):
+    """Server.MapPath maps as a web server does, against the page's folder
+    and the served root, with "uploads" leading to the host's uploads folder
+    and nothing leading outside the root; a page outside the root it is
+    given is not run."""
+    check = pages.Checker(f"Server.MapPath cp{codepage}")
+    root = os.path.dirname(HERE)
+    uploads = os.path.join(out_root, "map-uploads")
+    os.makedirs(uploads, exist_ok=True)
+    places = {"ROOT": root, "PAGE": HERE, "UPLOADS": uploads}
+    server = pagehost.PageHost(host, env, stderr=subprocess.DEVNULL)
+    try:
+        for path, want in MAP_CASES:
+            query = "path=" + urllib.parse.quote(path, safe="")
+            status, _, body = server.request(MAP_PAGE, uploads, "GET", "", query, root=root)
+            place, _, rest = want.partition("/")
+            if place in places:
+                expected = "path: " + pages.wine_path(os.path.join(places[place], rest) if rest else places[place])
+                ok = body.decode("utf-8") == expected + "\n"
+            else:
+                expected = f"error: ...{want}..."
+                ok = body.decode("utf-8").startswith("error: ") and want in body.decode("utf-8")
+            check.expect(status == "200 OK" and ok, f"MapPath({path!r}): {status} {body!r}, expected {expected!r}")
+        status, headers, body = server.request(MAP_PAGE, uploads, "GET", "", "path=x",
+                                               root=os.path.join(pages.SOURCE, "samples"))
+        check.expect(status.startswith("500") and "not inside the served folder" in headers.get("error", ""),
+                     f"a page outside the root: {status} {headers} {body[:200]!r}")
+    except pagehost.PageHostError as e:
+        check.expect(False, str(e))
+    finally:
+        server.close()
+    return check
+
+
 # Requests in the recycling run: the host is replaced after every
 # RECYCLE_EVERY of them, so three processes serve it.
 RECYCLE_EVERY = 3
@@ -634,6 +701,7 @@ def main():
         for mode in ["load", "stream"]:
             checks.append(check_upload_jscript(host, codepage, env, out_root, mode))
         checks.append(check_serve(host, codepage, env, out_root))
+        checks.append(check_map_path(host, codepage, env, out_root))
         checks.append(check_recycling(host, codepage, env, out_root))
         checks.append(check_body_reading(host, codepage, env, out_root))
     finally:
