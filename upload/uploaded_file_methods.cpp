@@ -103,9 +103,22 @@ STDMETHODIMP UploadedFileMethods::get_Bytes(VARIANT* pvarBytes) {
     return S_OK;
 }
 
-STDMETHODIMP UploadedFileMethods::SaveAs(BSTR bstrPath) {
+// Overwrite absent (or Empty) is False: a file there is never replaced
+// unless the page says so.
+STDMETHODIMP UploadedFileMethods::SaveAs(BSTR bstrPath, VARIANT varOverwrite) {
+    const VARIANT* pvar = &varOverwrite;
+    if (pvar->vt == (VT_BYREF | VT_VARIANT) && pvar->pvarVal) pvar = pvar->pvarVal;
+    if (pvar->vt == VT_ERROR || pvar->vt == VT_EMPTY) return Save(bstrPath, false);
+    VARIANT varBool;
+    VariantInit(&varBool);
+    if (FAILED(VariantChangeType(&varBool, const_cast<VARIANT*>(pvar), 0, VT_BOOL)))
+        return UploadFailure(IID_IUploadedFile, E_INVALIDARG, UploadMsg::kBadOverwrite);
+    return Save(bstrPath, varBool.boolVal != VARIANT_FALSE);
+}
+
+HRESULT UploadedFileMethods::Save(BSTR bstrPath, bool bReplace) {
     if (!bstrPath || !bstrPath[0]) return UploadFailure(IID_IUploadedFile, E_INVALIDARG, UploadMsg::kFileNameNull);
-    const DWORD dwError = m_pForm->SaveValue(m_iPart, bstrPath);
+    const DWORD dwError = m_pForm->SaveValue(m_iPart, bstrPath, bReplace);
     if (dwError == kErrorSaveTargetDevice) return UploadFailure(IID_IUploadedFile, E_INVALIDARG, UploadMsg::kSaveToDevice);
     return dwError == ERROR_SUCCESS ? S_OK : UploadSystemFailure(IID_IUploadedFile, UploadMsg::kSaveFailed, dwError);
 }
@@ -120,7 +133,7 @@ STDMETHODIMP UploadedFileMethods::SaveUnique(BSTR bstrFolder, BSTR* pbstrPath) {
     UniqueBstr exact(
         ServerMadePath(bstrFolder, SysStringLen(bstrFolder), L"", HarmlessExtension(extension.get())));
     if (!exact) return NoMemory();
-    hr = SaveAs(exact.get());
+    hr = Save(exact.get(), false);
     if (FAILED(hr)) return hr;
     *pbstrPath = exact.release();
     return S_OK;
