@@ -1,6 +1,7 @@
 #include "upload/loaded_form.h"
 
 #include <cstring>
+#include <utility>
 
 #include "platform/module_object.h"
 #include "upload/save_file.h"
@@ -35,9 +36,9 @@ LoadedForm* LoadedForm::Adopt(FormParts&& parts, ModuleBlock&& values, ModuleBlo
         DeleteSpoolFiles(files, parts.Count());
         return nullptr;
     }
-    pForm->m_parts = static_cast<FormParts&&>(parts);
-    pForm->m_body = static_cast<ModuleBlock&&>(values);
-    pForm->m_files = static_cast<ModuleBlock&&>(files);
+    pForm->m_parts = std::move(parts);
+    pForm->m_body = std::move(values);
+    pForm->m_files = std::move(files);
     return pForm;
 }
 

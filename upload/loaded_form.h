@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <utility>
 
 #include <cstring>
 
@@ -60,7 +61,7 @@ public:
     // What the form knows of part iPart beyond its headers (null when the
     // form was made without facts).
     PartFacts* Facts(std::uint32_t iPart) const { return m_facts ? m_facts.as<PartFacts>() + iPart : nullptr; }
-    void SetFacts(ModuleBlock&& facts) { m_facts = static_cast<ModuleBlock&&>(facts); }
+    void SetFacts(ModuleBlock&& facts) { m_facts = std::move(facts); }
 
     LoadedForm() = default;
     ~LoadedForm();

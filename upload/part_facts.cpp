@@ -1,6 +1,7 @@
 #include "upload/part_facts.h"
 
 #include <cstring>
+#include <utility>
 
 #include "filefacts/file_facts.h"
 #include "upload/loaded_form.h"
@@ -105,7 +106,7 @@ bool FactsSink::PartEnds() {
             facts.Keep(m_hashWhileLoading, abDigest);
         }
         if (!TypeAllowed(m_pszAllowed, facts.pszDetectedType)) {
-            m_refusedName = static_cast<ModuleBlock&&>(m_name);
+            m_refusedName = std::move(m_name);
             m_cbRefusedName = m_cbName;
             m_refusedFlags = m_nameFlags;
             m_pszRefusedType = facts.pszDetectedType;
@@ -152,7 +153,7 @@ DWORD ReadFormFacts(const LoadedForm& form, HashAlgorithm hashWhileLoading, cons
             break;
         }
     }
-    *pFacts = static_cast<ModuleBlock&&>(table);
+    *pFacts = std::move(table);
     return ERROR_SUCCESS;
 }
 

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <utility>
 
 #include "formscan/part_stream.h"
 #include "platform/content_hash.h"
@@ -59,7 +60,7 @@ public:
     const char* RefusedType() const { return m_pszRefusedType; }
 
     // The facts of every part so far (PartFacts[parts]).
-    ModuleBlock TakeFacts() { return static_cast<ModuleBlock&&>(m_facts); }
+    ModuleBlock TakeFacts() { return std::move(m_facts); }
 
 private:
     bool Fail(Stop stop, DWORD dwError = ERROR_SUCCESS);

@@ -1,6 +1,7 @@
 #include "upload/spool_file.h"
 
 #include <aclapi.h>
+#include <utility>
 
 #include "platform/file_by_handle.h"
 #include "platform/module_object.h"
@@ -73,8 +74,8 @@ DWORD SpoolFile::Create(const wchar_t* pszFolder) {
         DeleteFileW(path.get());
         return dwError;
     }
-    m_file = static_cast<UniqueFileHandle&&>(file);
-    m_tempPath = static_cast<ModuleBlock&&>(tempPath);
+    m_file = std::move(file);
+    m_tempPath = std::move(tempPath);
     return ERROR_SUCCESS;
 }
 
@@ -145,7 +146,7 @@ DWORD SpoolFile::MoveTo(const wchar_t* pszFullPath) {
     }
     if (dwError == ERROR_SUCCESS) {
         SetOpenFileAttributes(m_file.get(), FILE_ATTRIBUTE_NORMAL);  // no longer temporary; cosmetic
-        m_savedPath = static_cast<ModuleBlock&&>(savedPath);
+        m_savedPath = std::move(savedPath);
         return ERROR_SUCCESS;
     }
     MarkForDeletion(m_file.get(), true);
@@ -162,7 +163,7 @@ DWORD SpoolFile::MoveInPlaceOf(const wchar_t* pszFullPath) {
     if (dwError != ERROR_SUCCESS) return dwError;
     dwError = RenameOpenFile(m_file.get(), pszFullPath, true);
     if (dwError == ERROR_SUCCESS) {
-        m_savedPath = static_cast<ModuleBlock&&>(finalPath);
+        m_savedPath = std::move(finalPath);
         return ERROR_SUCCESS;
     }
     RenameOpenFile(m_file.get(), m_tempPath.as<wchar_t>());

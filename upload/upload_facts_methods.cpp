@@ -1,14 +1,15 @@
 // What the Upload object learns of each file while a form loads: the hash
 // the page asked for beforehand, and the types it takes.
+#include <utility>
+
 #include "upload/part_text.h"
 #include "upload/upload_errors.h"
-#include "upload/upload_messages.h"
 #include "upload/upload_methods.h"
 
 STDMETHODIMP UploadMethods::get_HashWhileLoading(BSTR* pbstrAlgorithm) {
     if (!pbstrAlgorithm) return E_POINTER;
     *pbstrAlgorithm = SysAllocString(HashAlgorithmName(m_hashWhileLoading));
-    return *pbstrAlgorithm ? S_OK : UploadNoMemory();
+    return *pbstrAlgorithm ? S_OK : kUploadErrors.NoMemory();
 }
 
 // Empty: no hash while loading.
@@ -19,7 +20,7 @@ STDMETHODIMP UploadMethods::put_HashWhileLoading(BSTR bstrAlgorithm) {
     }
     const HashAlgorithm algorithm = HashAlgorithmNamed(bstrAlgorithm);
     if (algorithm == HashAlgorithm::kNone)
-        return UploadFailureText(IID_IUpload, E_INVALIDARG, UploadMsg::kBadHashAlgorithm, bstrAlgorithm);
+        return kUploadErrors.FailText(E_INVALIDARG, Msg::kBadHashAlgorithm, bstrAlgorithm);
     m_hashWhileLoading = algorithm;
     return S_OK;
 }
@@ -27,7 +28,7 @@ STDMETHODIMP UploadMethods::put_HashWhileLoading(BSTR bstrAlgorithm) {
 STDMETHODIMP UploadMethods::get_AllowedTypes(BSTR* pbstrTypes) {
     if (!pbstrTypes) return E_POINTER;
     *pbstrTypes = SysAllocStringLen(m_allowedTypes.get(), SysStringLen(m_allowedTypes.get()));
-    return *pbstrTypes ? S_OK : UploadNoMemory();
+    return *pbstrTypes ? S_OK : kUploadErrors.NoMemory();
 }
 
 STDMETHODIMP UploadMethods::put_AllowedTypes(BSTR bstrTypes) {
@@ -36,7 +37,7 @@ STDMETHODIMP UploadMethods::put_AllowedTypes(BSTR bstrTypes) {
         return S_OK;
     }
     BSTR bstrCopy = SysAllocStringLen(bstrTypes, SysStringLen(bstrTypes));
-    if (!bstrCopy) return UploadNoMemory();
+    if (!bstrCopy) return kUploadErrors.NoMemory();
     m_allowedTypes.reset(bstrCopy);
     return S_OK;
 }
@@ -49,18 +50,18 @@ HRESULT UploadMethods::TypeRefused(const char* pchName, std::uint32_t cchName, s
     int i = 0;
     for (; pszShown && pszShown[i] && i < 127; ++i) szType[i] = static_cast<unsigned char>(pszShown[i]);
     szType[i] = L'\0';
-    if (!name) return UploadNoMemory();
-    return UploadFailureText(IID_IUpload, E_INVALIDARG, UploadMsg::kTypeNotAllowed, name.get(),
-                             pszShown ? szType : UploadMsg::kUnknownType);
+    if (!name) return kUploadErrors.NoMemory();
+    return kUploadErrors.FailText(E_INVALIDARG, Msg::kTypeNotAllowed, name.get(),
+                             pszShown ? szType : Msg::kUnknownType);
 }
 
 HRESULT UploadMethods::AddFacts(LoadedForm* pForm) {
     ModuleBlock facts;
     std::uint32_t iRefused = UINT32_MAX;
     const DWORD dwError = ReadFormFacts(*pForm, m_hashWhileLoading, m_allowedTypes.get(), &facts, &iRefused);
-    if (dwError == ERROR_NOT_ENOUGH_MEMORY) return UploadNoMemory();
-    if (dwError != ERROR_SUCCESS) return UploadSystemFailure(IID_IUpload, UploadMsg::kHashFailed, dwError);
-    pForm->SetFacts(static_cast<ModuleBlock&&>(facts));
+    if (dwError == ERROR_NOT_ENOUGH_MEMORY) return kUploadErrors.NoMemory();
+    if (dwError != ERROR_SUCCESS) return kUploadErrors.FailSystem(Msg::kHashFailed, dwError);
+    pForm->SetFacts(std::move(facts));
     if (iRefused == UINT32_MAX) return S_OK;
     const FormPart& part = pForm->Parts().Part(iRefused);
     return TypeRefused(pForm->Text(part.fileNameOffset), part.fileNameLength, part.flags,
@@ -73,10 +74,10 @@ HRESULT UploadMethods::FactsFailure(const FactsSink& facts) {
         return TypeRefused(reinterpret_cast<const char*>(facts.RefusedName()), facts.RefusedNameLength(),
                            facts.RefusedFlags(), facts.RefusedType());
     case FactsSink::Stop::kHashFailed:
-        return UploadSystemFailure(IID_IUpload, UploadMsg::kHashFailed, facts.SystemError());
+        return kUploadErrors.FailSystem(Msg::kHashFailed, facts.SystemError());
     case FactsSink::Stop::kNoMemory:
     case FactsSink::Stop::kNone:
         break;
     }
-    return UploadNoMemory();
+    return kUploadErrors.NoMemory();
 }

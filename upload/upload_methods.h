@@ -53,6 +53,9 @@ private:
     // The parts' names in the current code page, read once per form and code
     // page; false without memory.
     bool NamesReady();
+    // What every member that looks a name up checks first: the name is
+    // given, and the names are ready. S_OK, or the failure published.
+    HRESULT ReadyToLookUp(BSTR bstrName);
     // Puts a newly loaded form in the place of the one before.
     void Replace(LoadedForm* pForm);
     // A form held in memory gets its files' facts; refused when one of its

@@ -3,7 +3,6 @@
 #include "platform/content_hash.h"
 #include "platform/win32_owners.h"
 #include "upload/upload_errors.h"
-#include "upload/upload_messages.h"
 #include "upload/uploaded_file_methods.h"
 
 namespace {
@@ -17,12 +16,12 @@ HRESULT AlgorithmArgument(const VARIANT& varAlgorithm, HashAlgorithm* pAlgorithm
     VARIANT varText;
     VariantInit(&varText);
     if (FAILED(VariantChangeType(&varText, const_cast<VARIANT*>(pvar), 0, VT_BSTR)))
-        return UploadFailureText(IID_IUploadedFile, E_INVALIDARG, UploadMsg::kBadHashAlgorithm, L"");
+        return kFileErrors.FailText(E_INVALIDARG, Msg::kBadHashAlgorithm, L"");
     UniqueBstr name(varText.bstrVal);
     if (SysStringLen(name.get()) == 0) return S_OK;
     *pAlgorithm = HashAlgorithmNamed(name.get());
     if (*pAlgorithm == HashAlgorithm::kNone)
-        return UploadFailureText(IID_IUploadedFile, E_INVALIDARG, UploadMsg::kBadHashAlgorithm, name.get());
+        return kFileErrors.FailText(E_INVALIDARG, Msg::kBadHashAlgorithm, name.get());
     return S_OK;
 }
 
@@ -48,20 +47,20 @@ STDMETHODIMP UploadedFileMethods::Hash(VARIANT varAlgorithm, BSTR* pbstrHash) {
         for (std::size_t i = 0; i < kcbMaxDigest; ++i) abDigest[i] = pFacts->abDigests[static_cast<int>(algorithm)][i];
     } else {
         const DWORD dwError = HashLoadedFile(*m_pForm, m_iPart, algorithm, abDigest);
-        if (dwError != ERROR_SUCCESS) return UploadSystemFailure(IID_IUploadedFile, UploadMsg::kHashFailed, dwError);
+        if (dwError != ERROR_SUCCESS) return kFileErrors.FailSystem(Msg::kHashFailed, dwError);
         if (pFacts) pFacts->Keep(algorithm, abDigest);
     }
     wchar_t szText[kcchMaxDigestText];
     DigestText(abDigest, DigestBytes(algorithm), szText);
     *pbstrHash = SysAllocString(szText);
-    return *pbstrHash ? S_OK : UploadFailure(IID_IUploadedFile, E_OUTOFMEMORY, UploadMsg::kWorkMemory);
+    return *pbstrHash ? S_OK : kFileErrors.NoMemory();
 }
 
 STDMETHODIMP UploadedFileMethods::get_DetectedType(BSTR* pbstrType) {
     if (!pbstrType) return E_POINTER;
     const PartFacts* pFacts = m_pForm->Facts(m_iPart);
     *pbstrType = AsciiBstr(pFacts && pFacts->pszDetectedType ? pFacts->pszDetectedType : "");
-    return *pbstrType ? S_OK : UploadFailure(IID_IUploadedFile, E_OUTOFMEMORY, UploadMsg::kWorkMemory);
+    return *pbstrType ? S_OK : kFileErrors.NoMemory();
 }
 
 STDMETHODIMP UploadedFileMethods::get_ImageWidth(LONG* plWidth) {
