@@ -60,6 +60,15 @@ constexpr wchar_t kTempFileCreate[] = L"TempFolder に一時ファイルを作�
 constexpr wchar_t kTempFileWrite[] = L"一時ファイルに書き込めませんでした。";
 constexpr wchar_t kTempFileRead[] = L"アップロードされたファイルを読み込めませんでした。";
 
+// What a file is.
+constexpr wchar_t kBadHashAlgorithm[] =
+    L"ハッシュのアルゴリズム「%s」は使えません。SHA256、SHA1、MD5 のどれかを指定してください。";
+constexpr wchar_t kHashFailed[] = L"ファイルのハッシュを計算できませんでした。";
+constexpr wchar_t kTypeNotAllowed[] =
+    L"ファイル「%s」の種類 (%s) は受け付けていません。AllowedTypes にある種類のファイルを送ってください。";
+constexpr wchar_t kUnknownType[] = L"不明";
+constexpr wchar_t kBadOverwrite[] = L"SaveAs の 2 番目の引数には True か False を指定してください。";
+
 // A system failure's own words after a message: "message (system text コード
 // 5)", or "message (コード 5)" when the system has none.
 constexpr wchar_t kWithSystemText[] = L"%s (%s コード %lu)";

@@ -55,11 +55,15 @@ DWORD LoadedForm::ReadValue(std::uint32_t iPart, unsigned char* pb) const {
     return ERROR_SUCCESS;
 }
 
-DWORD LoadedForm::SaveValue(std::uint32_t iPart, const wchar_t* pszPath) {
+DWORD LoadedForm::SaveValue(std::uint32_t iPart, const wchar_t* pszPath, bool bReplace) {
     const FormPart& part = m_parts.Part(iPart);
     ModuleBlock full;
     const DWORD dwError = SaveTargetPath(pszPath, &full);
     if (dwError != ERROR_SUCCESS) return dwError;
-    if (SpoolFile* pFile = File(iPart)) return pFile->SaveTo(full.as<wchar_t>(), part.valueLength);
-    return SaveNewFile(full.as<wchar_t>(), part.valueLength ? Value(part) : nullptr, part.valueLength);
+    if (SpoolFile* pFile = File(iPart)) return pFile->SaveTo(full.as<wchar_t>(), part.valueLength, bReplace);
+    const unsigned char* pbValue = part.valueLength ? Value(part) : nullptr;
+    if (!bReplace) return SaveNewFile(full.as<wchar_t>(), pbValue, part.valueLength);
+    return ReplaceThroughSibling(full.as<wchar_t>(), [&](const wchar_t* pszSibling) {
+        return SaveNewFile(pszSibling, pbValue, part.valueLength);
+    });
 }

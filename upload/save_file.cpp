@@ -75,6 +75,20 @@ BSTR ServerMadePath(const wchar_t* pchFolder, UINT cchFolder, const wchar_t* psz
     return bstrPath;
 }
 
+BSTR SiblingPath(const wchar_t* pszFullPath) {
+    UINT cchFolder = 0;
+    for (UINT i = 0; pszFullPath[i]; ++i)
+        if (IsSeparator(pszFullPath[i])) cchFolder = i;
+    return ServerMadePath(pszFullPath, cchFolder, L"varo-", L"tmp");
+}
+
+DWORD ReplaceWithSibling(const wchar_t* pszSibling, const wchar_t* pszFullPath) {
+    if (MoveFileExW(pszSibling, pszFullPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return ERROR_SUCCESS;
+    const DWORD dwError = GetLastError();
+    DeleteFileW(pszSibling);
+    return dwError != ERROR_SUCCESS ? dwError : static_cast<DWORD>(ERROR_WRITE_FAULT);
+}
+
 const wchar_t* HarmlessExtension(const wchar_t* pszExtension) {
     static const wchar_t* const kHarmless[] = {L"txt", L"csv", L"pdf", L"png", L"jpg", L"jpeg", L"gif", L"webp", L"zip"};
     for (const wchar_t* pszHarmless : kHarmless)

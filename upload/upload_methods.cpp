@@ -66,6 +66,11 @@ STDMETHODIMP UploadMethods::Load(VARIANT* pvarBody) {
     LoadedForm* pForm = LoadedForm::Load(body.data(), body.size(), static_cast<std::uint32_t>(m_lMaxParts), &result);
     body.Unlock();
     if (!pForm) return LoadFailure(result, m_lMaxParts);
+    const HRESULT hr = AddFacts(pForm);
+    if (FAILED(hr)) {
+        pForm->Release();
+        return hr;
+    }
     Replace(pForm);
     return S_OK;
 }

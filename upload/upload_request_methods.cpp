@@ -107,7 +107,8 @@ STDMETHODIMP UploadMethods::LoadRequest(IDispatch* pRequest) {
     if (!body.Boundary(abBoundary, &cbBoundary)) return kUploadErrors.NoMemory();
     const SpoolLimits limits{LimitBytes(m_dblMaxFileBytes), LimitBytes(m_dblMaxFieldBytes)};
     FormSpooler spooler(limits, pszTempFolder);
-    PartStream stream(static_cast<std::uint32_t>(m_lMaxParts), &spooler);
+    FactsSink facts(&spooler, m_hashWhileLoading, m_allowedTypes.get());
+    PartStream stream(static_cast<std::uint32_t>(m_lMaxParts), &facts);
     if (cbBoundary != 0) stream.NameBoundary(abBoundary, cbBoundary);
     PartsResult result = PartsResult::kOk;
     // Bytes after the closing line are not the form's: they are left unread.
@@ -126,7 +127,8 @@ STDMETHODIMP UploadMethods::LoadRequest(IDispatch* pRequest) {
         result = stream.Write(pb, cb);
     }
     if (result == PartsResult::kOk) result = stream.End();
-    if (result == PartsResult::kStopped) return SpoolFailure(spooler, limits);
+    if (result == PartsResult::kStopped)
+        return facts.Stopped() != FactsSink::Stop::kNone ? FactsFailure(facts) : SpoolFailure(spooler, limits);
     if (result != PartsResult::kOk) return LoadFailure(result, m_lMaxParts);
 
     FormParts parts = stream.TakeParts();
@@ -134,6 +136,7 @@ STDMETHODIMP UploadMethods::LoadRequest(IDispatch* pRequest) {
     spooler.HandOver(parts, &values, &files);
     LoadedForm* pForm = LoadedForm::Adopt(std::move(parts), std::move(values), std::move(files));
     if (!pForm) return kUploadErrors.NoMemory();
+    pForm->SetFacts(facts.TakeFacts());
     Replace(pForm);
     return S_OK;
 }

@@ -93,9 +93,22 @@ STDMETHODIMP UploadedFileMethods::get_Bytes(VARIANT* pvarBytes) {
     return S_OK;
 }
 
-STDMETHODIMP UploadedFileMethods::SaveAs(BSTR bstrPath) {
+// Overwrite absent (or Empty) is False: a file there is never replaced
+// unless the page says so.
+STDMETHODIMP UploadedFileMethods::SaveAs(BSTR bstrPath, VARIANT varOverwrite) {
+    const VARIANT* pvar = &varOverwrite;
+    if (pvar->vt == (VT_BYREF | VT_VARIANT) && pvar->pvarVal) pvar = pvar->pvarVal;
+    if (pvar->vt == VT_ERROR || pvar->vt == VT_EMPTY) return Save(bstrPath, false);
+    VARIANT varBool;
+    VariantInit(&varBool);
+    if (FAILED(VariantChangeType(&varBool, const_cast<VARIANT*>(pvar), 0, VT_BOOL)))
+        return kFileErrors.Fail(E_INVALIDARG, Msg::kBadOverwrite);
+    return Save(bstrPath, varBool.boolVal != VARIANT_FALSE);
+}
+
+HRESULT UploadedFileMethods::Save(BSTR bstrPath, bool bReplace) {
     if (!bstrPath || !bstrPath[0]) return kFileErrors.Fail(E_INVALIDARG, Msg::kFileNameNull);
-    const DWORD dwError = m_pForm->SaveValue(m_iPart, bstrPath);
+    const DWORD dwError = m_pForm->SaveValue(m_iPart, bstrPath, bReplace);
     if (dwError == kErrorSaveTargetDevice) return kFileErrors.Fail(E_INVALIDARG, Msg::kSaveToDevice);
     return dwError == ERROR_SUCCESS ? S_OK : kFileErrors.FailSystem(Msg::kSaveFailed, dwError);
 }
@@ -109,7 +122,7 @@ STDMETHODIMP UploadedFileMethods::SaveUnique(BSTR bstrFolder, BSTR* pbstrPath) {
     UniqueBstr exact(
         ServerMadePath(bstrFolder, SysStringLen(bstrFolder), L"", HarmlessExtension(extension.get())));
     if (!exact) return kFileErrors.NoMemory();
-    RETURN_IF_FAILED(SaveAs(exact.get()));
+    RETURN_IF_FAILED(Save(exact.get(), false));
     *pbstrPath = exact.release();
     return S_OK;
 }
