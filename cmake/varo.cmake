@@ -11,8 +11,10 @@ if(WIN32)
 endif()
 
 # Product code: no exceptions (nothing may cross a COM boundary), warnings on.
+# Sources are UTF-8 (the messages are wide literals written in it), said
+# here rather than left to the compiler's default.
 function(varo_product_options target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra -fno-exceptions)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -fno-exceptions -finput-charset=UTF-8)
   target_include_directories(${target} PUBLIC ${PROJECT_SOURCE_DIR})
   if(WIN32)
     target_link_libraries(${target} PUBLIC varo_win32_defs)

@@ -12,6 +12,11 @@ public:
     ~ComPtr() { reset(); }
     ComPtr(const ComPtr&) = delete;
     ComPtr& operator=(const ComPtr&) = delete;
+    ComPtr(ComPtr&& other) : m_p(other.detach()) {}
+    ComPtr& operator=(ComPtr&& other) {
+        if (this != &other) attach(other.detach());
+        return *this;
+    }
 
     T* get() const { return m_p; }
     T* operator->() const { return m_p; }
@@ -22,6 +27,13 @@ public:
     void attach(T* p) { reset(); m_p = p; }
     T* detach() { T* p = m_p; m_p = nullptr; return p; }
     void reset() { if (m_p) { T* p = m_p; m_p = nullptr; p->Release(); } }
+
+    // The same object's interface U in *pOther (released first): the status
+    // of QueryInterface, *pOther null on failure.
+    template <class U>
+    HRESULT As(ComPtr<U>* pOther) const {
+        return m_p->QueryInterface(__uuidof(U), pOther->put_void());
+    }
 
 private:
     T* m_p = nullptr;

@@ -41,7 +41,7 @@ DWORD MarkForDeletion(HANDLE hFile, bool bDelete) {
     return pfnSet(hFile, kFileDispositionInfo, &info, sizeof info) ? ERROR_SUCCESS : GetLastError();
 }
 
-DWORD RenameOpenFile(HANDLE hFile, const wchar_t* pszNewPath) {
+DWORD RenameOpenFile(HANDLE hFile, const wchar_t* pszNewPath, bool bReplace) {
     PFNSETFILEINFORMATIONBYHANDLE pfnSet = SetInformation();
     if (!pfnSet) return ERROR_CALL_NOT_IMPLEMENTED;
     const std::size_t cbName = static_cast<std::size_t>(lstrlenW(pszNewPath)) * sizeof(wchar_t);
@@ -51,7 +51,7 @@ DWORD RenameOpenFile(HANDLE hFile, const wchar_t* pszNewPath) {
     if (!block) return ERROR_NOT_ENOUGH_MEMORY;
     RenameInfo* pInfo = block.as<RenameInfo>();
     std::memset(pInfo, 0, cbInfo);
-    pInfo->bReplaceIfExists = FALSE;
+    pInfo->bReplaceIfExists = bReplace ? TRUE : FALSE;
     pInfo->cbFileName = static_cast<DWORD>(cbName);
     std::memcpy(pInfo->szFileName, pszNewPath, cbName);
     return pfnSet(hFile, kFileRenameInfo, pInfo, static_cast<DWORD>(cbInfo)) ? ERROR_SUCCESS : GetLastError();

@@ -1,8 +1,10 @@
-// The Win32 and OLE resources the product holds, each with its one owner.
+// The Win32 and OLE resources the product holds, each with its one owner
+// (the VARIANT's, the SAFEARRAY's and the EXCEPINFO's in files of their own).
 #pragma once
 #include <windows.h>
 #include <oleauto.h>
 
+#include "platform/scoped_variant.h"
 #include "platform/unique_owner.h"
 
 struct FileHandleTraits {
@@ -32,20 +34,6 @@ struct BstrTraits {
     static void Close(Type bstr) { SysFreeString(bstr); }
 };
 using UniqueBstr = UniqueOwner<BstrTraits>;
-
-// A VARIANT cleared on every way out.
-class ScopedVariant {
-public:
-    ScopedVariant() { VariantInit(&m_var); }
-    ~ScopedVariant() { VariantClear(&m_var); }
-    ScopedVariant(const ScopedVariant&) = delete;
-    ScopedVariant& operator=(const ScopedVariant&) = delete;
-    VARIANT* get() { return &m_var; }
-    const VARIANT& operator*() const { return m_var; }
-
-private:
-    VARIANT m_var;
-};
 
 // A block that an owning object hands out and takes back through one of its
 // own methods (ITypeInfo's TYPEATTR and FUNCDESC, ITypeLib's TLIBATTR).

@@ -1,6 +1,7 @@
 #include "upload/form_spooler.h"
 
 #include <cstring>
+#include <utility>
 
 #include "platform/module_object.h"
 
@@ -66,7 +67,7 @@ void FormSpooler::PartDropped() {
 
 void FormSpooler::HandOver(FormParts& parts, ModuleBlock* pValues, ModuleBlock* pFiles) {
     for (std::uint32_t i = 0; i < parts.Count(); ++i) parts.SetValueOffset(i, m_offsets.as<std::uint32_t>()[i]);
-    *pValues = static_cast<ModuleBlock&&>(m_values);
-    *pFiles = static_cast<ModuleBlock&&>(m_files);
+    *pValues = std::move(m_values);
+    *pFiles = std::move(m_files);
     m_nParts = 0;
 }

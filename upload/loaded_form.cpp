@@ -1,6 +1,7 @@
 #include "upload/loaded_form.h"
 
 #include <cstring>
+#include <utility>
 
 #include "platform/module_object.h"
 #include "upload/save_file.h"
@@ -35,9 +36,9 @@ LoadedForm* LoadedForm::Adopt(FormParts&& parts, ModuleBlock&& values, ModuleBlo
         DeleteSpoolFiles(files, parts.Count());
         return nullptr;
     }
-    pForm->m_parts = static_cast<FormParts&&>(parts);
-    pForm->m_body = static_cast<ModuleBlock&&>(values);
-    pForm->m_files = static_cast<ModuleBlock&&>(files);
+    pForm->m_parts = std::move(parts);
+    pForm->m_body = std::move(values);
+    pForm->m_files = std::move(files);
     return pForm;
 }
 
@@ -54,11 +55,15 @@ DWORD LoadedForm::ReadValue(std::uint32_t iPart, unsigned char* pb) const {
     return ERROR_SUCCESS;
 }
 
-DWORD LoadedForm::SaveValue(std::uint32_t iPart, const wchar_t* pszPath) {
+DWORD LoadedForm::SaveValue(std::uint32_t iPart, const wchar_t* pszPath, bool bReplace) {
     const FormPart& part = m_parts.Part(iPart);
     ModuleBlock full;
     const DWORD dwError = SaveTargetPath(pszPath, &full);
     if (dwError != ERROR_SUCCESS) return dwError;
-    if (SpoolFile* pFile = File(iPart)) return pFile->SaveTo(full.as<wchar_t>(), part.valueLength);
-    return SaveNewFile(full.as<wchar_t>(), part.valueLength ? Value(part) : nullptr, part.valueLength);
+    if (SpoolFile* pFile = File(iPart)) return pFile->SaveTo(full.as<wchar_t>(), part.valueLength, bReplace);
+    const unsigned char* pbValue = part.valueLength ? Value(part) : nullptr;
+    if (!bReplace) return SaveNewFile(full.as<wchar_t>(), pbValue, part.valueLength);
+    return ReplaceThroughSibling(full.as<wchar_t>(), [&](const wchar_t* pszSibling) {
+        return SaveNewFile(pszSibling, pbValue, part.valueLength);
+    });
 }

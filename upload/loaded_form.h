@@ -6,9 +6,13 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <utility>
+
+#include <cstring>
 
 #include "formscan/form_parts.h"
 #include "platform/module_heap.h"
+#include "upload/part_facts.h"
 #include "upload/spool_file.h"
 
 class LoadedForm {
@@ -34,7 +38,30 @@ public:
     // Part iPart's value, wherever it is held: read into pb (valueLength
     // bytes), or saved as a new file. ERROR_SUCCESS or the system's code.
     DWORD ReadValue(std::uint32_t iPart, unsigned char* pb) const;
-    DWORD SaveValue(std::uint32_t iPart, const wchar_t* pszPath);
+    // Saved as a new file, or with bReplace in the place of a file there.
+    DWORD SaveValue(std::uint32_t iPart, const wchar_t* pszPath, bool bReplace = false);
+    // Part iPart's value in pieces, to piece(pb, cb) (ERROR_SUCCESS, or the
+    // error that ends the reading), never all of it in memory at once.
+    template <class Piece>
+    DWORD ReadPieces(std::uint32_t iPart, Piece piece) const {
+        const FormPart& part = m_parts.Part(iPart);
+        if (SpoolFile* pFile = File(iPart))
+            return pFile->ReadPieces(part.valueLength, [](void* pv, const unsigned char* pb, DWORD cb) {
+                return (*static_cast<Piece*>(pv))(pb, cb);
+            }, &piece);
+        DWORD dwError = ERROR_SUCCESS;
+        for (std::uint32_t cbDone = 0; cbDone < part.valueLength && dwError == ERROR_SUCCESS;) {
+            const std::uint32_t cb = part.valueLength - cbDone < kcbPiece ? part.valueLength - cbDone : kcbPiece;
+            dwError = piece(Value(part) + cbDone, cb);
+            cbDone += cb;
+        }
+        return dwError;
+    }
+
+    // What the form knows of part iPart beyond its headers (null when the
+    // form was made without facts).
+    PartFacts* Facts(std::uint32_t iPart) const { return m_facts ? m_facts.as<PartFacts>() + iPart : nullptr; }
+    void SetFacts(ModuleBlock&& facts) { m_facts = std::move(facts); }
 
     LoadedForm() = default;
     ~LoadedForm();
@@ -42,6 +69,8 @@ public:
     LoadedForm& operator=(const LoadedForm&) = delete;
 
 private:
+    static constexpr std::uint32_t kcbPiece = 4u << 20;
+
     const unsigned char* Body() const { return m_body.as<const unsigned char>(); }
     SpoolFile* File(std::uint32_t iPart) const { return m_files ? m_files.as<SpoolFile*>()[iPart] : nullptr; }
 
@@ -49,4 +78,5 @@ private:
     ModuleBlock m_body;  // the body, or a stream's text values
     FormParts m_parts;
     ModuleBlock m_files;  // a stream's SpoolFile* per part
+    ModuleBlock m_facts;  // PartFacts per part
 };

@@ -7,8 +7,12 @@ BSTR PartName(const LoadedForm& form, const FormPart& part, UINT uCodePage) {
 }
 
 BSTR PartFileName(const LoadedForm& form, const FormPart& part, UINT uCodePage) {
-    const UINT uFileCodePage = (part.flags & kPartFileNameUtf8) ? CP_UTF8 : uCodePage;
-    BSTR bstrName = MultiByteToBstr(uFileCodePage, form.Text(part.fileNameOffset), static_cast<int>(part.fileNameLength));
+    return FileNameText(form.Text(part.fileNameOffset), part.fileNameLength, part.flags, uCodePage);
+}
+
+BSTR FileNameText(const char* pch, std::uint32_t cch, std::uint32_t flags, UINT uCodePage) {
+    const UINT uFileCodePage = (flags & kPartFileNameUtf8) ? CP_UTF8 : uCodePage;
+    BSTR bstrName = MultiByteToBstr(uFileCodePage, pch, static_cast<int>(cch));
     // A control character (a NUL above all) could hide the real extension
     // from whoever reads the name only up to it.
     for (UINT i = 0, cch = bstrName ? SysStringLen(bstrName) : 0; i < cch; ++i)

@@ -12,6 +12,8 @@ BSTR PartName(const LoadedForm& form, const FormPart& part, UINT uCodePage);
 // The file name the client sent, folder included; decoded as UTF-8 when it
 // came from filename*; control characters (U+0000-U+001F, U+007F) as U+FFFD.
 BSTR PartFileName(const LoadedForm& form, const FormPart& part, UINT uCodePage);
+// The same of a file name's text bytes and its part's flags.
+BSTR FileNameText(const char* pch, std::uint32_t cch, std::uint32_t flags, UINT uCodePage);
 BSTR PartContentType(const LoadedForm& form, const FormPart& part, UINT uCodePage);
 BSTR PartTextValue(const LoadedForm& form, const FormPart& part, UINT uCodePage);
 

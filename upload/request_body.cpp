@@ -1,21 +1,15 @@
 #include "upload/request_body.h"
 
 #include "formscan/content_type.h"
+#include "platform/excep_info.h"
 #include "platform/module_heap.h"
 #include "platform/win32_owners.h"
-#include "webmng/byte_array_arg.h"
 
 namespace {
 
 bool MemberId(IDispatch* pObject, const wchar_t* pszName, DISPID* pDispid) {
     LPOLESTR pszNames[1] = {const_cast<LPOLESTR>(pszName)};
     return SUCCEEDED(pObject->GetIDsOfNames(IID_NULL, pszNames, 1, LOCALE_USER_DEFAULT, pDispid));
-}
-
-void FreeExcepInfo(EXCEPINFO& excep) {
-    SysFreeString(excep.bstrSource);
-    SysFreeString(excep.bstrDescription);
-    SysFreeString(excep.bstrHelpFile);
 }
 
 }  // namespace
@@ -31,10 +25,9 @@ bool RequestBody::Boundary(unsigned char* abBoundary, std::uint32_t* pcbBoundary
     arg.bstrVal = name.get();
     DISPPARAMS params{&arg, nullptr, 1, 0};
     ScopedVariant type;
-    EXCEPINFO excep{};
-    const HRESULT hr = m_pRequest->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT,
-                                          DISPATCH_METHOD | DISPATCH_PROPERTYGET, &params, type.get(), &excep, nullptr);
-    FreeExcepInfo(excep);
+    ScopedExcepInfo excep;
+    const HRESULT hr = m_pRequest->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD | DISPATCH_PROPERTYGET,
+                                          &params, type.get(), excep.get(), nullptr);
     if (FAILED(hr)) return true;
     // A server may answer with a list object whose default value is the text.
     const HRESULT hrText = VariantChangeType(type.get(), type.get(), 0, VT_BSTR);
@@ -42,7 +35,7 @@ bool RequestBody::Boundary(unsigned char* abBoundary, std::uint32_t* pcbBoundary
     if (FAILED(hrText)) return true;
     // The header's bytes: a boundary is ASCII, and any other character
     // becomes one no boundary may hold.
-    const BSTR bstrType = (*type).bstrVal;
+    const BSTR bstrType = type->bstrVal;
     const std::uint32_t cch = SysStringLen(bstrType);
     ModuleBlock bytes(ModuleAlloc(cch ? cch : 1));
     if (!bytes) return false;
@@ -65,7 +58,7 @@ RequestBody::Status RequestBody::Open(std::uint64_t* pcbTotal) {
         FAILED(VariantChangeType(total.get(), total.get(), 0, VT_R8)))
         return Status::kBadTotal;
     // A count of bytes: whole, not negative, and exact in a double.
-    const double dblTotal = total.get()->dblVal;
+    const double dblTotal = total->dblVal;
     if (!(dblTotal >= 0 && dblTotal <= 9007199254740992.0) || dblTotal != static_cast<double>(
                                                                              static_cast<std::uint64_t>(dblTotal)))
         return Status::kBadTotal;
@@ -74,9 +67,8 @@ RequestBody::Status RequestBody::Open(std::uint64_t* pcbTotal) {
 }
 
 void RequestBody::Drop() {
-    if (m_bLocked) SafeArrayUnaccessData(m_piece.parray);
-    m_bLocked = false;
-    VariantClear(&m_piece);
+    m_pieceBytes.Unlock();
+    m_piece.reset();
 }
 
 RequestBody::Status RequestBody::Next(std::uint32_t cbWant, const unsigned char** ppb, std::uint32_t* pcb) {
@@ -84,26 +76,21 @@ RequestBody::Status RequestBody::Next(std::uint32_t cbWant, const unsigned char*
     *pcb = 0;
     Drop();
     // The count goes by reference: the server writes back how many bytes it gave.
-    VARIANT count;
-    count.vt = VT_I4;
-    count.lVal = static_cast<LONG>(cbWant);
+    ScopedVariant count;
+    count.get()->vt = VT_I4;
+    count.get()->lVal = static_cast<LONG>(cbWant);
     VARIANT arg;
     arg.vt = VT_BYREF | VT_VARIANT;
-    arg.pvarVal = &count;
+    arg.pvarVal = count.get();
     DISPPARAMS params{&arg, nullptr, 1, 0};
-    EXCEPINFO excep{};
+    ScopedExcepInfo excep;
     m_hrFailure = m_pRequest->Invoke(m_dispidBinaryRead, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
-                                     &m_piece, &excep, nullptr);
-    FreeExcepInfo(excep);
-    VariantClear(&count);
-    if (m_hrFailure == DISP_E_EXCEPTION && excep.scode) m_hrFailure = excep.scode;
+                                     m_piece.get(), excep.get(), nullptr);
+    if (m_hrFailure == DISP_E_EXCEPTION && excep->scode) m_hrFailure = excep->scode;
     if (FAILED(m_hrFailure)) return Status::kReadFailed;
-    if (m_piece.vt == VT_EMPTY || m_piece.vt == VT_NULL) return Status::kOk;  // nothing more
-    if (!IsByteArrayArg(&m_piece)) return Status::kNotBytes;
-    void* pv = nullptr;
-    if (FAILED(SafeArrayAccessData(m_piece.parray, &pv))) return Status::kNotBytes;
-    m_bLocked = true;
-    *ppb = static_cast<const unsigned char*>(pv);
-    *pcb = m_piece.parray->rgsabound[0].cElements;
+    if (m_piece->vt == VT_EMPTY || m_piece->vt == VT_NULL) return Status::kOk;  // nothing more
+    if (!IsByteArrayArg(m_piece.get()) || !m_pieceBytes.Lock(m_piece->parray)) return Status::kNotBytes;
+    *ppb = m_pieceBytes.data();
+    *pcb = m_pieceBytes.size();
     return Status::kOk;
 }

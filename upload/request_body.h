@@ -7,6 +7,9 @@
 
 #include <cstdint>
 
+#include "platform/byte_array.h"
+#include "platform/scoped_variant.h"
+
 class RequestBody {
 public:
     enum class Status {
@@ -41,7 +44,7 @@ private:
 
     IDispatch* m_pRequest;
     DISPID m_dispidBinaryRead = DISPID_UNKNOWN;
-    VARIANT m_piece{};  // the last piece, its data locked while held
-    bool m_bLocked = false;
+    ScopedVariant m_piece;          // the last piece,
+    LockedByteArray m_pieceBytes;   // its data locked while held
     HRESULT m_hrFailure = S_OK;
 };

@@ -1,7 +1,9 @@
 #include "upload/save_file.h"
 
 #include <cstring>
-#include <cwctype>
+#include <utility>
+
+#include "platform/guid_text.h"
 
 DWORD SaveNewFile(const wchar_t* pszPath, const unsigned char* pbBytes, std::uint64_t cbBytes) {
     // In pieces that a single WriteFile takes on every system.
@@ -22,16 +24,6 @@ bool HasDotComponent(const wchar_t* pszPath) {
         if (cchDots > 0 && (pch[cchDots] == L'\0' || IsSeparator(pch[cchDots]))) return true;
     }
     return false;
-}
-
-// A new GUID as 36 lower-case hex digits with hyphens.
-bool GuidText(wchar_t (&szGuid)[37]) {
-    GUID guid;
-    wchar_t szBraced[40];
-    if (FAILED(CoCreateGuid(&guid)) || StringFromGUID2(guid, szBraced, 40) != 39) return false;
-    for (int i = 0; i < 36; ++i) szGuid[i] = static_cast<wchar_t>(towlower(szBraced[i + 1]));
-    szGuid[36] = L'\0';
-    return true;
 }
 }  // namespace
 
@@ -57,13 +49,14 @@ DWORD SaveTargetPath(const wchar_t* pszPath, ModuleBlock* pFull) {
     if (cchFull == 0 || cchFull >= cch) return cchFull == 0 ? GetLastError() : static_cast<DWORD>(ERROR_BAD_PATHNAME);
     // Some systems give a device name its \\.\ form only here.
     if (NamesDevice(full.as<wchar_t>())) return kErrorSaveTargetDevice;
-    *pFull = static_cast<ModuleBlock&&>(full);
+    *pFull = std::move(full);
     return ERROR_SUCCESS;
 }
 
 BSTR ServerMadePath(const wchar_t* pchFolder, UINT cchFolder, const wchar_t* pszPrefix, const wchar_t* pszExtension) {
-    wchar_t szGuid[37];
-    if (!GuidText(szGuid)) return nullptr;
+    GUID guid;
+    wchar_t szGuid[kcchGuidText];
+    if (FAILED(CoCreateGuid(&guid)) || !GuidToText(guid, GuidForm::kLowerBare, szGuid)) return nullptr;
     const bool bSeparator = cchFolder > 0 && (pchFolder[cchFolder - 1] == L'\\' || pchFolder[cchFolder - 1] == L'/');
     const UINT cchPrefix = static_cast<UINT>(lstrlenW(pszPrefix));
     const UINT cchExtension = static_cast<UINT>(lstrlenW(pszExtension));
@@ -80,6 +73,20 @@ BSTR ServerMadePath(const wchar_t* pchFolder, UINT cchFolder, const wchar_t* psz
     *pch++ = L'.';
     std::memcpy(pch, pszExtension, (cchExtension + 1) * sizeof(wchar_t));
     return bstrPath;
+}
+
+BSTR SiblingPath(const wchar_t* pszFullPath) {
+    UINT cchFolder = 0;
+    for (UINT i = 0; pszFullPath[i]; ++i)
+        if (IsSeparator(pszFullPath[i])) cchFolder = i;
+    return ServerMadePath(pszFullPath, cchFolder, L"varo-", L"tmp");
+}
+
+DWORD ReplaceWithSibling(const wchar_t* pszSibling, const wchar_t* pszFullPath) {
+    if (MoveFileExW(pszSibling, pszFullPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return ERROR_SUCCESS;
+    const DWORD dwError = GetLastError();
+    DeleteFileW(pszSibling);
+    return dwError != ERROR_SUCCESS ? dwError : static_cast<DWORD>(ERROR_WRITE_FAULT);
 }
 
 const wchar_t* HarmlessExtension(const wchar_t* pszExtension) {

@@ -52,6 +52,25 @@ DWORD WriteNewFile(const wchar_t* pszPath, std::uint64_t cbBytes, DWORD cbMaxPie
     return dwError;
 }
 
+// A new path beside pszFullPath (in its folder, under a server-made name)
+// for a file that is to take its place; null without memory.
+BSTR SiblingPath(const wchar_t* pszFullPath);
+
+// Puts the finished file at pszSibling in the place of pszFullPath in one
+// step, replacing a file there. On a failure the sibling is removed and a
+// file at pszFullPath stays as it was.
+DWORD ReplaceWithSibling(const wchar_t* pszSibling, const wchar_t* pszFullPath);
+
+// A file written anew by write(pszSibling) beside pszFullPath, then put in
+// its place: a failure anywhere leaves the file there whole.
+template <class Write>
+DWORD ReplaceThroughSibling(const wchar_t* pszFullPath, Write write) {
+    UniqueBstr sibling(SiblingPath(pszFullPath));
+    if (!sibling) return ERROR_NOT_ENOUGH_MEMORY;
+    const DWORD dwError = write(static_cast<const wchar_t*>(sibling.get()));
+    return dwError == ERROR_SUCCESS ? ReplaceWithSibling(sibling.get(), pszFullPath) : dwError;
+}
+
 // The bytes in memory to a new file, as WriteNewFile.
 DWORD SaveNewFile(const wchar_t* pszPath, const unsigned char* pbBytes, std::uint64_t cbBytes);
 

@@ -1,6 +1,7 @@
 #include "upload/spool_file.h"
 
 #include <aclapi.h>
+#include <utility>
 
 #include "platform/file_by_handle.h"
 #include "platform/module_object.h"
@@ -73,8 +74,8 @@ DWORD SpoolFile::Create(const wchar_t* pszFolder) {
         DeleteFileW(path.get());
         return dwError;
     }
-    m_file = static_cast<UniqueFileHandle&&>(file);
-    m_tempPath = static_cast<ModuleBlock&&>(tempPath);
+    m_file = std::move(file);
+    m_tempPath = std::move(tempPath);
     return ERROR_SUCCESS;
 }
 
@@ -110,37 +111,87 @@ DWORD SpoolFile::Read(unsigned char* pb, std::uint64_t cb) const {
     return dwError;
 }
 
-DWORD SpoolFile::SaveTo(const wchar_t* pszFullPath, std::uint64_t cb) {
+DWORD SpoolFile::ReadPieces(std::uint64_t cb, DWORD (*pfnPiece)(void*, const unsigned char*, DWORD),
+                            void* pvContext) const {
+    ModuleBlock buffer(ModuleAlloc(kcbCopyPiece));
+    if (!buffer) return ERROR_NOT_ENOUGH_MEMORY;
+    UniqueFileHandle opened;
+    HANDLE hSource = nullptr;
+    DWORD dwError = OpenSource(&opened, &hSource);
+    if (dwError == ERROR_SUCCESS) dwError = Rewind(hSource);
+    unsigned char* pbBuffer = buffer.as<unsigned char>();
+    for (std::uint64_t cbDone = 0; cbDone < cb && dwError == ERROR_SUCCESS;) {
+        const DWORD cbPiece = cb - cbDone < kcbCopyPiece ? static_cast<DWORD>(cb - cbDone) : kcbCopyPiece;
+        dwError = ReadExact(hSource, pbBuffer, cbPiece);
+        if (dwError == ERROR_SUCCESS) dwError = pfnPiece(pvContext, pbBuffer, cbPiece);
+        cbDone += cbPiece;
+    }
+    return dwError;
+}
+
+DWORD SpoolFile::MoveTo(const wchar_t* pszFullPath) {
+    // Known before the move, since afterwards the bytes are read from there.
+    ModuleBlock savedPath = PathCopy(pszFullPath);
+    if (!savedPath) return ERROR_NOT_ENOUGH_MEMORY;
+    DWORD dwError = MarkForDeletion(m_file.get(), false);
+    if (dwError != ERROR_SUCCESS) return dwError;
+    dwError = RenameOpenFile(m_file.get(), pszFullPath);
+    // One answer for a name that is taken, as when a new file is made.
+    if (dwError == ERROR_ALREADY_EXISTS) dwError = ERROR_FILE_EXISTS;
+    if (dwError == ERROR_SUCCESS && InheritFolderSecurity(m_file.get()) != ERROR_SUCCESS) {
+        // Never left with the temporary folder's rights: back, then copied.
+        dwError = RenameOpenFile(m_file.get(), m_tempPath.as<wchar_t>()) == ERROR_SUCCESS
+                      ? static_cast<DWORD>(ERROR_NOT_SAME_DEVICE)
+                      : static_cast<DWORD>(ERROR_ACCESS_DENIED);
+    }
+    if (dwError == ERROR_SUCCESS) {
+        SetOpenFileAttributes(m_file.get(), FILE_ATTRIBUTE_NORMAL);  // no longer temporary; cosmetic
+        m_savedPath = std::move(savedPath);
+        return ERROR_SUCCESS;
+    }
+    MarkForDeletion(m_file.get(), true);
+    return dwError;
+}
+
+// Moved beside the file it replaces, then put in its place by one rename;
+// a rename that fails takes it back to the temporary folder.
+DWORD SpoolFile::MoveInPlaceOf(const wchar_t* pszFullPath) {
+    ModuleBlock finalPath = PathCopy(pszFullPath);
+    UniqueBstr sibling(SiblingPath(pszFullPath));
+    if (!finalPath || !sibling) return ERROR_NOT_ENOUGH_MEMORY;
+    DWORD dwError = MoveTo(sibling.get());
+    if (dwError != ERROR_SUCCESS) return dwError;
+    dwError = RenameOpenFile(m_file.get(), pszFullPath, true);
+    if (dwError == ERROR_SUCCESS) {
+        m_savedPath = std::move(finalPath);
+        return ERROR_SUCCESS;
+    }
+    RenameOpenFile(m_file.get(), m_tempPath.as<wchar_t>());
+    MarkForDeletion(m_file.get(), true);  // wherever it stands now, it goes with the form
+    m_savedPath.reset();
+    return dwError;
+}
+
+DWORD SpoolFile::SaveTo(const wchar_t* pszFullPath, std::uint64_t cb, bool bReplace) {
     if (m_file) {
-        // Known before the move, since afterwards the bytes are read from there.
-        ModuleBlock savedPath = PathCopy(pszFullPath);
-        if (!savedPath) return ERROR_NOT_ENOUGH_MEMORY;
-        DWORD dwError = MarkForDeletion(m_file.get(), false);
+        const DWORD dwError = bReplace ? MoveInPlaceOf(pszFullPath) : MoveTo(pszFullPath);
         if (dwError == ERROR_SUCCESS) {
-            dwError = RenameOpenFile(m_file.get(), pszFullPath);
-            // One answer for a name that is taken, as when a new file is made.
-            if (dwError == ERROR_ALREADY_EXISTS) dwError = ERROR_FILE_EXISTS;
-            if (dwError == ERROR_SUCCESS && InheritFolderSecurity(m_file.get()) != ERROR_SUCCESS) {
-                // Never left with the temporary folder's rights: back, then copied.
-                dwError = RenameOpenFile(m_file.get(), m_tempPath.as<wchar_t>()) == ERROR_SUCCESS
-                              ? static_cast<DWORD>(ERROR_NOT_SAME_DEVICE)
-                              : static_cast<DWORD>(ERROR_ACCESS_DENIED);
-            }
-            if (dwError == ERROR_SUCCESS) {
-                SetOpenFileAttributes(m_file.get(), FILE_ATTRIBUTE_NORMAL);  // no longer temporary; cosmetic
-                m_file.reset();
-                m_savedPath = static_cast<ModuleBlock&&>(savedPath);
-                return ERROR_SUCCESS;
-            }
-            MarkForDeletion(m_file.get(), true);
-            if (dwError != ERROR_NOT_SAME_DEVICE) return dwError;
+            m_file.reset();
+            return ERROR_SUCCESS;
         }
+        if (dwError != ERROR_NOT_SAME_DEVICE) return dwError;
         // Another volume (or a system that cannot move an open file): copy.
     }
     UniqueFileHandle opened;
     HANDLE hSource = nullptr;
     const DWORD dwError = OpenSource(&opened, &hSource);
-    return dwError == ERROR_SUCCESS ? CopyToNewFile(hSource, pszFullPath, cb) : dwError;
+    if (dwError != ERROR_SUCCESS) return dwError;
+    if (!bReplace) return CopyToNewFile(hSource, pszFullPath, cb);
+    return ReplaceThroughSibling(pszFullPath, [&](const wchar_t* pszSibling) {
+        const DWORD dwCopied = CopyToNewFile(hSource, pszSibling, cb);
+        opened.reset();  // the saved file may be the one replaced: no handle of ours may hold it then
+        return dwCopied;
+    });
 }
 
 void DeleteSpoolFiles(ModuleBlock& files, std::uint32_t nFiles) {

@@ -26,12 +26,22 @@ public:
     // never replacing one: the temporary file is moved there when the system
     // can (same volume) and then takes the folder's access rights, otherwise
     // copied; a copy that fails leaves no file behind.
-    DWORD SaveTo(const wchar_t* pszFullPath, std::uint64_t cb);
+    // With bReplace a file at pszFullPath is replaced in one step: the bytes
+    // go beside it first, so a failure leaves it whole.
+    DWORD SaveTo(const wchar_t* pszFullPath, std::uint64_t cb, bool bReplace = false);
+    // The first cb bytes in pieces to pfnPiece(pvContext, pb, cb), which gives
+    // ERROR_SUCCESS or the error that ends the reading.
+    DWORD ReadPieces(std::uint64_t cb, DWORD (*pfnPiece)(void*, const unsigned char*, DWORD), void* pvContext) const;
 
 private:
     // Where the bytes are read from now: the temporary file's handle, or
     // the saved file opened again.
     DWORD OpenSource(UniqueFileHandle* pOpened, HANDLE* phSource) const;
+    // Moves the temporary file to pszFullPath (never replacing a file there)
+    // and gives it the folder's access rights; ERROR_NOT_SAME_DEVICE when it
+    // has to be copied instead.
+    DWORD MoveTo(const wchar_t* pszFullPath);
+    DWORD MoveInPlaceOf(const wchar_t* pszFullPath);
 
     UniqueFileHandle m_file;  // the temporary file, until it is moved
     ModuleBlock m_tempPath;   // wchar_t[]: its path, to move it back

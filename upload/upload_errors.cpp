@@ -2,25 +2,6 @@
 
 #include <cstring>
 
-#include "platform/error_info.h"
-#include "upload/upload_interface.h"
-#include "upload/upload_messages.h"
-
-HRESULT UploadFailure(REFIID riid, HRESULT hr, const wchar_t* pszFormat, long lArgument) {
-    wchar_t szText[512];
-    wsprintfW(szText, pszFormat, lArgument);
-    PublishErrorInfo(CLSID_Upload, riid, szText);
-    return hr;
-}
-
-HRESULT UploadFailureText(REFIID riid, HRESULT hr, const wchar_t* pszFormat, const wchar_t* pszFirst,
-                          const wchar_t* pszSecond) {
-    wchar_t szText[1024];
-    wsprintfW(szText, pszFormat, pszFirst, pszSecond);
-    PublishErrorInfo(CLSID_Upload, riid, szText);
-    return hr;
-}
-
 CountText::CountText(unsigned long long n) {
     wchar_t* pch = sz + 23;
     *pch = L'\0';
@@ -31,46 +12,28 @@ CountText::CountText(unsigned long long n) {
     std::memmove(sz, pch, static_cast<std::size_t>(sz + 24 - pch) * sizeof(wchar_t));
 }
 
-HRESULT UploadSystemFailure(REFIID riid, const wchar_t* pszMessage, DWORD dwError) {
-    wchar_t szSystem[256] = L"";
-    DWORD cch = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, dwError, 0,
-                               szSystem, sizeof szSystem / sizeof szSystem[0], nullptr);
-    // The system's text ends in a line break; the description is one line.
-    while (cch > 0 && (szSystem[cch - 1] == L'\r' || szSystem[cch - 1] == L'\n' || szSystem[cch - 1] == L' '))
-        szSystem[--cch] = L'\0';
-    wchar_t szText[768];
-    if (cch > 0)
-        wsprintfW(szText, L"%s (%s コード %lu)", pszMessage, szSystem, dwError);
-    else
-        wsprintfW(szText, L"%s (コード %lu)", pszMessage, dwError);
-    PublishErrorInfo(CLSID_Upload, riid, szText);
-    return HRESULT_FROM_WIN32(dwError);
-}
-
-HRESULT UploadNoMemory() { return UploadFailure(IID_IUpload, E_OUTOFMEMORY, UploadMsg::kWorkMemory); }
-
 HRESULT LoadFailure(PartsResult result, LONG lMaxParts) {
     switch (result) {
     case PartsResult::kNotMultipart:
-        return UploadFailure(IID_IUpload, E_INVALIDARG, UploadMsg::kNotMultipart);
+        return kUploadErrors.Fail(E_INVALIDARG, Msg::kNotMultipart);
     case PartsResult::kBadLineEndings:
-        return UploadFailure(IID_IUpload, E_INVALIDARG, UploadMsg::kBadLineEndings);
+        return kUploadErrors.Fail(E_INVALIDARG, Msg::kBadLineEndings);
     case PartsResult::kBadHeaders:
-        return UploadFailure(IID_IUpload, E_INVALIDARG, UploadMsg::kBadHeaders);
+        return kUploadErrors.Fail(E_INVALIDARG, Msg::kBadHeaders);
     case PartsResult::kNoClosingLine:
-        return UploadFailure(IID_IUpload, E_INVALIDARG, UploadMsg::kNoClosingLine);
+        return kUploadErrors.Fail(E_INVALIDARG, Msg::kNoClosingLine);
     case PartsResult::kTooManyParts:
-        return UploadFailure(IID_IUpload, E_INVALIDARG, UploadMsg::kTooManyParts, lMaxParts);
+        return kUploadErrors.Fail(E_INVALIDARG, Msg::kTooManyParts, lMaxParts);
     case PartsResult::kLineTooLong:
-        return UploadFailure(IID_IUpload, E_INVALIDARG, UploadMsg::kLineTooLong);
+        return kUploadErrors.Fail(E_INVALIDARG, Msg::kLineTooLong);
     case PartsResult::kTooLarge:
-        return UploadFailure(IID_IUpload, E_INVALIDARG, UploadMsg::kPartTooLarge);
+        return kUploadErrors.Fail(E_INVALIDARG, Msg::kPartTooLarge);
     case PartsResult::kBoundaryMismatch:
-        return UploadFailure(IID_IUpload, E_INVALIDARG, UploadMsg::kBoundaryMismatch);
+        return kUploadErrors.Fail(E_INVALIDARG, Msg::kBoundaryMismatch);
     case PartsResult::kNoMemory:
     case PartsResult::kOk:
     case PartsResult::kStopped:
         break;
     }
-    return UploadNoMemory();
+    return kUploadErrors.NoMemory();
 }

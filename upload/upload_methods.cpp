@@ -1,14 +1,13 @@
 #include "upload/upload_methods.h"
 
+#include "platform/byte_array.h"
+#include "platform/hresult_checks.h"
+#include "platform/variant_array.h"
 #include "platform/win32_owners.h"
 #include "upload/part_text.h"
 #include "upload/upload_errors.h"
-#include "upload/upload_messages.h"
-#include "webmng/byte_array_arg.h"
 
 namespace {
-HRESULT NoMemory() { return UploadNoMemory(); }
-
 // Load takes the byte array as a script hands it over: by value, or by
 // reference to a byte array or to a variable holding one.
 const VARIANT* ByteArrayOf(const VARIANT* pvar) {
@@ -19,48 +18,11 @@ const VARIANT* ByteArrayOf(const VARIANT* pvar) {
 SAFEARRAY* BodyArray(const VARIANT* pvar) {
     if (!pvar) return nullptr;
     if (pvar->vt == (VT_BYREF | VT_ARRAY | VT_UI1)) {
-        VARIANT plain;
-        plain.vt = VT_ARRAY | VT_UI1;
-        plain.parray = pvar->pparray ? *pvar->pparray : nullptr;
-        return IsByteArrayArg(&plain) ? plain.parray : nullptr;
+        SAFEARRAY* psa = pvar->pparray ? *pvar->pparray : nullptr;
+        return IsByteArray(psa) ? psa : nullptr;
     }
     return IsByteArrayArg(pvar) ? pvar->parray : nullptr;
 }
-
-// A one-dimensional array of VARIANTs with lower bound 0, filled by the
-// caller through Element(); cleared on every way out unless handed over.
-class VariantArray {
-public:
-    explicit VariantArray(ULONG cElements) {
-        SAFEARRAYBOUND bound{cElements, 0};
-        m_psa = SafeArrayCreate(VT_VARIANT, 1, &bound);
-        if (m_psa && FAILED(SafeArrayAccessData(m_psa, reinterpret_cast<void**>(&m_pElements)))) {
-            SafeArrayDestroy(m_psa);
-            m_psa = nullptr;
-        }
-    }
-    ~VariantArray() {
-        if (!m_psa) return;
-        SafeArrayUnaccessData(m_psa);
-        SafeArrayDestroy(m_psa);
-    }
-    VariantArray(const VariantArray&) = delete;
-    VariantArray& operator=(const VariantArray&) = delete;
-
-    explicit operator bool() const { return m_psa != nullptr; }
-    VARIANT& Element(ULONG i) { return m_pElements[i]; }
-    // Hands the array over as the variant's value.
-    void MoveTo(VARIANT* pvar) {
-        SafeArrayUnaccessData(m_psa);
-        pvar->vt = VT_ARRAY | VT_VARIANT;
-        pvar->parray = m_psa;
-        m_psa = nullptr;
-    }
-
-private:
-    SAFEARRAY* m_psa = nullptr;
-    VARIANT* m_pElements = nullptr;
-};
 }  // namespace
 
 UploadMethods::~UploadMethods() {
@@ -76,7 +38,7 @@ STDMETHODIMP UploadMethods::get_CodePage(LONG* plCodePage) {
 
 STDMETHODIMP UploadMethods::put_CodePage(LONG lCodePage) {
     if (lCodePage < 0 || (lCodePage != 0 && !IsValidCodePage(static_cast<UINT>(lCodePage))))
-        return UploadFailure(IID_IUpload, E_INVALIDARG, UploadMsg::kBadCodePage, lCodePage);
+        return kUploadErrors.Fail(E_INVALIDARG, Msg::kBadCodePage, lCodePage);
     if (lCodePage != m_lCodePage) m_names.Clear();
     m_lCodePage = lCodePage;
     return S_OK;
@@ -89,7 +51,7 @@ STDMETHODIMP UploadMethods::get_MaxParts(LONG* plMaxParts) {
 }
 
 STDMETHODIMP UploadMethods::put_MaxParts(LONG lMaxParts) {
-    if (lMaxParts < 0) return UploadFailure(IID_IUpload, E_INVALIDARG, UploadMsg::kBadMaxParts);
+    if (lMaxParts < 0) return kUploadErrors.Fail(E_INVALIDARG, Msg::kBadMaxParts);
     m_lMaxParts = lMaxParts;
     return S_OK;
 }
@@ -97,13 +59,18 @@ STDMETHODIMP UploadMethods::put_MaxParts(LONG lMaxParts) {
 // An earlier form is replaced only by one that loads.
 STDMETHODIMP UploadMethods::Load(VARIANT* pvarBody) {
     SAFEARRAY* psa = BodyArray(ByteArrayOf(pvarBody));
-    if (!psa) return UploadFailure(IID_IUpload, E_INVALIDARG, UploadMsg::kNotByteArray);
+    if (!psa) return kUploadErrors.Fail(E_INVALIDARG, Msg::kNotByteArray);
     LockedByteArray body;
-    if (!body.Lock(psa)) return UploadFailure(IID_IUpload, E_FAIL, UploadMsg::kNotByteArray);
+    if (!body.Lock(psa)) return kUploadErrors.Fail(E_FAIL, Msg::kNotByteArray);
     PartsResult result;
     LoadedForm* pForm = LoadedForm::Load(body.data(), body.size(), static_cast<std::uint32_t>(m_lMaxParts), &result);
     body.Unlock();
     if (!pForm) return LoadFailure(result, m_lMaxParts);
+    const HRESULT hr = AddFacts(pForm);
+    if (FAILED(hr)) {
+        pForm->Release();
+        return hr;
+    }
     Replace(pForm);
     return S_OK;
 }
@@ -124,23 +91,28 @@ bool UploadMethods::NamesReady() {
     return !m_pForm || m_names.Built() || m_names.Build(*m_pForm, EffectiveCodePage(m_lCodePage));
 }
 
+HRESULT UploadMethods::ReadyToLookUp(BSTR bstrName) {
+    if (!bstrName) return kUploadErrors.Fail(E_INVALIDARG, Msg::kItemNameNull);
+    return NamesReady() ? S_OK : kUploadErrors.NoMemory();
+}
+
 STDMETHODIMP UploadMethods::get_Names(VARIANT* pvarNames) {
     if (!pvarNames) return E_POINTER;
     VariantInit(pvarNames);
-    if (!NamesReady()) return NoMemory();
+    if (!NamesReady()) return kUploadErrors.NoMemory();
     const std::uint32_t cParts = m_pForm ? m_pForm->Parts().Count() : 0;
     ULONG cDistinct = 0;
     for (std::uint32_t i = 0; i < cParts; ++i)
         if (m_names.IsFirstOfName(i)) ++cDistinct;
     VariantArray names(cDistinct);
-    if (!names) return NoMemory();
+    if (!names) return kUploadErrors.NoMemory();
     ULONG iName = 0;
     for (std::uint32_t i = 0; i < cParts; ++i) {
         if (!m_names.IsFirstOfName(i)) continue;
         VARIANT& element = names.Element(iName++);
         element.vt = VT_BSTR;
         element.bstrVal = SysAllocStringLen(m_names.Name(i), SysStringLen(m_names.Name(i)));
-        if (!element.bstrVal) return NoMemory();
+        if (!element.bstrVal) return kUploadErrors.NoMemory();
     }
     names.MoveTo(pvarNames);
     return S_OK;
@@ -149,8 +121,7 @@ STDMETHODIMP UploadMethods::get_Names(VARIANT* pvarNames) {
 STDMETHODIMP UploadMethods::Exists(BSTR bstrName, VARIANT_BOOL* pbExists) {
     if (!pbExists) return E_POINTER;
     *pbExists = VARIANT_FALSE;
-    if (!bstrName) return UploadFailure(IID_IUpload, E_INVALIDARG, UploadMsg::kItemNameNull);
-    if (!NamesReady()) return NoMemory();
+    RETURN_IF_FAILED(ReadyToLookUp(bstrName));
     if (m_pForm && m_names.First(bstrName) != NameIndex::kNone) *pbExists = VARIANT_TRUE;
     return S_OK;
 }
@@ -158,14 +129,13 @@ STDMETHODIMP UploadMethods::Exists(BSTR bstrName, VARIANT_BOOL* pbExists) {
 STDMETHODIMP UploadMethods::get_Item(BSTR bstrName, VARIANT* pvarValue) {
     if (!pvarValue) return E_POINTER;
     VariantInit(pvarValue);
-    if (!bstrName) return UploadFailure(IID_IUpload, E_INVALIDARG, UploadMsg::kItemNameNull);
-    if (!NamesReady()) return NoMemory();
+    RETURN_IF_FAILED(ReadyToLookUp(bstrName));
     if (!m_pForm) return S_OK;
     for (std::uint32_t i = m_names.First(bstrName); i != NameIndex::kNone; i = m_names.Next(i)) {
         const FormPart& part = m_pForm->Parts().Part(i);
         if (!IsTextPart(part)) continue;
         BSTR bstrValue = PartTextValue(*m_pForm, part, EffectiveCodePage(m_lCodePage));
-        if (!bstrValue) return NoMemory();
+        if (!bstrValue) return kUploadErrors.NoMemory();
         pvarValue->vt = VT_BSTR;
         pvarValue->bstrVal = bstrValue;
         break;
@@ -176,14 +146,13 @@ STDMETHODIMP UploadMethods::get_Item(BSTR bstrName, VARIANT* pvarValue) {
 STDMETHODIMP UploadMethods::Values(BSTR bstrName, VARIANT* pvarValues) {
     if (!pvarValues) return E_POINTER;
     VariantInit(pvarValues);
-    if (!bstrName) return UploadFailure(IID_IUpload, E_INVALIDARG, UploadMsg::kItemNameNull);
-    if (!NamesReady()) return NoMemory();
+    RETURN_IF_FAILED(ReadyToLookUp(bstrName));
     const std::uint32_t iFirst = m_pForm ? m_names.First(bstrName) : NameIndex::kNone;
     ULONG cValues = 0;
     for (std::uint32_t i = iFirst; i != NameIndex::kNone; i = m_names.Next(i))
         if (IsTextPart(m_pForm->Parts().Part(i))) ++cValues;
     VariantArray values(cValues);
-    if (!values) return NoMemory();
+    if (!values) return kUploadErrors.NoMemory();
     ULONG iValue = 0;
     for (std::uint32_t i = iFirst; i != NameIndex::kNone && iValue < cValues; i = m_names.Next(i)) {
         const FormPart& part = m_pForm->Parts().Part(i);
@@ -191,7 +160,7 @@ STDMETHODIMP UploadMethods::Values(BSTR bstrName, VARIANT* pvarValues) {
         VARIANT& element = values.Element(iValue++);
         element.vt = VT_BSTR;
         element.bstrVal = PartTextValue(*m_pForm, part, EffectiveCodePage(m_lCodePage));
-        if (!element.bstrVal) return NoMemory();
+        if (!element.bstrVal) return kUploadErrors.NoMemory();
     }
     values.MoveTo(pvarValues);
     return S_OK;
@@ -205,7 +174,7 @@ STDMETHODIMP UploadMethods::get_Files(VARIANT* pvarFiles) {
     for (std::uint32_t i = 0; i < cParts; ++i)
         if (IsFilePart(m_pForm->Parts().Part(i))) ++cFiles;
     VariantArray files(cFiles);
-    if (!files) return NoMemory();
+    if (!files) return kUploadErrors.NoMemory();
     ULONG iFile = 0;
     for (std::uint32_t i = 0; i < cParts && iFile < cFiles; ++i) {
         if (!IsFilePart(m_pForm->Parts().Part(i))) continue;
@@ -213,7 +182,7 @@ STDMETHODIMP UploadMethods::get_Files(VARIANT* pvarFiles) {
         element.vt = VT_DISPATCH;
         element.pdispVal = nullptr;
         HRESULT hr = m_pfnCreateFile(m_pForm, i, EffectiveCodePage(m_lCodePage), &element.pdispVal);
-        if (FAILED(hr)) return UploadFailure(IID_IUpload, hr, UploadMsg::kWorkMemory);
+        if (FAILED(hr)) return kUploadErrors.Fail(hr, Msg::kWorkMemory);
     }
     files.MoveTo(pvarFiles);
     return S_OK;
@@ -222,13 +191,12 @@ STDMETHODIMP UploadMethods::get_Files(VARIANT* pvarFiles) {
 STDMETHODIMP UploadMethods::File(BSTR bstrName, IDispatch** ppFile) {
     if (!ppFile) return E_POINTER;
     *ppFile = nullptr;
-    if (!bstrName) return UploadFailure(IID_IUpload, E_INVALIDARG, UploadMsg::kItemNameNull);
-    if (!NamesReady()) return NoMemory();
+    RETURN_IF_FAILED(ReadyToLookUp(bstrName));
     if (!m_pForm) return S_OK;
     for (std::uint32_t i = m_names.First(bstrName); i != NameIndex::kNone; i = m_names.Next(i)) {
         if (!IsFilePart(m_pForm->Parts().Part(i))) continue;
         HRESULT hr = m_pfnCreateFile(m_pForm, i, EffectiveCodePage(m_lCodePage), ppFile);
-        return FAILED(hr) ? UploadFailure(IID_IUpload, hr, UploadMsg::kWorkMemory) : S_OK;
+        return FAILED(hr) ? kUploadErrors.Fail(hr, Msg::kWorkMemory) : S_OK;
     }
     return S_OK;
 }

@@ -7,6 +7,7 @@
 #include "platform/win32_owners.h"
 #include "upload/loaded_form.h"
 #include "upload/name_index.h"
+#include "upload/part_facts.h"
 #include "upload/upload_interface.h"
 
 // Makes the UploadedFile object for part iPart of the form, read in
@@ -42,19 +43,35 @@ public:
     STDMETHODIMP put_MaxFileBytes(double dblMax) override;
     STDMETHODIMP get_MaxFieldBytes(double* pdblMax) override;
     STDMETHODIMP put_MaxFieldBytes(double dblMax) override;
+    // What is learnt of each file while a form loads (upload_facts_methods.cpp).
+    STDMETHODIMP get_HashWhileLoading(BSTR* pbstrAlgorithm) override;
+    STDMETHODIMP put_HashWhileLoading(BSTR bstrAlgorithm) override;
+    STDMETHODIMP get_AllowedTypes(BSTR* pbstrTypes) override;
+    STDMETHODIMP put_AllowedTypes(BSTR bstrTypes) override;
 
 private:
     // The parts' names in the current code page, read once per form and code
     // page; false without memory.
     bool NamesReady();
+    // What every member that looks a name up checks first: the name is
+    // given, and the names are ready. S_OK, or the failure published.
+    HRESULT ReadyToLookUp(BSTR bstrName);
     // Puts a newly loaded form in the place of the one before.
     void Replace(LoadedForm* pForm);
+    // A form held in memory gets its files' facts; refused when one of its
+    // files is of a type the page does not take.
+    HRESULT AddFacts(LoadedForm* pForm);
+    // Why a FactsSink stopped a stream.
+    HRESULT FactsFailure(const FactsSink& facts);
+    HRESULT TypeRefused(const char* pchName, std::uint32_t cchName, std::uint32_t flags, const char* pszType);
 
     PFNCREATEFILEOBJECT m_pfnCreateFile;
     long m_lCodePage = 0;
     long m_lMaxParts = 1000;
     UniqueBstr m_tempFolder;  // null: the system's temporary folder
     double m_dblMaxBytes = 0, m_dblMaxFileBytes = 0, m_dblMaxFieldBytes = 1 << 20;
+    HashAlgorithm m_hashWhileLoading = HashAlgorithm::kNone;
+    UniqueBstr m_allowedTypes;  // null: every type
     LoadedForm* m_pForm = nullptr;
     NameIndex m_names;
 };

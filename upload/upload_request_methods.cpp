@@ -2,12 +2,12 @@
 // files spooled to disk, under the page's limits.
 #include <cmath>
 #include <cstdint>
+#include <utility>
 
 #include "formscan/part_stream.h"
 #include "upload/form_spooler.h"
 #include "upload/request_body.h"
 #include "upload/upload_errors.h"
-#include "upload/upload_messages.h"
 #include "upload/upload_methods.h"
 
 namespace {
@@ -32,10 +32,10 @@ DWORD SystemTempFolder(wchar_t (&szFolder)[MAX_PATH + 1]) {
 }
 
 HRESULT PutLimit(double dblLimit, double* pdblTarget, const wchar_t* pszName) {
-    if (!(dblLimit >= 0)) return UploadFailureText(IID_IUpload, E_INVALIDARG, UploadMsg::kBadLimit, pszName);
+    if (!(dblLimit >= 0)) return kUploadErrors.FailText(E_INVALIDARG, Msg::kBadLimit, pszName);
     // A fraction would be cut to whole bytes without a word: 0.5 would mean no limit.
     if (dblLimit != std::floor(dblLimit))
-        return UploadFailureText(IID_IUpload, E_INVALIDARG, UploadMsg::kLimitNotWhole, pszName);
+        return kUploadErrors.FailText(E_INVALIDARG, Msg::kLimitNotWhole, pszName);
     *pdblTarget = dblLimit;
     return S_OK;
 }
@@ -49,34 +49,34 @@ HRESULT GetLimit(double dblLimit, double* pdblLimit) {
 HRESULT RequestFailure(RequestBody::Status status, HRESULT hrRead) {
     switch (status) {
     case RequestBody::Status::kNotRequest:
-        return UploadFailure(IID_IUpload, E_INVALIDARG, UploadMsg::kNotRequest);
+        return kUploadErrors.Fail(E_INVALIDARG, Msg::kNotRequest);
     case RequestBody::Status::kBadTotal:
-        return UploadFailure(IID_IUpload, E_INVALIDARG, UploadMsg::kBadTotalBytes);
+        return kUploadErrors.Fail(E_INVALIDARG, Msg::kBadTotalBytes);
     case RequestBody::Status::kReadFailed:
-        return UploadFailure(IID_IUpload, hrRead, UploadMsg::kBinaryReadFailed, static_cast<long>(hrRead));
+        return kUploadErrors.Fail(hrRead, Msg::kBinaryReadFailed, static_cast<long>(hrRead));
     case RequestBody::Status::kNotBytes:
     case RequestBody::Status::kOk:
         break;
     }
-    return UploadFailure(IID_IUpload, E_UNEXPECTED, UploadMsg::kBinaryReadNotBytes);
+    return kUploadErrors.Fail(E_UNEXPECTED, Msg::kBinaryReadNotBytes);
 }
 
 HRESULT SpoolFailure(const FormSpooler& spooler, const SpoolLimits& limits) {
     switch (spooler.Stopped()) {
     case FormSpooler::Stop::kFileTooLarge:
-        return UploadFailureText(IID_IUpload, E_INVALIDARG, UploadMsg::kMaxFileBytes, CountText(limits.cbMaxFile).sz);
+        return kUploadErrors.FailText(E_INVALIDARG, Msg::kMaxFileBytes, CountText(limits.cbMaxFile).sz);
     case FormSpooler::Stop::kFieldTooLarge:
-        return UploadFailureText(IID_IUpload, E_INVALIDARG, UploadMsg::kMaxFieldBytes,
+        return kUploadErrors.FailText(E_INVALIDARG, Msg::kMaxFieldBytes,
                                  CountText(limits.cbMaxField).sz);
     case FormSpooler::Stop::kTempFileCreate:
-        return UploadSystemFailure(IID_IUpload, UploadMsg::kTempFileCreate, spooler.SystemError());
+        return kUploadErrors.FailSystem(Msg::kTempFileCreate, spooler.SystemError());
     case FormSpooler::Stop::kTempFileWrite:
-        return UploadSystemFailure(IID_IUpload, UploadMsg::kTempFileWrite, spooler.SystemError());
+        return kUploadErrors.FailSystem(Msg::kTempFileWrite, spooler.SystemError());
     case FormSpooler::Stop::kNoMemory:
     case FormSpooler::Stop::kNone:
         break;
     }
-    return UploadNoMemory();
+    return kUploadErrors.NoMemory();
 }
 
 }  // namespace
@@ -90,24 +90,25 @@ STDMETHODIMP UploadMethods::LoadRequest(IDispatch* pRequest) {
     if (status != RequestBody::Status::kOk) return RequestFailure(status, S_OK);
     const std::uint64_t cbMaxBytes = LimitBytes(m_dblMaxBytes);
     if (cbMaxBytes && cbTotal > cbMaxBytes)
-        return UploadFailureText(IID_IUpload, E_INVALIDARG, UploadMsg::kMaxBytes, CountText(cbTotal).sz,
+        return kUploadErrors.FailText(E_INVALIDARG, Msg::kMaxBytes, CountText(cbTotal).sz,
                                  CountText(cbMaxBytes).sz);
 
     wchar_t szSystemTemp[MAX_PATH + 1];
     const wchar_t* pszTempFolder = m_tempFolder.get();
     if (!pszTempFolder) {
         const DWORD dwError = SystemTempFolder(szSystemTemp);
-        if (dwError != ERROR_SUCCESS) return UploadSystemFailure(IID_IUpload, UploadMsg::kTempFileCreate, dwError);
+        if (dwError != ERROR_SUCCESS) return kUploadErrors.FailSystem(Msg::kTempFileCreate, dwError);
         pszTempFolder = szSystemTemp;
     }
     // A boundary the request names is the body's: the first line is checked
     // against it rather than taken at its word.
     unsigned char abBoundary[kcbMaxBoundary];
     std::uint32_t cbBoundary = 0;
-    if (!body.Boundary(abBoundary, &cbBoundary)) return UploadNoMemory();
+    if (!body.Boundary(abBoundary, &cbBoundary)) return kUploadErrors.NoMemory();
     const SpoolLimits limits{LimitBytes(m_dblMaxFileBytes), LimitBytes(m_dblMaxFieldBytes)};
     FormSpooler spooler(limits, pszTempFolder);
-    PartStream stream(static_cast<std::uint32_t>(m_lMaxParts), &spooler);
+    FactsSink facts(&spooler, m_hashWhileLoading, m_allowedTypes.get());
+    PartStream stream(static_cast<std::uint32_t>(m_lMaxParts), &facts);
     if (cbBoundary != 0) stream.NameBoundary(abBoundary, cbBoundary);
     PartsResult result = PartsResult::kOk;
     // Bytes after the closing line are not the form's: they are left unread.
@@ -119,23 +120,23 @@ STDMETHODIMP UploadMethods::LoadRequest(IDispatch* pRequest) {
         status = body.Next(cbWant, &pb, &cb);
         if (status != RequestBody::Status::kOk) return RequestFailure(status, body.Failure());
         if (cb == 0)
-            return UploadFailureText(IID_IUpload, E_FAIL, UploadMsg::kEndedEarly, CountText(cbRead).sz,
+            return kUploadErrors.FailText(E_FAIL, Msg::kEndedEarly, CountText(cbRead).sz,
                                      CountText(cbTotal).sz);
         if (cb > cbTotal - cbRead) cb = static_cast<std::uint32_t>(cbTotal - cbRead);  // more than the body holds
         cbRead += cb;
         result = stream.Write(pb, cb);
     }
     if (result == PartsResult::kOk) result = stream.End();
-    if (result == PartsResult::kStopped) return SpoolFailure(spooler, limits);
+    if (result == PartsResult::kStopped)
+        return facts.Stopped() != FactsSink::Stop::kNone ? FactsFailure(facts) : SpoolFailure(spooler, limits);
     if (result != PartsResult::kOk) return LoadFailure(result, m_lMaxParts);
 
     FormParts parts = stream.TakeParts();
     ModuleBlock values, files;
     spooler.HandOver(parts, &values, &files);
-    LoadedForm* pForm =
-        LoadedForm::Adopt(static_cast<FormParts&&>(parts), static_cast<ModuleBlock&&>(values),
-                          static_cast<ModuleBlock&&>(files));
-    if (!pForm) return UploadNoMemory();
+    LoadedForm* pForm = LoadedForm::Adopt(std::move(parts), std::move(values), std::move(files));
+    if (!pForm) return kUploadErrors.NoMemory();
+    pForm->SetFacts(facts.TakeFacts());
     Replace(pForm);
     return S_OK;
 }
@@ -149,7 +150,7 @@ STDMETHODIMP UploadMethods::get_TempFolder(BSTR* pbstrFolder) {
         SystemTempFolder(szTemp);  // empty when there is none
         *pbstrFolder = SysAllocString(szTemp);
     }
-    return *pbstrFolder ? S_OK : UploadNoMemory();
+    return *pbstrFolder ? S_OK : kUploadErrors.NoMemory();
 }
 
 // An empty folder name goes back to the system's temporary folder.
@@ -159,7 +160,7 @@ STDMETHODIMP UploadMethods::put_TempFolder(BSTR bstrFolder) {
         return S_OK;
     }
     BSTR bstrCopy = SysAllocStringLen(bstrFolder, SysStringLen(bstrFolder));
-    if (!bstrCopy) return UploadNoMemory();
+    if (!bstrCopy) return kUploadErrors.NoMemory();
     m_tempFolder.reset(bstrCopy);
     return S_OK;
 }

@@ -2,15 +2,14 @@
 
 #include <cwchar>
 
+#include "platform/hresult_checks.h"
+#include "platform/safe_array.h"
 #include "platform/win32_owners.h"
 #include "upload/part_text.h"
 #include "upload/save_file.h"
 #include "upload/upload_errors.h"
-#include "upload/upload_messages.h"
 
 namespace {
-HRESULT NoMemory() { return UploadFailure(IID_IUploadedFile, E_OUTOFMEMORY, UploadMsg::kWorkMemory); }
-
 // Offset just past the last '\' or '/', 0 when there is none.
 UINT BaseNameStart(BSTR bstrPath) {
     UINT iStart = 0;
@@ -30,17 +29,17 @@ UploadedFileMethods::~UploadedFileMethods() { m_pForm->Release(); }
 STDMETHODIMP UploadedFileMethods::get_Name(BSTR* pbstrName) {
     if (!pbstrName) return E_POINTER;
     *pbstrName = PartName(*m_pForm, Part(), m_uCodePage);
-    return *pbstrName ? S_OK : NoMemory();
+    return *pbstrName ? S_OK : kFileErrors.NoMemory();
 }
 
 HRESULT UploadedFileMethods::SplitFileName(BSTR* pbstrFolder, BSTR* pbstrBase) const {
     UniqueBstr full(PartFileName(*m_pForm, Part(), m_uCodePage));
-    if (!full) return NoMemory();
+    if (!full) return kFileErrors.NoMemory();
     const UINT iBase = BaseNameStart(full.get());
     const UINT cchFolder = iBase > 0 ? iBase - 1 : 0;
-    if (pbstrFolder && !(*pbstrFolder = SysAllocStringLen(full.get(), cchFolder))) return NoMemory();
+    if (pbstrFolder && !(*pbstrFolder = SysAllocStringLen(full.get(), cchFolder))) return kFileErrors.NoMemory();
     if (pbstrBase && !(*pbstrBase = SysAllocStringLen(full.get() + iBase, SysStringLen(full.get()) - iBase)))
-        return NoMemory();
+        return kFileErrors.NoMemory();
     return S_OK;
 }
 
@@ -60,12 +59,11 @@ STDMETHODIMP UploadedFileMethods::get_Extension(BSTR* pbstrExtension) {
     if (!pbstrExtension) return E_POINTER;
     *pbstrExtension = nullptr;
     UniqueBstr base;
-    HRESULT hr = SplitFileName(nullptr, base.put());
-    if (FAILED(hr)) return hr;
+    RETURN_IF_FAILED(SplitFileName(nullptr, base.put()));
     const wchar_t* pszDot = wcsrchr(base.get(), L'.');
     const wchar_t* pszExtension = pszDot ? pszDot + 1 : L"";
     *pbstrExtension = SysAllocString(pszExtension);
-    if (!*pbstrExtension) return NoMemory();
+    if (!*pbstrExtension) return kFileErrors.NoMemory();
     CharLowerBuffW(*pbstrExtension, SysStringLen(*pbstrExtension));
     return S_OK;
 }
@@ -73,7 +71,7 @@ STDMETHODIMP UploadedFileMethods::get_Extension(BSTR* pbstrExtension) {
 STDMETHODIMP UploadedFileMethods::get_ContentType(BSTR* pbstrContentType) {
     if (!pbstrContentType) return E_POINTER;
     *pbstrContentType = PartContentType(*m_pForm, Part(), m_uCodePage);
-    return *pbstrContentType ? S_OK : NoMemory();
+    return *pbstrContentType ? S_OK : kFileErrors.NoMemory();
 }
 
 STDMETHODIMP UploadedFileMethods::get_Size(double* pdblSize) {
@@ -85,43 +83,46 @@ STDMETHODIMP UploadedFileMethods::get_Size(double* pdblSize) {
 STDMETHODIMP UploadedFileMethods::get_Bytes(VARIANT* pvarBytes) {
     if (!pvarBytes) return E_POINTER;
     VariantInit(pvarBytes);
-    SAFEARRAY* psa = SafeArrayCreateVector(VT_UI1, 0, Part().valueLength);
-    if (!psa) return NoMemory();
-    pvarBytes->vt = VT_ARRAY | VT_UI1;
-    pvarBytes->parray = psa;  // from here on destroyed by VariantClear on a failure
-    void* pvData = nullptr;
-    if (FAILED(SafeArrayAccessData(psa, &pvData))) {
-        VariantClear(pvarBytes);
-        return NoMemory();
-    }
-    const DWORD dwError = m_pForm->ReadValue(m_iPart, static_cast<unsigned char*>(pvData));
-    SafeArrayUnaccessData(psa);
-    if (dwError != ERROR_SUCCESS) {
-        VariantClear(pvarBytes);
-        return UploadSystemFailure(IID_IUploadedFile, UploadMsg::kTempFileRead, dwError);
-    }
+    UniqueSafeArray bytes(SafeArrayCreateVector(VT_UI1, 0, Part().valueLength));
+    SafeArrayAccess access;
+    if (!bytes || !access.Lock(bytes.get())) return kFileErrors.NoMemory();
+    const DWORD dwError = m_pForm->ReadValue(m_iPart, access.data<unsigned char>());
+    access.Unlock();
+    if (dwError != ERROR_SUCCESS) return kFileErrors.FailSystem(Msg::kTempFileRead, dwError);
+    MoveArrayTo(bytes, VT_UI1, pvarBytes);
     return S_OK;
 }
 
-STDMETHODIMP UploadedFileMethods::SaveAs(BSTR bstrPath) {
-    if (!bstrPath || !bstrPath[0]) return UploadFailure(IID_IUploadedFile, E_INVALIDARG, UploadMsg::kFileNameNull);
-    const DWORD dwError = m_pForm->SaveValue(m_iPart, bstrPath);
-    if (dwError == kErrorSaveTargetDevice) return UploadFailure(IID_IUploadedFile, E_INVALIDARG, UploadMsg::kSaveToDevice);
-    return dwError == ERROR_SUCCESS ? S_OK : UploadSystemFailure(IID_IUploadedFile, UploadMsg::kSaveFailed, dwError);
+// Overwrite absent (or Empty) is False: a file there is never replaced
+// unless the page says so.
+STDMETHODIMP UploadedFileMethods::SaveAs(BSTR bstrPath, VARIANT varOverwrite) {
+    const VARIANT* pvar = &varOverwrite;
+    if (pvar->vt == (VT_BYREF | VT_VARIANT) && pvar->pvarVal) pvar = pvar->pvarVal;
+    if (pvar->vt == VT_ERROR || pvar->vt == VT_EMPTY) return Save(bstrPath, false);
+    VARIANT varBool;
+    VariantInit(&varBool);
+    if (FAILED(VariantChangeType(&varBool, const_cast<VARIANT*>(pvar), 0, VT_BOOL)))
+        return kFileErrors.Fail(E_INVALIDARG, Msg::kBadOverwrite);
+    return Save(bstrPath, varBool.boolVal != VARIANT_FALSE);
+}
+
+HRESULT UploadedFileMethods::Save(BSTR bstrPath, bool bReplace) {
+    if (!bstrPath || !bstrPath[0]) return kFileErrors.Fail(E_INVALIDARG, Msg::kFileNameNull);
+    const DWORD dwError = m_pForm->SaveValue(m_iPart, bstrPath, bReplace);
+    if (dwError == kErrorSaveTargetDevice) return kFileErrors.Fail(E_INVALIDARG, Msg::kSaveToDevice);
+    return dwError == ERROR_SUCCESS ? S_OK : kFileErrors.FailSystem(Msg::kSaveFailed, dwError);
 }
 
 STDMETHODIMP UploadedFileMethods::SaveUnique(BSTR bstrFolder, BSTR* pbstrPath) {
     if (!pbstrPath) return E_POINTER;
     *pbstrPath = nullptr;
-    if (!bstrFolder || !bstrFolder[0]) return UploadFailure(IID_IUploadedFile, E_INVALIDARG, UploadMsg::kPathNameNull);
+    if (!bstrFolder || !bstrFolder[0]) return kFileErrors.Fail(E_INVALIDARG, Msg::kPathNameNull);
     UniqueBstr extension;
-    HRESULT hr = get_Extension(extension.put());
-    if (FAILED(hr)) return hr;
+    RETURN_IF_FAILED(get_Extension(extension.put()));
     UniqueBstr exact(
         ServerMadePath(bstrFolder, SysStringLen(bstrFolder), L"", HarmlessExtension(extension.get())));
-    if (!exact) return NoMemory();
-    hr = SaveAs(exact.get());
-    if (FAILED(hr)) return hr;
+    if (!exact) return kFileErrors.NoMemory();
+    RETURN_IF_FAILED(Save(exact.get(), false));
     *pbstrPath = exact.release();
     return S_OK;
 }

@@ -20,14 +20,20 @@ public:
     STDMETHODIMP get_ContentType(BSTR* pbstrContentType) override;
     STDMETHODIMP get_Size(double* pdblSize) override;
     STDMETHODIMP get_Bytes(VARIANT* pvarBytes) override;
-    STDMETHODIMP SaveAs(BSTR bstrPath) override;
+    STDMETHODIMP SaveAs(BSTR bstrPath, VARIANT varOverwrite) override;
     STDMETHODIMP SaveUnique(BSTR bstrFolder, BSTR* pbstrPath) override;
+    // What the file is (uploaded_file_facts.cpp).
+    STDMETHODIMP Hash(VARIANT varAlgorithm, BSTR* pbstrHash) override;
+    STDMETHODIMP get_DetectedType(BSTR* pbstrType) override;
+    STDMETHODIMP get_ImageWidth(LONG* plWidth) override;
+    STDMETHODIMP get_ImageHeight(LONG* plHeight) override;
 
 private:
     const FormPart& Part() const { return m_pForm->Parts().Part(m_iPart); }
     // The client's file name split at its last '\' or '/': the folder before
     // it, the base name after it.
     HRESULT SplitFileName(BSTR* pbstrFolder, BSTR* pbstrBase) const;
+    HRESULT Save(BSTR bstrPath, bool bReplace);
 
     LoadedForm* m_pForm;
     std::uint32_t m_iPart;

@@ -38,19 +38,6 @@ BSTR AnsiToWide(const char* pchAnsi, int cb) { return MultiByteToBstr(CP_ACP, pc
 
 BSTR AnsiToWide(const char* pszAnsi) { return MultiByteToBstr(CP_ACP, pszAnsi, -1); }
 
-bool MakeByteArray(VARIANT* pvar, const void* pvBytes, ULONG cbBytes) {
-    pvar->vt = VT_ARRAY | VT_UI1;
-    SAFEARRAYBOUND bound;
-    bound.cElements = cbBytes;
-    bound.lLbound = 0;
-    pvar->parray = SafeArrayCreate(VT_UI1, 1, &bound);
-    if (!pvar->parray) return false;
-    void* pvData = nullptr;
-    if (FAILED(SafeArrayAccessData(pvar->parray, &pvData))) return false;
-    if (cbBytes) std::memcpy(pvData, pvBytes, cbBytes);
-    return SUCCEEDED(SafeArrayUnaccessData(pvar->parray));
-}
-
 bool JoinValues(const FormScan& scan, ModuleBlock& buffer, std::size_t* pcbBuffer) {
     std::size_t cbSize = 0;
     for (std::int32_t i = 0; i < scan.lValueCount; ++i) cbSize += static_cast<std::size_t>(scan.lValueLength[i]) + 1;

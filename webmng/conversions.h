@@ -41,11 +41,6 @@ private:
 BSTR AnsiToWide(const char* pszAnsi);
 BSTR AnsiToWide(const char* pchAnsi, int cb);
 
-// Fills *pvar with a new one-dimensional byte array (lower bound 0) holding a
-// copy of the bytes. The type is set to VT_ARRAY|VT_UI1 first, so it holds
-// even when a later step fails. Only the type and the array are written.
-bool MakeByteArray(VARIANT* pvar, const void* pvBytes, ULONG cbBytes);
-
 // The stored values of a scan, each followed by one comma byte, in one
 // module-heap block of exactly that size. False when it cannot be had or
 // holds more than INT32_MAX bytes before its last comma.

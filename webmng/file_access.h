@@ -7,7 +7,6 @@
 
 #include "webmng/conversions.h"
 #include "webmng/error_reporter.h"
-#include "webmng/messages.h"
 #include "platform/module_heap.h"
 #include "platform/save_target.h"
 #include "platform/win32_owners.h"
@@ -55,7 +54,7 @@ std::int32_t ReadWholeFile(HANDLE hFile, ModuleBlock& buffer);
 // publishes pszRefusal (the message of the method's own failure to open or
 // delete: no file was touched); without memory for it, publishes
 // "作業領域メモリを確保できませんでした。". Either gives false.
-inline bool ConvertPath(AnsiString& path, BSTR bstrPath, const char* pszRefusal) {
+inline bool ConvertPath(AnsiString& path, BSTR bstrPath, const wchar_t* pszRefusal) {
     switch (path.Convert(bstrPath)) {
     case AnsiConversion::kExact:
         return true;

@@ -1,11 +1,10 @@
 // Whole-file reads and writes, deletions and GUID strings.
-#include <rpc.h>
-
 #include <cstring>
 
 #include "webmng/file_access.h"
 #include "webmng/form_call.h"
 #include "webmng/webmng_methods.h"
+#include "platform/guid_text.h"
 #include "platform/text_services.h"
 
 STDMETHODIMP WebMngMethods::ReadBinary(BSTR bstrFilename, VARIANT* pvarBinaryArray, LONG* plResult) {
@@ -28,13 +27,9 @@ STDMETHODIMP WebMngMethods::ReadBinary(BSTR bstrFilename, VARIANT* pvarBinaryArr
 }
 
 STDMETHODIMP WebMngMethods::WriteBinary(VARIANT* pvarBinaryArray, BSTR bstrFilename, LONG* plResult) {
-    if (!pvarBinaryArray || !plResult) return E_POINTER;
-    if (!bstrFilename) return FailWith(Msg::kFileNameNull);
-    if (!IsByteArrayArg(pvarBinaryArray)) return FailWith(Msg::kNotArrayType);
-    SAFEARRAY* const psaBody = pvarBinaryArray->parray;
-    *plResult = -1;
     LockedByteArray bytes;
-    if (!LockBody(bytes, psaBody)) return E_FAIL;
+    RETURN_IF_FAILED(OpenBody(bytes, pvarBinaryArray, plResult != nullptr, {{bstrFilename, Msg::kFileNameNull}},
+                              [&] { *plResult = -1; }));
     AnsiString path;
     if (ConvertPath(path, bstrFilename, Msg::kFileOpenError)) {
         // A failed write leaves what it wrote: the caller chose to replace
@@ -148,10 +143,9 @@ STDMETHODIMP WebMngMethods::CreateGUID(BSTR* pbstrGUID) {
     if (FAILED(CoCreateGuid(&guid))) return FailWith(Msg::kGuidError);
     // A GUID without its text is no GUID for the caller: a null string with
     // success would be taken for one.
-    RPC_CSTR pszText = nullptr;
-    if (UuidToStringA(&guid, &pszText) != RPC_S_OK || !pszText) return FailWith(Msg::kGuidError);
-    *pbstrGUID = AnsiToWide(reinterpret_cast<const char*>(pszText));
-    RpcStringFreeA(&pszText);
+    wchar_t szText[kcchGuidText];
+    if (!GuidToText(guid, GuidForm::kLowerBare, szText)) return FailWith(Msg::kGuidError);
+    *pbstrGUID = SysAllocString(szText);
     if (!*pbstrGUID) return FailWith(Msg::kGuidError);
     return S_OK;
 }

@@ -4,13 +4,9 @@
 #include "webmng/webmng_methods.h"
 
 STDMETHODIMP WebMngMethods::Form(VARIANT* pvarBinaryArray, BSTR bstrItemName, BSTR* pbstrValue) {
-    if (!pvarBinaryArray || !pbstrValue) return E_POINTER;
-    if (!bstrItemName) return FailWith(Msg::kItemNameNull);
-    if (!IsByteArrayArg(pvarBinaryArray)) return FailWith(Msg::kNotArrayType);
-    SAFEARRAY* const psaBody = pvarBinaryArray->parray;
-    *pbstrValue = nullptr;
     LockedByteArray body;
-    if (!LockBody(body, psaBody)) return E_FAIL;
+    RETURN_IF_FAILED(OpenBody(body, pvarBinaryArray, pbstrValue != nullptr, {{bstrItemName, Msg::kItemNameNull}},
+                              [&] { *pbstrValue = nullptr; }));
     FormScan scan;
     std::int32_t lResult = ScanBody(body, bstrItemName, scan, ScanMode::kTextOnly);
     if (lResult > 0) {
@@ -24,13 +20,9 @@ STDMETHODIMP WebMngMethods::Form(VARIANT* pvarBinaryArray, BSTR bstrItemName, BS
 }
 
 STDMETHODIMP WebMngMethods::FormBinary(VARIANT* pvarBinaryArray, BSTR bstrItemName, VARIANT* pvarBinaryValue) {
-    if (!pvarBinaryArray || !pvarBinaryValue) return E_POINTER;
-    if (!bstrItemName) return FailWith(Msg::kItemNameNull);
-    if (!IsByteArrayArg(pvarBinaryArray)) return FailWith(Msg::kNotArrayType);
-    SAFEARRAY* const psaBody = pvarBinaryArray->parray;
-    pvarBinaryValue->parray = nullptr;
     LockedByteArray body;
-    if (!LockBody(body, psaBody)) return E_FAIL;
+    RETURN_IF_FAILED(OpenBody(body, pvarBinaryArray, pvarBinaryValue != nullptr,
+                              {{bstrItemName, Msg::kItemNameNull}}, [&] { pvarBinaryValue->parray = nullptr; }));
     FormScan scan;
     std::int32_t lResult = ScanBody(body, bstrItemName, scan, ScanMode::kAllParts);
     if (lResult > 0) {

@@ -27,19 +27,18 @@ int LastSeparator(const char* pszName) {
 
 STDMETHODIMP WebMngMethods::GetFileInfo(VARIANT* pvarBinaryArray, BSTR bstrItemName, VARIANT* pvarPath,
                                         VARIANT* pvarFilename, VARIANT* pvarFileSize, LONG* plResult) {
-    if (!pvarBinaryArray || !pvarPath || !pvarFilename || !pvarFileSize || !plResult) return E_POINTER;
-    if (!bstrItemName) return FailWith(Msg::kItemNameNull);
-    if (!IsByteArrayArg(pvarBinaryArray)) return FailWith(Msg::kNotArrayType);
-    SAFEARRAY* const psaBody = pvarBinaryArray->parray;
-    pvarPath->vt = VT_BSTR;
-    pvarPath->bstrVal = nullptr;
-    pvarFilename->vt = VT_BSTR;
-    pvarFilename->bstrVal = nullptr;
-    pvarFileSize->vt = VT_I4;
-    pvarFileSize->lVal = 0;
-    *plResult = -1;
+    auto clearOutputs = [&] {
+        pvarPath->vt = VT_BSTR;
+        pvarPath->bstrVal = nullptr;
+        pvarFilename->vt = VT_BSTR;
+        pvarFilename->bstrVal = nullptr;
+        pvarFileSize->vt = VT_I4;
+        pvarFileSize->lVal = 0;
+        *plResult = -1;
+    };
     LockedByteArray body;
-    if (!LockBody(body, psaBody)) return E_FAIL;
+    RETURN_IF_FAILED(OpenBody(body, pvarBinaryArray, pvarPath && pvarFilename && pvarFileSize && plResult,
+                              {{bstrItemName, Msg::kItemNameNull}}, clearOutputs));
     FormScan scan;
     std::int32_t lResult = ScanBody(body, bstrItemName, scan, ScanMode::kAllParts);
     if (lResult > 0) {
@@ -81,14 +80,10 @@ bool WriteValues(HANDLE hFile, const FormScan& scan) {
 
 STDMETHODIMP WebMngMethods::WriteForm(VARIANT* pvarBinaryArray, BSTR bstrFilename, BSTR bstrItemName,
                                       LONG* plResult) {
-    if (!pvarBinaryArray || !plResult) return E_POINTER;
-    if (!bstrFilename) return FailWith(Msg::kFileNameNull);
-    if (!bstrItemName) return FailWith(Msg::kItemNameNull);
-    if (!IsByteArrayArg(pvarBinaryArray)) return FailWith(Msg::kNotArrayType);
-    SAFEARRAY* const psaBody = pvarBinaryArray->parray;
-    *plResult = -1;
     LockedByteArray body;
-    if (!LockBody(body, psaBody)) return E_FAIL;
+    RETURN_IF_FAILED(OpenBody(body, pvarBinaryArray, plResult != nullptr,
+                              {{bstrFilename, Msg::kFileNameNull}, {bstrItemName, Msg::kItemNameNull}},
+                              [&] { *plResult = -1; }));
     FormScan scan;
     std::int32_t lResult = ScanBody(body, bstrItemName, scan, ScanMode::kAllParts);
     AnsiString path;

@@ -2,7 +2,8 @@
 // BiDi), for run_browser_tests.py: reads a JSON list of submissions on
 // stdin, finds each field through its label, and prints a JSON list of
 // results: what the page said about itself before and after the POST (its
-// facts, by the job's own script), or an error.
+// facts, by the job's own script), or an error. A job with "shots" saves the
+// whole page as PNGs there, before the POST and after it.
 //   node firefox_forms.js < jobs.json
 'use strict';
 const puppeteer = require('puppeteer-core');
@@ -38,9 +39,12 @@ async function submit(page, job) {
     await (await control(page, job, text)).uploadFile(...paths);
   }
   const before = await run(page, job.facts);
+  if (job.shots) await page.screenshot({ path: job.shots[0], fullPage: true });
   await Promise.all([page.waitForNavigation({ waitUntil: 'load', timeout: 120000 }),
                      page.click('input[type=submit]')]);
-  return { before, after: await run(page, job.facts) };
+  const after = await run(page, job.facts);
+  if (job.shots) await page.screenshot({ path: job.shots[1], fullPage: true });
+  return { before, after };
 }
 
 async function main() {

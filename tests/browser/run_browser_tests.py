@@ -7,7 +7,9 @@ same form in JScript) with Japanese text, a binary file, a file with a
 Japanese name, several files in one input, an untouched file input and a
 30 MB file made at run time, and an 80 MB file through
 samples/upload-large.asp, which takes the request as it arrives; the same
-80 MB file is too large for upload.asp, whose refusal the browser shows.
+80 MB file is too large for upload.asp, whose refusal the browser shows;
+samples/gallery.asp takes a PNG and a JPEG (type, size in pixels and hash
+shown) and refuses a program renamed .jpg and a text file.
 Each page's report is checked line by line and every saved file byte for
 byte; each page, before and after the submission, must say its language,
 title, heading and character set (the one it is sent in) and label every
@@ -15,11 +17,12 @@ field. Chromium runs through Selenium and chromedriver, Firefox ESR through
 puppeteer-core; a browser that is missing is a failure. A few checks of the
 server itself come first.
 
-usage: run_browser_tests.py [--only chromium|firefox] [--screenshot PNG] [--screens DIR]
+usage: run_browser_tests.py [--only chromium|firefox] [--screenshot PNG] [--screenshots DIR]
        (the summary line counts checks)
 """
 import argparse
 import base64
+import hashlib
 import json
 import os
 import random
@@ -27,9 +30,11 @@ import re
 import shutil
 import signal
 import socket
+import struct
 import subprocess
 import sys
 import time
+import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.normpath(os.path.join(HERE, "..", ".."))
@@ -61,6 +66,11 @@ def make_files():
         "bytes.bin": bytes(range(256)) * 3 + b"\r\n--\r\n\x00\r\n-",
         "big.bin": rng.randbytes(BIG_SIZE),
         "large.bin": rng.randbytes(LARGE_SIZE),
+        # For the gallery: two images, a program renamed as one, and text.
+        "gallery.png": GALLERY_PNG,
+        "gallery.jpg": GALLERY_JPG,
+        "setup.jpg": b"MZ\x90\x00\x03\x00\x00\x00\x04\x00\x00\x00\xff\xff" + bytes(300),
+        "notes.txt": "\u30e1\u30e2\r\n".encode("utf-8"),
     }
     paths = {}
     for name, content in contents.items():
@@ -90,7 +100,34 @@ SAVED_AS = "\u4fdd\u5b58\u540d"
 TOO_LARGE = "\u9001\u4fe1\u3067\u304d\u308b\u306e\u306f\u5408\u8a08 50 MB \u307e\u3067\u3067\u3059\u3002"
 
 # Each sample page and the character set it is sent in.
-PAGES = {"upload.asp": "Shift_JIS", "upload-utf8.asp": "UTF-8", "upload-js.asp": "UTF-8", "upload-large.asp": "UTF-8"}
+PAGES = {"upload.asp": "Shift_JIS", "upload-utf8.asp": "UTF-8", "upload-js.asp": "UTF-8", "upload-large.asp": "UTF-8",
+         "gallery.asp": "UTF-8"}
+
+
+def png(width, height):
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+    return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)) + \
+        chunk(b"IEND", b"")
+
+
+GALLERY_PNG = png(3, 2)
+GALLERY_JPG = (b"\xff\xd8\xff\xe0\x00\x10JFIF\x00\x01\x02\x00\x00\x01\x00\x01\x00\x00"
+               b"\xff\xc0\x00\x11\x08" + struct.pack(">HH", 30, 40) + b"\x03\x01\x22\x00\x02\x11\x01\x03\x11\x01" +
+               bytes(64))
+L_IMAGES = "\u753b\u50cf (PNG, JPEG, GIF, WebP, BMP)"
+PIXELS = "\u30d4\u30af\u30bb\u30eb"
+TYPE_REFUSED = ("\u30d5\u30a1\u30a4\u30eb\u300c{}\u300d\u306e\u7a2e\u985e ({}) \u306f\u53d7\u3051\u4ed8\u3051\u3066"
+                "\u3044\u307e\u305b\u3093\u3002AllowedTypes \u306b\u3042\u308b\u7a2e\u985e\u306e\u30d5\u30a1\u30a4"
+                "\u30eb\u3092\u9001\u3063\u3066\u304f\u3060\u3055\u3044\u3002")
+
+
+def gallery_line(name, kind, extension, size, content):
+    """A gallery line: type, size, hash; "(保存済み)" after it when the other
+    browser sent the same image first."""
+    said = (f"{name}: {kind}, {size[0]} x {size[1]} {PIXELS}, {len(content)} {BYTES}"
+            f"SHA-256 {hashlib.sha256(content).hexdigest()}.{extension}")
+    return re.compile(re.escape(said) + "( \\(\u4fdd\u5b58\u6e08\u307f\\))?")
 
 # Each submission: the page, text fields and file inputs by their labels,
 # checkboxes by their labels' text, and either the report the page must
@@ -120,6 +157,13 @@ SUBMISSIONS = [
     {"page": "upload-large.asp", "label": "80 MB file taken as it arrives",
      "text": [(L_TITLE, "large")], "files": [(L_FILE, ["large.bin"])],
      "report": ["title = large", ("file", "large.bin", ".bin")]},
+    {"page": "gallery.asp", "label": "a PNG and a JPEG", "files": [(L_IMAGES, ["gallery.png", "gallery.jpg"])],
+     "report": [gallery_line("gallery.png", "image/png", "png", (3, 2), GALLERY_PNG),
+                gallery_line("gallery.jpg", "image/jpeg", "jpg", (40, 30), GALLERY_JPG)]},
+    {"page": "gallery.asp", "label": "a program named .jpg refused", "files": [(L_IMAGES, ["setup.jpg"])],
+     "refused": TYPE_REFUSED.format("setup.jpg", "application/x-msdownload")},
+    {"page": "gallery.asp", "label": "a text file refused", "files": [(L_IMAGES, ["notes.txt"])],
+     "refused": TYPE_REFUSED.format("notes.txt", "text/plain")},
 ]
 
 # What a page says about itself: run in the page, by both browsers.
@@ -172,6 +216,9 @@ def check_report(check, items, expected, contents, uploads):
     for got, want in zip(items, expected):
         if isinstance(want, str):
             check.expect(got == want, f"got {got!r}, expected {want!r}")
+            continue
+        if isinstance(want, re.Pattern):
+            check.expect(want.fullmatch(got) is not None, f"got {got!r}, expected {want.pattern!r}")
             continue
         field, client, ext = want
         content = contents[client]
@@ -338,6 +385,22 @@ def chromium_submit(driver, url, submission, paths, shots):
     return before, driver.execute_script(PAGE_FACTS)
 
 
+def shot_paths(browser, screens):
+    """For each submission, the PNGs of the form before it and of the answer
+    after it (BROWSER-PAGE-before.png, BROWSER-PAGE-after.png), or None: the
+    first submission of each page and each refusal."""
+    shots, shot_pages = [], set()
+    for submission in SUBMISSIONS:
+        page = submission["page"]
+        if not screens or (page in shot_pages and "refused" not in submission):
+            shots.append(None)
+            continue
+        stem = f"{browser}-{os.path.splitext(page)[0]}" + ("-refused" if "refused" in submission else "")
+        shots.append([os.path.join(screens, f"{stem}-before.png"), os.path.join(screens, f"{stem}-after.png")])
+        shot_pages.add(page)
+    return shots
+
+
 def run_chromium(serve, paths, contents, screenshot, screens):
     checks = []
     if not (os.path.exists("/usr/bin/chromium") and os.path.exists("/usr/bin/chromedriver")):
@@ -352,16 +415,10 @@ def run_chromium(serve, paths, contents, screenshot, screens):
         check.expect(False, f"Chromium does not start through Selenium ({type(e).__name__}: {e}); "
                             "scripts/setup installs python3-selenium and chromium-driver for /usr/bin/python3")
         return [check]
-    shot_pages = set()
     try:
-        for submission in SUBMISSIONS:
+        for submission, shots in zip(SUBMISSIONS, shot_paths("chromium", screens)):
             page = submission["page"]
             check = Check(f"chromium {page}: {submission['label']}")
-            shots = None
-            if screens and (page not in shot_pages or "refused" in submission):
-                stem = os.path.splitext(page)[0] + ("-refused" if "refused" in submission else "")
-                shots = [os.path.join(screens, f"{stem}-before.png"), os.path.join(screens, f"{stem}-after.png")]
-                shot_pages.add(page)
             t = time.monotonic()
             try:
                 before, after = chromium_submit(driver, serve.url + page, submission, paths, shots)
@@ -378,7 +435,7 @@ def run_chromium(serve, paths, contents, screenshot, screens):
     return checks
 
 
-def run_firefox(serve, paths, contents):
+def run_firefox(serve, paths, contents, screens):
     module = os.path.join(HERE, "node_modules", "puppeteer-core", "package.json")
     missing = [m for ok, m in [(os.path.exists("/usr/bin/firefox-esr"), "firefox-esr"),
                                (shutil.which("node"), "node"), (os.path.exists(module), "puppeteer-core")] if not ok]
@@ -388,8 +445,8 @@ def run_firefox(serve, paths, contents):
         return [check]
     jobs = [{"url": serve.url + s["page"], "text": s.get("text", []), "boxes": s.get("boxes", []),
              "files": [(text, [paths[n] for n in names]) for text, names in s.get("files", [])],
-             "facts": PAGE_FACTS, "findLabel": FIND_LABEL}
-            for s in SUBMISSIONS]
+             "facts": PAGE_FACTS, "findLabel": FIND_LABEL, "shots": shots}
+            for s, shots in zip(SUBMISSIONS, shot_paths("firefox", screens))]
     started = time.monotonic()
     env = dict(os.environ, HOME=os.path.join(WORK, "firefox-home"))
     os.makedirs(env["HOME"], exist_ok=True)
@@ -416,8 +473,9 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--screenshot", help="save Chromium's view of upload-utf8.asp after an upload here (the "
                         "whole page)")
-    parser.add_argument("--screens", help="save Chromium's view of each sample before and after a submission "
-                        "(and of a refusal) in this folder, as PAGE-before.png and PAGE-after.png")
+    parser.add_argument("--screenshots", "--screens", dest="screens",
+                        help="save each browser's view of each sample before and after a submission (and of a "
+                        "refusal) in this folder, as BROWSER-PAGE-before.png and BROWSER-PAGE-after.png")
     parser.add_argument("--only", choices=["chromium", "firefox"])
     args = parser.parse_args()
     if args.screens:
@@ -442,7 +500,7 @@ def main():
             if args.only != "firefox":
                 checks += run_chromium(serve, paths, contents, args.screenshot, args.screens)
             if args.only != "chromium":
-                checks += run_firefox(serve, paths, contents)
+                checks += run_firefox(serve, paths, contents, args.screens)
         finally:
             status, out = serve.stop()
         check = Check("serve stops on SIGTERM")

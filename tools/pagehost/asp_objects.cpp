@@ -273,9 +273,8 @@ HRESULT ResponseObject::BinaryWrite(const VARIANT* pvar, EXCEPINFO* pExcepInfo) 
     return S_OK;
 }
 
-ServerObject::ServerObject(std::wstring uploadDir, UINT uCodePage)
-    : ScriptObject(L"Server", kServerMembers, Count(kServerMembers)), m_uploadDir(std::move(uploadDir)),
-      m_uCodePage(uCodePage) {}
+ServerObject::ServerObject(SitePaths site, UINT uCodePage)
+    : ScriptObject(L"Server", kServerMembers, Count(kServerMembers)), m_site(std::move(site)), m_uCodePage(uCodePage) {}
 
 HRESULT ServerObject::Call(DISPID dispid, WORD, const ScriptArgs& args, VARIANT* pvarResult, EXCEPINFO* pExcepInfo,
                            UINT* puArgErr) {
@@ -286,7 +285,7 @@ HRESULT ServerObject::Call(DISPID dispid, WORD, const ScriptArgs& args, VARIANT*
     case kCreateObject:
         return CreateObject(text, pvarResult, pExcepInfo);
     case kMapPath:
-        return ReturnText(pvarResult, MapPath(std::move(text)));
+        return MapPath(text, pvarResult, pExcepInfo);
     case kHtmlEncode:
         return ReturnText(pvarResult, HtmlEncode(text));
     case kUrlEncode:
@@ -308,16 +307,8 @@ HRESULT ServerObject::CreateObject(const std::wstring& progid, VARIANT* pvarResu
     return S_OK;
 }
 
-// The page's "uploads" folder is the upload directory; anything else is
-// taken as a path below it, so a page writes nowhere else.
-std::wstring ServerObject::MapPath(std::wstring path) const {
-    std::replace(path.begin(), path.end(), L'/', L'\\');
-    size_t start = path.find_first_not_of(L'\\');
-    path.erase(0, start == std::wstring::npos ? path.size() : start);
-    const wchar_t kFolder[] = L"uploads";
-    const size_t cchFolder = ARRAYSIZE(kFolder) - 1;
-    if (path.size() >= cchFolder && _wcsnicmp(path.c_str(), kFolder, cchFolder) == 0 &&
-        (path.size() == cchFolder || path[cchFolder] == L'\\'))
-        path.erase(0, std::min(path.size(), cchFolder + 1));
-    return path.empty() ? m_uploadDir : m_uploadDir + L"\\" + path;
+HRESULT ServerObject::MapPath(const std::wstring& path, VARIANT* pvarResult, EXCEPINFO* pExcepInfo) const {
+    std::wstring physical, failure;
+    if (!m_site.Map(path, physical, failure)) return RaiseError(pExcepInfo, L"MapPath", failure, E_INVALIDARG);
+    return ReturnText(pvarResult, physical);
 }

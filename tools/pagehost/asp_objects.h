@@ -5,6 +5,7 @@
 #pragma once
 #include "request_body.h"
 #include "script_object.h"
+#include "site_paths.h"
 
 #include <string>
 #include <vector>
@@ -72,7 +73,7 @@ private:
 
 class ServerObject : public ScriptObject {
 public:
-    ServerObject(std::wstring uploadDir, UINT uCodePage);
+    ServerObject(SitePaths site, UINT uCodePage);
 
 protected:
     HRESULT Call(DISPID dispid, WORD wFlags, const ScriptArgs& args, VARIANT* pvarResult, EXCEPINFO* pExcepInfo,
@@ -80,9 +81,9 @@ protected:
 
 private:
     HRESULT CreateObject(const std::wstring& progid, VARIANT* pvarResult, EXCEPINFO* pExcepInfo);
-    std::wstring MapPath(std::wstring path) const;
+    HRESULT MapPath(const std::wstring& path, VARIANT* pvarResult, EXCEPINFO* pExcepInfo) const;
 
-    std::wstring m_uploadDir;
+    SitePaths m_site;
     UINT m_uCodePage;
 };
 

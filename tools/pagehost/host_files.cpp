@@ -32,9 +32,9 @@ bool WriteAll(HANDLE h, const char* pch, size_t cb) {
 }
 
 bool ReadWholeFile(const wchar_t* pszPath, std::vector<BYTE>& bytes) {
-    Handle file(CreateFileW(pszPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                            nullptr));
-    if (!file.valid()) return false;
+    UniqueFileHandle file(CreateFileW(pszPath, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
     DWORD cbHigh = 0;
     DWORD cb = GetFileSize(file.get(), &cbHigh);
     if (cb == INVALID_FILE_SIZE || cbHigh) return false;
@@ -43,8 +43,9 @@ bool ReadWholeFile(const wchar_t* pszPath, std::vector<BYTE>& bytes) {
 }
 
 bool WriteWholeFile(const wchar_t* pszPath, const std::string& bytes) {
-    Handle file(CreateFileW(pszPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    return file.valid() && WriteAll(file.get(), bytes.data(), bytes.size());
+    UniqueFileHandle file(
+        CreateFileW(pszPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file && WriteAll(file.get(), bytes.data(), bytes.size());
 }
 
 void Report(const std::wstring& text) {

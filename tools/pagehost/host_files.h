@@ -2,23 +2,10 @@
 #pragma once
 #include <windows.h>
 
+#include "platform/win32_owners.h"
+
 #include <string>
 #include <vector>
-
-class Handle {
-public:
-    explicit Handle(HANDLE h) : m_h(h) {}
-    ~Handle() {
-        if (m_h != INVALID_HANDLE_VALUE) CloseHandle(m_h);
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    HANDLE get() const { return m_h; }
-    bool valid() const { return m_h != INVALID_HANDLE_VALUE; }
-
-private:
-    HANDLE m_h;
-};
 
 // As many of cb bytes as the input gives before it ends or fails (a pipe
 // gives fewer bytes per call than asked).

@@ -3,16 +3,17 @@
 //
 //   pagehost [--stats] PAGE.asp BODYFILE UPLOADDIR OUTFILE [NAME=VALUE...]
 //     one request: NAME is method (default POST), content-type (default
-//     multipart/form-data with the body's own boundary) or query; the
-//     response body goes to OUTFILE in the response's character set, its
-//     status line and headers to stderr when it is not 200.
+//     multipart/form-data with the body's own boundary), query or root (the
+//     served folder, the page's own by default); the response body goes to
+//     OUTFILE in the response's character set, its status line and headers
+//     to stderr when it is not 200.
 //     Exit status: 0 page ran, 1 script error (status 500, the error in the
 //     page and on stderr with its page line), 2 the page could not be run.
 //
 //   pagehost [--stats] --serve
 //     many requests on stdin, each a block of "Name: value" lines (UTF-8)
 //     ended by an empty line, then Content-Length bytes of body. Names:
-//     Page, Uploads, Method, Content-Type, Query, Content-Length. Each
+//     Page, Root, Uploads, Method, Content-Type, Query, Content-Length. Each
 //     answer on stdout is "Status:", "Content-Type:", "Content-Length:",
 //     after a failure "Error:", and "Private-Bytes:" (the process's private
 //     bytes once the page is done) lines, an empty line and the body. Ends at
@@ -24,7 +25,8 @@
 // --stats tells the peak working set and private bytes on stderr at exit.
 //
 // Pages are code page 932 text unless their directive says CodePage=65001.
-// Server.MapPath maps into UPLOADDIR only, so a page writes nowhere else.
+// Server.MapPath maps a virtual path as a web server does (site_paths.h):
+// never outside the served folder, and "uploads" into UPLOADDIR.
 #include "host_files.h"
 #include "memory_stats.h"
 #include "page_run.h"
@@ -60,10 +62,10 @@ std::wstring FormContentType(const char* pch, size_t cb) {
 }
 
 int RunOnce(int argc, wchar_t** argv) {
-    Handle bodyFile(CreateFileW(argv[2], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    UniqueFileHandle bodyFile(CreateFileW(argv[2], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                          FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     LARGE_INTEGER cbBody;
-    if (!bodyFile.valid() || !GetFileSizeEx(bodyFile.get(), &cbBody)) {
+    if (!bodyFile || !GetFileSizeEx(bodyFile.get(), &cbBody)) {
         Report(std::wstring(L"cannot read ") + argv[2]);
         return 2;
     }
@@ -76,6 +78,7 @@ int RunOnce(int argc, wchar_t** argv) {
         return 2;
     }
     RequestBody body(bodyFile.get(), static_cast<unsigned long long>(cbBody.QuadPart));
+    PageFolders folders = {argv[1], std::wstring(), argv[3]};
     PageRequest request;
     request.method = L"POST";
     request.contentType = FormContentType(first, cbFirst);
@@ -93,13 +96,15 @@ int RunOnce(int argc, wchar_t** argv) {
             request.contentType = value;
         } else if (lstrcmpiW(name.c_str(), L"query") == 0) {
             request.queryString = value;
+        } else if (lstrcmpiW(name.c_str(), L"root") == 0) {
+            folders.root = value;
         } else {
             Report(L"unknown request value " + name);
             return 2;
         }
     }
     PageResult result;
-    RunPage(argv[1], argv[3], std::move(request), result);
+    RunPage(folders, std::move(request), result);
     if (!result.error.empty()) Report(result.error);
     if (result.status != L"200 OK") Report(L"Status: " + result.status);
     if (!WriteWholeFile(argv[4], result.body)) {
@@ -122,7 +127,7 @@ int wmain(int argc, wchar_t** argv) {
     const bool bServe = argc == 2 && lstrcmpW(argv[1], L"--serve") == 0;
     if (!bServe && argc < 5) {
         Report(L"usage: pagehost [--stats] PAGE.asp BODYFILE UPLOADDIR OUTFILE [method=M] [content-type=T] "
-               L"[query=Q]\n"
+               L"[query=Q] [root=DIR]\n"
                L"       pagehost [--stats] --serve");
         return 2;
     }

@@ -114,8 +114,12 @@ void FailRequest(PageResult& result, int exitStatus, const std::wstring& error) 
     result.body = Utf8(L"<p>" + HtmlEncode(error) + L"</p>\n");
 }
 
-void RunPage(const std::wstring& pagePath, const std::wstring& uploadDir, PageRequest request, PageResult& result) {
+void RunPage(const PageFolders& folders, PageRequest request, PageResult& result) {
     result = PageResult();
+    const std::wstring& pagePath = folders.page;
+    SitePaths paths;
+    std::wstring failure;
+    if (!paths.Init(pagePath, folders.root, folders.uploads, failure)) return FailRequest(result, 2, failure);
     std::vector<BYTE> pageBytes;
     if (!ReadWholeFile(pagePath.c_str(), pageBytes)) return FailRequest(result, 2, L"cannot read " + pagePath);
     const UINT uCodePage = PageCodePage(pageBytes);
@@ -123,7 +127,6 @@ void RunPage(const std::wstring& pagePath, const std::wstring& uploadDir, PageRe
     if (!Decode(reinterpret_cast<const char*>(pageBytes.data()), pageBytes.size(), uCodePage, page))
         return FailRequest(result, 2, pagePath + L" is not text in code page " + std::to_wstring(uCodePage));
     PageScript script;
-    std::wstring failure;
     if (!TranslatePage(page, script, failure)) return FailRequest(result, 2, pagePath + L": " + failure);
 
     ComPtr<RequestObject> requestObject;
@@ -131,7 +134,7 @@ void RunPage(const std::wstring& pagePath, const std::wstring& uploadDir, PageRe
     ComPtr<ServerObject> server;
     requestObject.attach(new RequestObject(std::move(request), uCodePage));
     response.attach(new ResponseObject(uCodePage));
-    server.attach(new ServerObject(uploadDir, uCodePage));
+    server.attach(new ServerObject(std::move(paths), uCodePage));
 
     ComPtr<PageSite> site;
     site.attach(new PageSite(script));

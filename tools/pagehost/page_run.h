@@ -16,9 +16,16 @@ struct PageResult {
     std::wstring error;
 };
 
+// The page to run and the folders its virtual paths lead to.
+struct PageFolders {
+    std::wstring page;
+    std::wstring root;  // the served folder; empty: the page's own folder
+    std::wstring uploads;
+};
+
 // The page's answer, or a failure of its own (exit status 1, a script error,
 // the error after what the page wrote) or of the host (2).
-void RunPage(const std::wstring& pagePath, const std::wstring& uploadDir, PageRequest request, PageResult& result);
+void RunPage(const PageFolders& folders, PageRequest request, PageResult& result);
 
 // Replaces the result with a failure the host reports: status 500 unless
 // the caller sets another, the error as the body.

@@ -1,7 +1,10 @@
 """A client of `pagehost.exe --serve`: one Wine process that runs page after
 page, fed request descriptions through a pipe (see page_host.cpp), replaced
-by a fresh one now and then as a web server recycles its worker."""
+by a fresh one now and then as a web server recycles its worker; and a pool
+of such hosts, so that one slow request holds up only its own."""
+import contextlib
 import os
+import queue
 import subprocess
 import threading
 from collections import namedtuple
@@ -43,35 +46,58 @@ class PageHostError(Exception):
 DEFAULT_RECYCLE_REQUESTS = 200
 DEFAULT_RECYCLE_MB = 512
 
-# Why a host was replaced ("requests" or "memory"), after how many requests,
-# its private bytes after the last one (None if it did not tell), and the
-# process ids of the old host and of the new one.
+# Why a host was replaced ("requests", "memory", "abandoned": its request
+# was given up part way, or "ended": it had ended by itself between
+# requests), after how many requests, its private bytes after
+# the last one (None if it did not tell), and the process ids of the old
+# host and of the new one.
 Recycle = namedtuple("Recycle", "reason requests private_bytes old_pid new_pid")
 
 
+def _discard(stream):
+    try:
+        while stream.read(1 << 16):
+            pass
+    except (OSError, ValueError):
+        pass
+
+
 def _end(proc):
-    """Waits for a host whose input was closed to end; its exit status."""
+    """Waits for a host whose input was closed to end; its exit status. An
+    answer it still writes is read and dropped, so that it never waits on a
+    full pipe."""
+    reader = threading.Thread(target=_discard, args=(proc.stdout,), daemon=True)
+    reader.start()
     try:
         return proc.wait(timeout=20)
     except subprocess.TimeoutExpired:
         proc.kill()
         return proc.wait()
     finally:
+        reader.join(timeout=5)
         proc.stdout.close()
+
+
+class _BodyFailed(Exception):
+    """The caller's body chunks raised (the client went away or stalled)."""
 
 
 class PageHost:
     """recycle_requests: a fresh process after this many requests;
     recycle_mb: after a request that leaves the process with more private
     bytes than this many MiB (0: never, for either). on_recycle(Recycle) is
-    called after each recycle."""
+    called after each recycle. on_report(pid, line), when given, takes each
+    line the host writes on stderr (stderr is then a pipe), except those of
+    a host whose request was given up, which only say so."""
 
     def __init__(self, command, env, stderr=None, recycle_requests=DEFAULT_RECYCLE_REQUESTS,
-                 recycle_mb=DEFAULT_RECYCLE_MB, on_recycle=None):
+                 recycle_mb=DEFAULT_RECYCLE_MB, on_recycle=None, on_report=None):
         if recycle_requests < 0 or recycle_mb < 0:
             raise ValueError("a recycle limit below 0")
-        self.command, self.env, self.stderr = command, env, stderr
+        self.command, self.env, self.stderr = command, env, subprocess.PIPE if on_report else stderr
         self.recycle_requests, self.recycle_mb, self.on_recycle = recycle_requests, recycle_mb, on_recycle
+        self.on_report = on_report
+        self.abandoned = set()  # process ids of hosts whose request was given up
         self.proc = None
         self.served = 0  # requests the current process answered
         self.retired = []  # (process, thread ending it) of recycled hosts
@@ -82,12 +108,34 @@ class PageHost:
         return self.proc.pid if self.proc is not None else None
 
     def start(self):
-        if self.proc is None or self.proc.poll() is not None:
-            # A session of its own: Ctrl-C reaches the server, which then
-            # ends the host by ending its input.
-            self.proc = subprocess.Popen(self.command + ["--serve"], env=self.env, stdin=subprocess.PIPE,
-                                         stdout=subprocess.PIPE, stderr=self.stderr, start_new_session=True)
-            self.served = 0
+        """Starts the process unless it runs; one that ended by itself (a
+        crash, or Wine stopped under it) is replaced, and told as a
+        recycle."""
+        ended = self.proc if self.proc is not None and self.proc.poll() is not None else None
+        if self.proc is not None and not ended:
+            return
+        requests = self.served
+        # A session of its own: Ctrl-C reaches the server, which then ends
+        # the host by ending its input.
+        self.proc = subprocess.Popen(self.command + ["--serve"], env=self.env, stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE, stderr=self.stderr, start_new_session=True)
+        self.served = 0
+        if self.on_report:
+            threading.Thread(target=self._report, args=(self.proc,), daemon=True).start()
+        if ended:
+            for pipe in (ended.stdin, ended.stdout):
+                try:
+                    pipe.close()
+                except OSError:
+                    pass
+            if self.on_recycle:
+                self.on_recycle(Recycle("ended", requests, None, ended.pid, self.proc.pid))
+
+    def _report(self, proc):
+        with proc.stderr:
+            for line in proc.stderr:
+                if proc.pid not in self.abandoned:
+                    self.on_report(proc.pid, line.decode("utf-8", "replace").rstrip())
 
     def close(self):
         """Ends the host by ending its input, and waits for recycled ones to
@@ -124,9 +172,13 @@ class PageHost:
     def _recycle(self, reason, private):
         """Ends the host in the background by closing its input, so that it
         runs its clean-up (its temporary files go), and starts the next one
-        at once, so that Wine starts while nobody waits."""
+        at once, so that Wine starts while nobody waits. A host in the middle
+        of a page ("abandoned") sees its body end there: the page fails as on
+        a client that went away and the host ends after answering."""
         old, requests = self.proc, self.served
         self.proc = None
+        if reason == "abandoned":
+            self.abandoned.add(old.pid)
         try:
             old.stdin.close()
         except OSError:
@@ -138,32 +190,46 @@ class PageHost:
         if self.on_recycle:
             self.on_recycle(Recycle(reason, requests, private, old.pid, self.proc.pid))
 
-    def request(self, page, uploads, method="GET", content_type="", query="", body=b"", length=None):
+    def request(self, page, uploads, method="GET", content_type="", query="", body=b"", length=None, root=None):
         """Runs the page: (status line, {header: value}, body bytes). body is
-        bytes or an iterable of chunks with length their total; a failed
-        host is restarted for the next request, and one due for recycling is
-        replaced once it has answered."""
+        bytes or an iterable of chunks with length their total; root is the
+        served folder (the page's own when None). An error that the chunks
+        raise (a client that went away or stalled) ends this host, whose page
+        would wait for the rest, and starts a fresh one; the error then goes
+        on to the caller. A failed host is restarted for the next request,
+        and one due for recycling is replaced once it has answered."""
         with self.lock:
             self.start()
             proc = self.proc
             if length is None:
                 length = len(body)
-            fields = [("Page", wine_path(page)), ("Uploads", wine_path(uploads)), ("Method", method),
-                      ("Content-Type", content_type), ("Query", query), ("Content-Length", str(length))]
+            fields = [("Page", wine_path(page)), ("Root", wine_path(root) if root else ""),
+                      ("Uploads", wine_path(uploads)), ("Method", method), ("Content-Type", content_type),
+                      ("Query", query), ("Content-Length", str(length))]
             for name, value in fields:
                 if "\n" in value or "\r" in value:
                     raise ValueError(f"{name} holds a line end")
             head = "".join(f"{n}: {v}\n" for n, v in fields) + "\n"
+            chunks = iter([body] if isinstance(body, (bytes, bytearray)) else body)
             try:
                 proc.stdin.write(head.encode("utf-8"))
                 sent = 0
-                for chunk in ([body] if isinstance(body, (bytes, bytearray)) else body):
+                while True:
+                    try:
+                        chunk = next(chunks, None)
+                    except Exception as e:
+                        raise _BodyFailed() from e
+                    if chunk is None:
+                        break
                     proc.stdin.write(chunk)
                     sent += len(chunk)
                 if sent != length:
                     raise PageHostError(f"the body had {sent} bytes, not {length}")
                 proc.stdin.flush()
                 answer = self._answer(proc)
+            except _BodyFailed as e:
+                self._recycle("abandoned", None)
+                raise e.__cause__ from None
             except (OSError, ValueError, PageHostError) as e:
                 self.close()
                 raise PageHostError(f"page host failed: {e}") from e
@@ -193,3 +259,47 @@ class PageHost:
         if len(body) != length:
             raise PageHostError("the answer ends early")
         return headers.get("status", ""), headers, body
+
+
+class PoolBusy(Exception):
+    """No page host came free in time."""
+
+
+class PageHostPool:
+    """count page hosts (PageHost's options each), each running one request
+    at a time: a slow upload holds up only the host it runs in."""
+
+    def __init__(self, count, command, env, **options):
+        if count < 1:
+            raise ValueError("a pool needs a host")
+        self.hosts = [PageHost(command, env, **options) for _ in range(count)]
+        # Last in, first out: the host that just answered, warm, takes the
+        # next request, and the others only take the overflow.
+        self.free = queue.LifoQueue()
+        for host in self.hosts:
+            self.free.put(host)
+
+    def start(self):
+        for host in self.hosts:
+            host.start()
+
+    @property
+    def pids(self):
+        return [host.pid for host in self.hosts]
+
+    @contextlib.contextmanager
+    def host(self, wait):
+        """A free host for one request, waiting up to wait seconds for one
+        (PoolBusy after that)."""
+        try:
+            host = self.free.get(timeout=wait)
+        except queue.Empty:
+            raise PoolBusy() from None
+        try:
+            yield host
+        finally:
+            self.free.put(host)
+
+    def close(self):
+        """Ends every host; their exit statuses."""
+        return [host.close() for host in self.hosts]

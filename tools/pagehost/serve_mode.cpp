@@ -35,8 +35,7 @@ std::string HeaderValue(const std::wstring& text) {
 
 struct RequestHead {
     PageRequest request;
-    std::wstring pagePath;
-    std::wstring uploadDir;
+    PageFolders folders;
     unsigned long long cbBody = 0;
 };
 
@@ -55,9 +54,11 @@ int ReadHead(HANDLE hIn, RequestHead& head) {
         size_t valueStart = line.find_first_not_of(' ', colon + 1);
         std::wstring value = FromUtf8(valueStart == std::string::npos ? std::string() : line.substr(valueStart));
         if (lstrcmpiW(name.c_str(), L"Page") == 0) {
-            head.pagePath = value;
+            head.folders.page = value;
+        } else if (lstrcmpiW(name.c_str(), L"Root") == 0) {
+            head.folders.root = value;
         } else if (lstrcmpiW(name.c_str(), L"Uploads") == 0) {
-            head.uploadDir = value;
+            head.folders.uploads = value;
         } else if (lstrcmpiW(name.c_str(), L"Method") == 0) {
             head.request.method = value;
         } else if (lstrcmpiW(name.c_str(), L"Content-Type") == 0) {
@@ -94,10 +95,10 @@ int Serve() {
         RequestBody body(hIn, head.cbBody);
         head.request.pBody = &body;
         PageResult result;
-        if (head.pagePath.empty() || head.uploadDir.empty())
+        if (head.folders.page.empty() || head.folders.uploads.empty())
             FailRequest(result, 2, L"the request names no Page or no Uploads folder");
         else
-            RunPage(head.pagePath, head.uploadDir, std::move(head.request), result);
+            RunPage(head.folders, std::move(head.request), result);
         const bool bWhole = body.Drain();
         if (!bWhole && result.error.empty())
             result.error = L"the request body ends after " + std::to_wstring(body.Total() - body.Left()) + L" of " +

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/host/filefacts/fact_bytes.h"
+#include "tests/common/fact_bytes.h"
 
 #include <cctype>
 #include <cstdint>

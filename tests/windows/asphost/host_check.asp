@@ -17,7 +17,7 @@ head = Request.BinaryRead(count)
 Response.Write "<p>head " & count & " " & mng.WriteBinary(head, Server.MapPath("uploads/head.bin")) & "</p>"
 count = Request.TotalBytes
 rest = Request.BinaryRead(count)
-Response.Write "<p>rest " & count & " " & mng.WriteBinary(rest, Server.MapPath("rest.bin")) & "</p>"
+Response.Write "<p>rest " & count & " " & mng.WriteBinary(rest, Server.MapPath("/uploads/rest.bin")) & "</p>"
 Response.Write "<p>" & Server.HTMLEncode("<a href=""x"">&</a>") & "</p>"
 On Error Resume Next
 Set mng = Server.CreateObject("No.Such.Object")

@@ -6,20 +6,26 @@ build's prefix. Checks each response (in the page's character set) and the
 files the page saved, byte for byte; host_check.asp checks what the pages
 take from the host, host_request.asp the request (its body read in pieces
 as a server gives it) and response one host process serves request after
-request, and upload_each.asp a host recycled between requests. The UTF-8 samples, upload-utf8.asp (Load), upload-large.asp
+request, upload_each.asp a host recycled between requests, and map_path.asp
+Server.MapPath. The UTF-8 samples, upload-utf8.asp (Load), upload-large.asp
 (LoadRequest) and upload-js.asp (JScript, LoadRequest), run over a generated
-form. Every sample refuses a body over its size limit (413) and one that is
+form; gallery.asp keeps images by their hash and refuses other types.
+Every sample refuses a body over its size limit (413) and one that is
 not its form (400) with its own answer, and saves nothing.
 
 usage: run_asp_pages.py BUILD_DIR DLL_PATH PAGE_HOST CODEPAGE
 """
+import hashlib
 import os
 import random
+import urllib.parse
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import time
+import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "scripts"))
@@ -37,6 +43,9 @@ JS_PAGE = os.path.join(HERE, "upload_page_js.asp")
 CHECK_PAGE = os.path.join(HERE, "host_check.asp")
 REQUEST_PAGE = os.path.join(HERE, "host_request.asp")
 EACH_PAGE = os.path.join(HERE, "upload_each.asp")
+MAP_PAGE = os.path.join(HERE, "map_path.asp")
+GALLERY_PAGE = os.path.join(pages.SOURCE, "samples", "gallery.asp")
+FACTS_JS_PAGE = os.path.join(HERE, "upload_facts_js.asp")
 FORM_BODIES = ["chromium-form.bin", "firefox-form.bin", "curl-form.bin"]
 
 # upload_page_js.asp's field list: memo is not in the form; empty is a file
@@ -262,6 +271,7 @@ MB = 1 << 20
 # A refused request: the page's status and the start of its message. A body
 # over a size limit is a sparse file of that many bytes (only the page's own
 # check, before it reads the body, gives its own message).
+GALLERY_TOO_LARGE = "\u9001\u4fe1\u3067\u304d\u308b\u306e\u306f\u5408\u8a08 20 MB \u307e\u3067\u3067\u3059\u3002"
 REFUSALS = [
     # page, label, body (bytes, or a size for a sparse file), status, message
     (SAMPLE_PAGE, "over 50 MB", 50 * MB + 1, "413 Request Entity Too Large", TOO_LARGE),
@@ -276,6 +286,8 @@ REFUSALS = [
     (JS_SAMPLE_PAGE, "over 50 MB", 50 * MB + 1, "413 Request Entity Too Large", TOO_LARGE),
     (JS_SAMPLE_PAGE, "not a form", b"name=value&other=1", "400 Bad Request", NOT_MULTIPART),
     (JS_SAMPLE_PAGE, "101 parts", many_parts_body(), "413 Request Entity Too Large", TOO_MANY_PARTS),
+    (GALLERY_PAGE, "over 20 MB", 20 * MB + 1, "413 Request Entity Too Large", GALLERY_TOO_LARGE),
+    (GALLERY_PAGE, "not a form", b"name=value&other=1", "400 Bad Request", NOT_MULTIPART),
 ]
 
 
@@ -476,6 +488,70 @@ def check_serve(host, codepage, env, out_root):
     return check
 
 
+# Server.MapPath from a page one folder below the served root (ROOT/asphost):
+# the virtual path, and where it leads (ROOT, PAGE or UPLOADS and the rest)
+# or a word of the script error it raises.
+OUTSIDE = "leads outside the served folder"
+NOT_VIRTUAL = "takes a virtual path"
+MAP_CASES = [
+    ("tmp", "PAGE/tmp"),
+    ("data/x.csv", "PAGE/data/x.csv"),
+    ("data\\x.csv", "PAGE/data/x.csv"),
+    ("", "PAGE"),
+    ("./a/../b.txt", "PAGE/b.txt"),
+    ("/", "ROOT"),
+    ("/data/x.csv", "ROOT/data/x.csv"),
+    ("../x", "ROOT/x"),
+    ("uploads", "UPLOADS"),
+    ("Uploads/sub/a.bin", "UPLOADS/sub/a.bin"),
+    ("/uploads/a.bin", "UPLOADS/a.bin"),
+    ("../uploads/a.bin", "UPLOADS/a.bin"),
+    ("sub/uploads/a", "PAGE/sub/uploads/a"),
+    ("uploads/../x", "ROOT/x"),
+    ("../..", OUTSIDE),
+    ("/../x", OUTSIDE),
+    ("uploads/../../x", OUTSIDE),
+    ("a/../../../x", OUTSIDE),
+    ("C:\\windows", NOT_VIRTUAL),
+    ("x.txt:stream", NOT_VIRTUAL),
+    ("*.txt", NOT_VIRTUAL),
+]
+
+
+def check_map_path(host, codepage, env, out_root):
+    """Server.MapPath maps as a web server does, against the page's folder
+    and the served root, with "uploads" leading to the host's uploads folder
+    and nothing leading outside the root; a page outside the root it is
+    given is not run."""
+    check = pages.Checker(f"Server.MapPath cp{codepage}")
+    root = os.path.dirname(HERE)
+    uploads = os.path.join(out_root, "map-uploads")
+    os.makedirs(uploads, exist_ok=True)
+    places = {"ROOT": root, "PAGE": HERE, "UPLOADS": uploads}
+    server = pagehost.PageHost(host, env, stderr=subprocess.DEVNULL)
+    try:
+        for path, want in MAP_CASES:
+            query = "path=" + urllib.parse.quote(path, safe="")
+            status, _, body = server.request(MAP_PAGE, uploads, "GET", "", query, root=root)
+            place, _, rest = want.partition("/")
+            if place in places:
+                expected = "path: " + pages.wine_path(os.path.join(places[place], rest) if rest else places[place])
+                ok = body.decode("utf-8") == expected + "\n"
+            else:
+                expected = f"error: ...{want}..."
+                ok = body.decode("utf-8").startswith("error: ") and want in body.decode("utf-8")
+            check.expect(status == "200 OK" and ok, f"MapPath({path!r}): {status} {body!r}, expected {expected!r}")
+        status, headers, body = server.request(MAP_PAGE, uploads, "GET", "", "path=x",
+                                               root=os.path.join(pages.SOURCE, "samples"))
+        check.expect(status.startswith("500") and "not inside the served folder" in headers.get("error", ""),
+                     f"a page outside the root: {status} {headers} {body[:200]!r}")
+    except pagehost.PageHostError as e:
+        check.expect(False, str(e))
+    finally:
+        server.close()
+    return check
+
+
 # Requests in the recycling run: the host is replaced after every
 # RECYCLE_EVERY of them, so three processes serve it.
 RECYCLE_EVERY = 3
@@ -608,6 +684,80 @@ def check_body_reading(host, codepage, env, out_root):
     return check
 
 
+def png(width, height):
+    """A PNG's signature, header chunk and end chunk."""
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+    return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 6, 0, 0, 0)) + \
+        chunk(b"IEND", b"")
+
+
+def jpeg(width, height):
+    """A JPEG's start, a JFIF segment and a baseline frame header."""
+    jfif = b"\xff\xe0\x00\x10JFIF\x00\x01\x02\x00\x00\x01\x00\x01\x00\x00"
+    frame = b"\xff\xc0\x00\x11\x08" + struct.pack(">HH", height, width) + b"\x03\x01\x22\x00\x02\x11\x01\x03\x11\x01"
+    return b"\xff\xd8" + jfif + frame + b"\x00" * 64
+
+
+EXECUTABLE = b"MZ\x90\x00\x03\x00\x00\x00\x04\x00\x00\x00\xff\xff" + b"\x00" * 200
+GALLERY_ERROR = ("\u30d5\u30a1\u30a4\u30eb\u300c{}\u300d\u306e\u7a2e\u985e ({}) \u306f\u53d7\u3051\u4ed8\u3051\u3066"
+                 "\u3044\u307e\u305b\u3093\u3002AllowedTypes \u306b\u3042\u308b\u7a2e\u985e\u306e\u30d5\u30a1\u30a4"
+                 "\u30eb\u3092\u9001\u3063\u3066\u304f\u3060\u3055\u3044\u3002")
+PIXELS = "\u30d4\u30af\u30bb\u30eb"
+ALREADY_KEPT = "(\u4fdd\u5b58\u6e08\u307f)"
+
+
+def check_gallery(host, codepage, env, out_root):
+    """gallery.asp keeps each image once under its SHA-256, showing its type
+    and size, and refuses a form with a file that only claims to be an image
+    (415) without keeping anything of it."""
+    check = pages.Checker(f"gallery.asp cp{codepage}")
+    out = os.path.join(out_root, "gallery")
+    image, photo = png(3, 2), jpeg(40, 30)
+    body_file = write_body(out_root, "gallery.bin", form_body([
+        ("file", "images", "a.png", image, "image/png"), ("file", "images", "\u5199\u771f.jpg", photo, "image/jpeg"),
+        ("file", "images", "again.png", image, "image/png")]))
+    status, printed, response = run_page(host, GALLERY_PAGE, body_file, out, env)
+    response = response or ""
+    sha_png, sha_jpg = hashlib.sha256(image).hexdigest(), hashlib.sha256(photo).hexdigest()
+    for line in [f"<li>a.png: image/png, 3 x 2 {PIXELS}, {len(image)} {BYTES}<br>SHA-256 {sha_png}.png</li>",
+                 f"<li>\u5199\u771f.jpg: image/jpeg, 40 x 30 {PIXELS}, {len(photo)} {BYTES}<br>SHA-256 {sha_jpg}.jpg</li>",
+                 f"<li>again.png: image/png, 3 x 2 {PIXELS}, {len(image)} {BYTES}<br>SHA-256 {sha_png}.png {ALREADY_KEPT}</li>"]:
+        check.expect(status == 0 and line in response, f"response lacks {line!r}: {printed}\n{response!r}")
+    saved_files(check, os.path.join(out, "uploads"), {f"{sha_png}.png": image, f"{sha_jpg}.jpg": photo})
+
+    write_body(out_root, "gallery.bin", form_body([
+        ("file", "images", "a.png", image, "image/png"), ("file", "images", "setup.jpg", EXECUTABLE, "image/jpeg")]))
+    status, printed, response = run_page(host, GALLERY_PAGE, body_file, out, env)
+    message = html(GALLERY_ERROR.format("setup.jpg", "application/x-msdownload"))
+    check.expect(status == 0 and "Status: 415" in printed and f'<p class="error">{message}</p>' in (response or ""),
+                 f"a renamed executable: {printed}\n{response!r}")
+    saved_files(check, os.path.join(out, "uploads"), {})
+    return check
+
+
+def check_facts_js(host, codepage, env, out_root):
+    """The same members from JScript: types, sizes and hashes, a replace only
+    when asked, and a refused type caught with its message."""
+    check = pages.Checker(f"upload_facts_js.asp cp{codepage}")
+    out = os.path.join(out_root, "upload-facts-js")
+    image, text = png(5, 7), b"plain text\r\n"
+    body_file = write_body(out_root, "facts.bin", form_body([
+        ("file", "a", "a.png", image, "image/png"), ("file", "b", "b.txt", text, "text/plain")]))
+    status, printed, response = run_page(host, FACTS_JS_PAGE, body_file, out, env)
+    response = response or ""
+    for line in [f"<p>a.png image/png 5x7 {hashlib.sha256(image).hexdigest()} {hashlib.md5(image).hexdigest()}</p>",
+                 f"<p>b.txt text/plain 0x0 {hashlib.sha256(text).hexdigest()}",
+                 "<p>not replaced 80070050</p>", "<p>replaced</p>"]:
+        check.expect(status == 0 and line in response, f"response lacks {line!r}: {printed}\n{response!r}")
+    saved_files(check, os.path.join(out, "uploads"), {"kept.bin": text})
+    status, printed, response = run_page(host, FACTS_JS_PAGE, body_file, out, env, query="mode=refuse")
+    line = f"<p>refused {html(GALLERY_ERROR.format('b.txt', 'text/plain'))}</p><p>count 0 image/png SHA256</p>"
+    check.expect(status == 0 and line in (response or ""), f"refused: {printed}\n{response!r}")
+    saved_files(check, os.path.join(out, "uploads"), {})
+    return check
+
+
 def main():
     build, dll, host, codepage = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
     host = [pagehost.wine_loader(pages.wine_arch(build)), host]  # the page host, as a command
@@ -634,8 +784,11 @@ def main():
         for mode in ["load", "stream"]:
             checks.append(check_upload_jscript(host, codepage, env, out_root, mode))
         checks.append(check_serve(host, codepage, env, out_root))
+        checks.append(check_map_path(host, codepage, env, out_root))
         checks.append(check_recycling(host, codepage, env, out_root))
         checks.append(check_body_reading(host, codepage, env, out_root))
+        checks.append(check_gallery(host, codepage, env, out_root))
+        checks.append(check_facts_js(host, codepage, env, out_root))
     finally:
         pages.register(hosts, env, unregister=True)
     return pages.report(checks, "asp pages")

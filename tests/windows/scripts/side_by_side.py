@@ -32,7 +32,17 @@ def create_object(host, env):
 
 
 def key_exists(host, env, key):
-    return pages.run(host.command("reg.exe", "query", key), env).returncode == 0
+    """Whether the key is there; reg.exe failing for any other reason than a
+    missing key (a Wine process that did not start under load) is asked again,
+    and after three tries is an error rather than an answer."""
+    english = dict(env, LC_ALL="C")  # reg.exe's message in a known language
+    for _ in range(3):
+        proc = pages.run(host.command("reg.exe", "query", key), english)
+        if proc.returncode == 0:
+            return True
+        if b"Unable to find" in proc.stdout:
+            return False
+    raise RuntimeError(f"reg.exe query {key} failed: {proc.stdout.decode(errors='replace').strip()}")
 
 
 def check_state(label, hosts, registered, env):

@@ -440,7 +440,7 @@ TEST_F(LoadRequestTest, SaveAsMovesOnTheSameVolumeAndNeverOverwrites) {
     HANDLE h = CreateFileW(existing.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
     CloseHandle(h);
     BSTR bstrExisting = SysAllocString(existing.c_str());
-    const HRESULT hrExisting = pFile->SaveAs(bstrExisting);
+    const HRESULT hrExisting = pFile->SaveAs(bstrExisting, Missing());
     EXPECT_TRUE(hrExisting == HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS) ||
                 hrExisting == HRESULT_FROM_WIN32(ERROR_FILE_EXISTS))
         << std::hex << hrExisting;
@@ -449,7 +449,7 @@ TEST_F(LoadRequestTest, SaveAsMovesOnTheSameVolumeAndNeverOverwrites) {
     SysFreeString(bstrExisting);
 
     BSTR bstrTarget = SysAllocString((dir + L"\\moved.bin").c_str());
-    ASSERT_EQ(S_OK, pFile->SaveAs(bstrTarget));
+    ASSERT_EQ(S_OK, pFile->SaveAs(bstrTarget, Missing()));
     SysFreeString(bstrTarget);
     EXPECT_EQ(std::vector<std::wstring>{}, SpoolFiles()) << "moved, not copied";
     EXPECT_EQ(content, ReadFileBytesW(dir + L"\\moved.bin"));
@@ -483,7 +483,7 @@ TEST_F(LoadRequestTest, SaveAsCopiesAcrossVolumes) {
     ASSERT_EQ(1u, files.size());
     const std::wstring target = std::wstring(m_dir.begin(), m_dir.end()) + L"\\copied.bin";
     BSTR bstrTarget = SysAllocString(target.c_str());
-    EXPECT_EQ(S_OK, files[0]->SaveAs(bstrTarget));
+    EXPECT_EQ(S_OK, files[0]->SaveAs(bstrTarget, Missing()));
     SysFreeString(bstrTarget);
     EXPECT_EQ("across", ReadFileBytesW(target));
     files[0]->Release();

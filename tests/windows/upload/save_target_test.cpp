@@ -49,7 +49,7 @@ protected:
 
     HRESULT SaveAs(const std::wstring& path) {
         BSTR bstrPath = SysAllocString(path.c_str());
-        const HRESULT hr = m_pFile->SaveAs(bstrPath);
+        const HRESULT hr = m_pFile->SaveAs(bstrPath, Missing());
         SysFreeString(bstrPath);
         return hr;
     }

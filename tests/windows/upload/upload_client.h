@@ -43,6 +43,15 @@ inline std::vector<std::wstring> FileNamesIn(const std::wstring& dir) {
     return names;
 }
 
+// An optional argument left out, as a script's call leaves it.
+inline VARIANT Missing() {
+    VARIANT var;
+    VariantInit(&var);
+    var.vt = VT_ERROR;
+    var.scode = DISP_E_PARAMNOTFOUND;
+    return var;
+}
+
 inline std::wstring Text(BSTR bstr) { return bstr ? std::wstring(bstr, SysStringLen(bstr)) : L"<null>"; }
 
 // The description the last failure on this thread published.

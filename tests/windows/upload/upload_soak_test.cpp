@@ -134,10 +134,10 @@ void SaveAndCheck(IUploadedFile* pFile, const std::wstring& dir, const std::wstr
 
     const std::wstring target = dir + name;
     BSTR bstrTarget = SysAllocString(target.c_str());
-    HRESULT hr = pFile->SaveAs(bstrTarget);
+    HRESULT hr = pFile->SaveAs(bstrTarget, Missing());
     log.Note(L"SaveAs " + Hr(hr));
     log.Check(hr == S_OK && ReadFileBytesW(target) == bytes, L"SaveAs did not save the file's bytes: " + name);
-    hr = pFile->SaveAs(bstrTarget);
+    hr = pFile->SaveAs(bstrTarget, Missing());
     log.Note(L"SaveAs over it " + Hr(hr) + L" " + PublishedDescription());
     log.Check(hr == HRESULT_FROM_WIN32(ERROR_FILE_EXISTS) || hr == HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS),
               L"SaveAs replaced a file: " + name);

@@ -128,7 +128,7 @@ TEST_F(UploadTest, NullNamesAndPathsAreRefused) {
     SysFreeString(bstrName);
     IUploadedFile* pUploaded = nullptr;
     ASSERT_EQ(S_OK, pFile->QueryInterface(IID_IUploadedFile, reinterpret_cast<void**>(&pUploaded)));
-    EXPECT_EQ(E_INVALIDARG, pUploaded->SaveAs(nullptr));
+    EXPECT_EQ(E_INVALIDARG, pUploaded->SaveAs(nullptr, Missing()));
     EXPECT_EQ(L"ファイル名がNULLです。", Published());
     BSTR bstrPath = reinterpret_cast<BSTR>(0x1);
     EXPECT_EQ(E_INVALIDARG, pUploaded->SaveUnique(nullptr, &bstrPath));
@@ -150,10 +150,10 @@ TEST_F(UploadTest, SavingNeverOverwritesAndLeavesNothingHalfWritten) {
 
     const std::wstring dir(m_dir.begin(), m_dir.end());
     BSTR bstrTarget = SysAllocString((dir + L"\\saved.txt").c_str());
-    EXPECT_EQ(S_OK, objects[0]->SaveAs(bstrTarget));
+    EXPECT_EQ(S_OK, objects[0]->SaveAs(bstrTarget, Missing()));
     EXPECT_EQ("first", ReadFileBytesW(dir + L"\\saved.txt"));
     // An existing file is never replaced: the system's reason comes with the message.
-    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_EXISTS), objects[1]->SaveAs(bstrTarget));
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_EXISTS), objects[1]->SaveAs(bstrTarget, Missing()));
     const std::wstring message = Published();
     EXPECT_EQ(0u, message.find(L"ファイルを保存できませんでした。 (")) << "message first";
     EXPECT_NE(std::wstring::npos, message.find(L"コード 80)")) << "the system's code: " << message.size();
@@ -165,7 +165,7 @@ TEST_F(UploadTest, SavingNeverOverwritesAndLeavesNothingHalfWritten) {
         ImportPatch diskFull(m_dll.Module(), "kernel32.dll", "WriteFile",
                              reinterpret_cast<const void*>(&WriteFileDiskFull));
         ASSERT_TRUE(diskFull.Applied());
-        EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_DISK_FULL), objects[0]->SaveAs(bstrTarget));
+        EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_DISK_FULL), objects[0]->SaveAs(bstrTarget, Missing()));
     }
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((dir + L"\\partial.txt").c_str()));
     SysFreeString(bstrTarget);

@@ -1,0 +1,360 @@
+#!/usr/bin/env python3
+"""scripts/serve under odd and slow clients, over raw loopback sockets: two
+page hosts, a 2 s idle timeout, a 1 s wait for a free host and a 100,000
+byte body limit. Malformed requests get one line of plain text with their
+status and the connection closed; a body the answer does not read is never
+taken for a next request; a page is answered while uploads stall in both
+other hosts... until they run out, then 503; a stalled or vanished upload
+frees its host; scripts/main runs beside the server without ending its
+hosts; and the terminal shows one line per request and no traceback.
+
+usage: run_serve_requests.py BUILD_DIR DLL_PATH
+"""
+import os
+import re
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "scripts"))
+import run_page_scripts as pages  # noqa: E402
+
+SERVE = os.path.join(pages.SOURCE, "scripts", "serve")
+IDLE = 2
+HOST_WAIT = 1
+MAX_BODY = 100_000
+SOCKET_TIMEOUT = 15
+LOG_LINE = re.compile(r"^\d\d:\d\d:\d\d 127\.0\.0\.1:\d+ (\S+) (\S+) (\d{3}|-) \d+ B \d+ ms(: .*)?$")
+PAGE = "/upload-utf8.asp"
+BOUNDARY = "b0undary"
+
+
+def form(value):
+    return (f'--{BOUNDARY}\r\nContent-Disposition: form-data; name="name"\r\n\r\n{value}\r\n'
+            f'--{BOUNDARY}--\r\n').encode("utf-8")
+
+
+def post_head(path, length, extra=""):
+    return (f"POST {path} HTTP/1.1\r\nHost: x\r\nContent-Type: multipart/form-data; boundary={BOUNDARY}\r\n"
+            f"Content-Length: {length}\r\n{extra}\r\n").encode("ascii")
+
+
+def get(path, extra=""):
+    return f"GET {path} HTTP/1.1\r\nHost: x\r\n{extra}\r\n".encode("ascii")
+
+
+def responses(data):
+    """The answers in what a connection gave: [(status code, {field: value},
+    body)], and what was left that is not a whole answer."""
+    answers = []
+    while data:
+        head, sep, rest = data.partition(b"\r\n\r\n")
+        if not sep:
+            break
+        lines = head.decode("latin-1").split("\r\n")
+        fields = {n.strip().lower(): v.strip() for n, _, v in (line.partition(":") for line in lines[1:])}
+        length = int(fields.get("content-length", "0"))
+        if len(rest) < length:
+            break
+        answers.append((int(lines[0].split(" ")[1]), fields, rest[:length]))
+        data = rest[length:]
+    return answers, data
+
+
+def connect(port):
+    return socket.create_connection(("127.0.0.1", port), timeout=SOCKET_TIMEOUT)
+
+
+def read_to_end(sock):
+    """Everything until the server closes; and whether it did."""
+    got = b""
+    try:
+        while True:
+            chunk = sock.recv(1 << 16)
+            if not chunk:
+                return got, True
+            got += chunk
+    except socket.timeout:
+        return got, False
+    except ConnectionResetError:
+        return got, True
+
+
+def exchange(port, data):
+    with connect(port) as sock:
+        try:
+            sock.sendall(data)
+        except (BrokenPipeError, ConnectionResetError):
+            pass
+        return read_to_end(sock)
+
+
+class Serve:
+    """scripts/serve on a free port, its log in a file."""
+
+    def __init__(self, build, work, args):
+        self.log_path = os.path.join(work, "serve.log")
+        command = [SERVE, "--port", "0", "--no-build", "--uploads", os.path.join(work, "uploads")] + args
+        if pages.wine_arch(build) == "win64":
+            command.append("--64")
+        self.proc = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=open(self.log_path, "wb"), text=True)
+        line = self.proc.stdout.readline()
+        if line.startswith("this machine cannot run 32-bit programs"):
+            line = self.proc.stdout.readline()
+        match = re.search(r"http://127\.0\.0\.1:(\d+)/", line)
+        if not match:
+            self.proc.kill()
+            raise RuntimeError(f"serve did not start: {line!r}\n{self.log()}")
+        self.port = int(match.group(1))
+
+    def log(self):
+        with open(self.log_path, encoding="utf-8", errors="replace") as f:
+            return f.read()
+
+    def host_pids(self):
+        """The page hosts running now: the server's children that are
+        neither gone nor zombies yet to be reaped."""
+        pids = []
+        for name in os.listdir("/proc"):
+            try:
+                with open(f"/proc/{name}/stat") as f:
+                    fields = f.read().rpartition(")")[2].split()
+            except OSError:
+                continue
+            if fields[1] == str(self.proc.pid) and fields[0] != "Z":
+                pids.append(int(name))
+        return sorted(pids)
+
+    def stop(self):
+        self.proc.send_signal(signal.SIGTERM)
+        try:
+            out, _ = self.proc.communicate(timeout=60)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            out, _ = self.proc.communicate()
+        return self.proc.returncode, out
+
+
+# Requests that are refused at once: the request, its status, and a word of
+# the line of text that says why.
+LONG_URL = "/" + "a" * 70_000
+REFUSED = [
+    ("%00 in the path", get("/upload-utf8.asp%00.txt"), 400, "%00"),
+    ("%00 alone", get("/%00"), 400, "%00"),
+    ("a broken %-escape", get("/a%zz"), 400, "%25"),
+    ("a 70,000-character URL", get(LONG_URL), 414, "shorten"),
+    ("not a request line", b"HELLO\r\n\r\n", 400, "HTTP/1.1"),
+    ("HTTP/2.0", b"GET / HTTP/2.0\r\nHost: x\r\n\r\n", 505, "HTTP/1.1"),
+    ("no Host", b"GET / HTTP/1.1\r\n\r\n", 400, "Host"),
+    ("a folded header line", b"GET / HTTP/1.1\r\nHost: x\r\nX-A: 1\r\n 2\r\n\r\n", 400, "one line"),
+    ("a space before the colon", b"GET / HTTP/1.1\r\nHost : x\r\n\r\n", 400, "colon"),
+    ("101 header lines", b"GET / HTTP/1.1\r\nHost: x\r\n" + b"X-A: 1\r\n" * 100 + b"\r\n", 431, "fewer"),
+    ("Content-Length 1_0", post_head(PAGE, "1_0") + b"x" * 10, 400, "digits"),
+    ("Content-Length +10", post_head(PAGE, "+10") + b"x" * 10, 400, "digits"),
+    ("Content-Length 0x10", post_head(PAGE, "0x10") + b"x" * 16, 400, "digits"),
+    ("two different Content-Lengths", post_head(PAGE, 10, "Content-Length: 12\r\n") + b"x" * 12, 400, "disagree"),
+    ("chunked", post_head(PAGE, 5, "Transfer-Encoding: chunked\r\n") + b"5\r\nhello\r\n0\r\n\r\n", 411,
+     "Content-Length"),
+    ("gzip", post_head(PAGE, 5, "Transfer-Encoding: gzip\r\n") + b"hello", 501, "Content-Length"),
+    ("a 100 GB body declared", post_head(PAGE, 100 << 30), 413, "--max-body"),
+    ("a body just over --max-body, 100-continue", post_head(PAGE, MAX_BODY + 1, "Expect: 100-continue\r\n"), 413,
+     "--max-body"),
+    ("an Expect it does not know", get("/", "Expect: magic\r\n"), 417, "Expect"),
+    ("PUT", b"PUT /upload-utf8.asp HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\n\r\n", 405, "POST"),
+]
+
+
+def check_refused(serve):
+    """Each gets its status and one line of plain text, as the only answer,
+    and the connection ends (the bodies declared too large are never sent:
+    a server that waited for them would answer 408)."""
+    check = pages.Checker("serve: malformed and refused requests, one line each, connection closed")
+    for label, request, status, word in REFUSED:
+        data, closed = exchange(serve.port, request)
+        answers, rest = responses(data)
+        what = f"{label}: {data[:300]!r}"
+        check.expect(len(answers) == 1 and not rest and closed, f"{what}: not one answer and the end")
+        if answers:
+            code, fields, body = answers[0]
+            text = body.decode("utf-8", "replace")
+            check.expect(code == status and fields.get("content-type", "").startswith("text/plain") and
+                         text.endswith("\n") and text.count("\n") == 1 and word in text and
+                         fields.get("connection") == "close", f"{what}: expected {status} with {word!r}")
+    return check
+
+
+# Requests that carry a body the answer does not read, the body being a
+# second request: one answer, then the connection ends.
+HIDDEN = get("/upload.vbs")
+UNREAD = [
+    ("POST to a file: 405", post_head("/upload.vbs", len(HIDDEN)) + HIDDEN, 405),
+    ("POST to no file: 404", post_head("/missing.asp", len(HIDDEN)) + HIDDEN, 404),
+    ("POST outside the folder: 403", post_head("/../README.md", len(HIDDEN)) + HIDDEN, 403),
+    ("GET of a file with a body", get("/upload.vbs", f"Content-Length: {len(HIDDEN)}\r\n") + HIDDEN, 200),
+    ("GET of a page with a body", get(PAGE, f"Content-Length: {len(HIDDEN)}\r\n") + HIDDEN, 200),
+]
+
+
+def check_unread_bodies(serve):
+    check = pages.Checker("serve: a body the answer does not read ends the connection, never read as a request")
+    # Without a body, the same connection goes on: two requests sent at
+    # once get two answers, so one hidden in a body would be seen.
+    data, _ = exchange(serve.port, get("/upload.vbs") + get("/upload.vbs", "Connection: close\r\n"))
+    answers, _ = responses(data)
+    check.expect([a[0] for a in answers] == [200, 200], f"two requests in a row: {data[:300]!r}")
+    for label, request, status in UNREAD:
+        data, closed = exchange(serve.port, request)
+        answers, rest = responses(data)
+        check.expect([a[0] for a in answers] == [status] and not rest and closed and
+                     answers[0][1].get("connection") == "close", f"{label}: {data[:400]!r}")
+    return check
+
+
+def stall(port, head, part):
+    """A request that sends its head and part of its body, then nothing."""
+    sock = connect(port)
+    sock.sendall(head + part)
+    return sock
+
+
+def answered(sock):
+    """Whether anything came back yet."""
+    sock.setblocking(False)
+    try:
+        return sock.recv(1, socket.MSG_PEEK) != b""
+    except BlockingIOError:
+        return False
+    finally:
+        sock.settimeout(SOCKET_TIMEOUT)
+
+
+def check_slow_clients(serve):
+    """Two uploads that stall hold both page hosts: a page is answered
+    beside the first, the next page request waits for a host and gets 503,
+    and after the idle timeout both stalled uploads get 408, their hosts
+    ended and replaced, and pages answer again. A client that stalls in its
+    head gets 408 too; one idle between requests is closed without a word;
+    one that leaves in the middle of its body frees its host."""
+    check = pages.Checker("serve: a page answers beside a stalled upload; idle clients get 408 and free their hosts")
+    body = form("x" * 4000)
+    first = stall(serve.port, post_head(PAGE, len(body)), body[:100])
+    time.sleep(0.3)
+    data, _ = exchange(serve.port, get(PAGE, "Connection: close\r\n"))
+    answers, _ = responses(data)
+    check.expect([a[0] for a in answers] == [200] and not answered(first),
+                 f"a page beside a stalled upload: {data[:200]!r}")
+    second = stall(serve.port, post_head(PAGE, len(body)), body[:100])
+    in_head = stall(serve.port, b"GET / HTTP/1.1\r\nHost: x\r\n", b"")
+    idle = connect(serve.port)
+    idle.sendall(get("/upload.vbs"))
+    time.sleep(0.3)
+    started = time.monotonic()
+    data, _ = exchange(serve.port, get(PAGE, "Connection: close\r\n"))
+    waited = time.monotonic() - started
+    answers, _ = responses(data)
+    check.expect([a[0] for a in answers] == [503] and b"busy" in answers[0][2] and waited >= HOST_WAIT * 0.9,
+                 f"every host busy: after {waited:.1f} s {data[:300]!r}")
+    for label, sock, want in [("first upload", first, b"100 of 4"), ("second upload", second, b"100 of 4"),
+                              ("a stalled head", in_head, b"send the request again")]:
+        data, closed = read_to_end(sock)
+        sock.close()
+        answers, _ = responses(data)
+        check.expect([a[0] for a in answers] == [408] and want in answers[0][2] and closed, f"{label}: {data!r}")
+    data, closed = read_to_end(idle)
+    idle.close()
+    answers, rest = responses(data)
+    check.expect([a[0] for a in answers] == [200] and not rest and closed,
+                 f"an idle kept connection: closed with no more than its answer: {data[-200:]!r}")
+    gone = stall(serve.port, post_head(PAGE, len(body)), body[:100])
+    time.sleep(0.3)
+    gone.close()
+    for i in range(3):  # more than there are hosts: none is left holding a half-read body
+        data, _ = exchange(serve.port, post_head(PAGE, len(form(f"v{i}")), "Connection: close\r\n") + form(f"v{i}"))
+        answers, _ = responses(data)
+        check.expect([a[0] for a in answers] == [200] and f"<li>name = v{i}</li>".encode() in answers[0][2],
+                     f"after the stalls, upload {i}: {data[:300]!r}")
+    log = serve.log()
+    ended = log.count("page host ended in the middle of a page")
+    check.expect(ended == 3, f"{ended} hosts ended for given-up requests, expected 3:\n{log[-3000:]}")
+    check.expect("the client closed the connection (100 of" in log, "the vanished client is not in the log")
+    return check
+
+
+def check_beside_main(serve, build):
+    """scripts/main uses the same Wine prefix: the server's hosts live on."""
+    check = pages.Checker("serve: scripts/main runs beside it without ending its page hosts")
+    pids = serve.host_pids()
+    command = [os.path.join(pages.SOURCE, "scripts", "main"), "--no-build"]
+    if pages.wine_arch(build) == "win64":
+        command.append("--64")
+    proc = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300,
+                          stdin=subprocess.DEVNULL)
+    check.expect(proc.returncode == 0, f"scripts/main: {proc.returncode} {proc.stdout[-1500:]!r}")
+    # Given a moment, Wine would have ended them by now.
+    time.sleep(0.5)
+    after = serve.host_pids()
+    check.expect(len(pids) == 2 and after == pids, f"page hosts {pids} before, {after} after")
+    data, _ = exchange(serve.port, post_head(PAGE, len(form("after")), "Connection: close\r\n") + form("after"))
+    check.expect(b"<li>name = after</li>" in data, f"a page after scripts/main: {data[:300]!r}")
+    check.expect("had ended by itself" not in serve.log(), "a host ended under scripts/main")
+    return check
+
+
+def check_log(serve, status, out):
+    check = pages.Checker("serve: one log line per request, no traceback, stops cleanly")
+    log = serve.log()
+    lines = [m for m in map(LOG_LINE.match, log.splitlines()) if m]
+    check.expect("Traceback" not in log and "internal error" not in log, f"the terminal shows:\n{log[-3000:]}")
+    # Every request above, the stalled head and the vanished upload among
+    # them; not the kept connection that went idle between requests.
+    slow = 1 + 2 + 1 + 1 + 1 + 1 + 3  # beside, the uploads, the head, the kept one, 503, the vanished one, after
+    expected = len(REFUSED) + 2 + len(UNREAD) + slow + 1
+    check.expect(len(lines) == expected, f"{len(lines)} request lines, expected {expected}:\n{log[-3000:]}")
+    for method, path, code in [("GET", "/%00", "400"), ("-", "-", "400"), ("GET", "/aaaaaaaa", "414"),
+                               ("POST", PAGE, "408"), ("GET", "/", "408"), ("POST", PAGE, "-"),
+                               ("GET", PAGE, "503"), ("PUT", PAGE, "405")]:
+        check.expect(any(m.group(1) == method and m.group(2).startswith(path) and m.group(3) == code
+                         for m in lines), f"no line for {method} {path} {code}")
+    check.expect(status == 0 and "stopped (page host exit status 0)" in out, f"stop: {status} {out!r}")
+    return check
+
+
+def main():
+    build, dll = sys.argv[1], sys.argv[2]
+    env = pages.wine_env(build, 932)
+    work = os.path.join(build, "serve-requests")
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(os.path.join(work, "uploads"))
+    hosts = pages.script_hosts(build, dll)
+    failures = pages.register(hosts, env)
+    if failures:
+        print("\n".join(failures))
+        return 1
+    checks = []
+    serve = None
+    try:
+        serve = Serve(build, work, ["--hosts", "2", "--idle-timeout", str(IDLE), "--host-wait", str(HOST_WAIT),
+                                    "--max-body", str(MAX_BODY)])
+        checks.append(check_refused(serve))
+        checks.append(check_unread_bodies(serve))
+        checks.append(check_slow_clients(serve))
+        checks.append(check_beside_main(serve, build))
+        status, out = serve.stop()
+        checks.append(check_log(serve, status, out))
+    except (RuntimeError, OSError, subprocess.SubprocessError) as e:
+        check = pages.Checker("serve runs")
+        check.expect(False, f"{type(e).__name__}: {e}")
+        checks.append(check)
+    finally:
+        if serve and serve.proc.poll() is None:
+            serve.stop()
+        pages.register(hosts, env, unregister=True)
+    return pages.report(checks, "serve requests")
+
+
+if __name__ == "__main__":
+    sys.exit(main())

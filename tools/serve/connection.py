@@ -1,0 +1,209 @@
+"""One client connection of scripts/serve: request after request read
+(request_head.py), each routed to a page host of the server's pool, a file
+or a listing of the served folder, and answered; one log line each. A body
+that is not read ends its connection, so nothing inside it is ever taken
+for a request."""
+import email.utils
+import html
+import mimetypes
+import os
+import socket
+import socketserver
+import time
+import urllib.parse
+
+import pagehost
+from request_head import ClientClosed, ClientStream, Refusal, printable, read_head
+
+# After an answer that ends the connection, what the client still sends is
+# read and dropped for a moment, so that it reads the answer rather than a
+# reset.
+LINGER_SECONDS = 2
+LINGER_BYTES = 64 << 20
+
+
+class Reply:
+    def __init__(self, status, content_type, body, headers=()):
+        self.status, self.content_type, self.body, self.headers = status, content_type, body, list(headers)
+
+
+def plain(status, text, headers=()):
+    return Reply(status, "text/plain; charset=UTF-8", (text + "\n").encode("utf-8"), headers)
+
+
+class Exchange:
+    """What one request did, for its log line."""
+
+    def __init__(self):
+        self.begun = time.monotonic()
+        self.started = False  # a byte of it came
+        self.method = self.target = "-"
+        self.status = "-"
+        self.sent = 0
+        self.received = 0  # body bytes read
+        self.length = 0  # body bytes declared
+        self.answering = False
+        self.note = ""
+
+
+class Connection(socketserver.BaseRequestHandler):
+    def setup(self):
+        self.sock = self.request
+        self.sock.settimeout(self.server.idle_timeout)
+        self.stream = ClientStream(self.sock)
+        self.client = f"{self.client_address[0]}:{self.client_address[1]}"
+
+    def handle(self):
+        while self.one_request():
+            pass
+
+    def one_request(self):
+        """Reads and answers one request: whether the connection goes on."""
+        state = Exchange()
+        linger = True
+        try:
+            # A kept connection's wait for its next request is not that
+            # request's time.
+            self.stream.wait()
+            state.begun = time.monotonic()
+            head = read_head(self.stream, state)
+            reply, body_read = self.route(head, state)
+            close = not head.keep_alive or not body_read
+            self.send(state, reply, head.method == "HEAD", close)
+            if not close:
+                self.log(state)
+                return True
+        except Refusal as refusal:
+            self.send_quietly(state, plain(refusal.status, refusal.text, refusal.headers))
+        except (TimeoutError, ClientClosed, ConnectionError) as e:
+            linger = False
+            if not (state.started or self.stream.buffer):
+                return False  # an idle connection that was not in a request
+            if state.answering:
+                state.note = "the client stopped taking the answer"
+            elif isinstance(e, TimeoutError):
+                state.note = self.stalled(state)
+                self.send_quietly(state, plain("408 Request Timeout", state.note + ": send the request again"))
+            else:
+                state.note = "the client closed the connection" + self.body_progress(state)
+        self.log(state)
+        self.finish_connection(linger)
+        return False
+
+    def stalled(self, state):
+        return f"nothing came for {self.server.idle_timeout:g} s in the middle of the request" + \
+            self.body_progress(state)
+
+    @staticmethod
+    def body_progress(state):
+        return f" ({state.received} of {state.length} body bytes came)" if state.length else ""
+
+    def route(self, head, state):
+        """(the reply, whether the body was read whole)."""
+        if head.method not in ("GET", "HEAD", "POST"):
+            raise Refusal("405 Method Not Allowed", f"{head.method} is not taken here: use GET, HEAD or POST",
+                          [("Allow", "GET, HEAD, POST")])
+        if head.length > self.server.max_body:
+            raise Refusal("413 Request Entity Too Large",
+                          f"the request body ({head.length} bytes) is larger than this server takes "
+                          f"({self.server.max_body} bytes, --max-body): send less, or start scripts/serve with "
+                          "a larger --max-body")
+        no_body = head.length == 0  # nothing left unread
+        root = self.server.root
+        path = os.path.realpath(os.path.join(root, head.path.lstrip("/")))
+        if path != root and not path.startswith(root + os.sep):
+            return plain("403 Forbidden", f"{head.path} is outside the served folder: ask for a file inside it"), \
+                no_body
+        if not os.path.isfile(path) and not os.path.isdir(path):
+            return plain("404 Not Found", f"not found: no file {head.path} in the served folder"), no_body
+        if os.path.isfile(path) and path.lower().endswith(".asp"):
+            return self.run_page(head, path, state)
+        if head.method == "POST":
+            return plain("405 Method Not Allowed", "only pages (.asp) take a POST: send it to a page",
+                         [("Allow", "GET, HEAD")]), no_body
+        try:
+            if os.path.isdir(path):
+                return Reply("200 OK", "text/html; charset=UTF-8", listing(path, head.path)), no_body
+            with open(path, "rb") as f:
+                body = f.read()
+        except OSError as e:
+            return plain("403 Forbidden", f"{head.path} cannot be read ({e.strerror}): check its permissions"), no_body
+        return Reply("200 OK", mimetypes.guess_type(path)[0] or "application/octet-stream", body), no_body
+
+    def run_page(self, head, path, state):
+        # Only a POST hands its body to the page.
+        length = head.length if head.method == "POST" else 0
+        state.length = length
+        server = self.server
+        try:
+            with server.pool.host(server.host_wait) as host:
+                if head.expect_continue and length:
+                    self.sock.sendall(b"HTTP/1.1 100 Continue\r\n\r\n")
+                status, headers, body = host.request(
+                    path, server.uploads, "POST" if head.method == "POST" else "GET",
+                    (head.field("content-type") or "") if length else "", head.query,
+                    self.body_chunks(length, state), length, root=server.root)
+        except pagehost.PoolBusy:
+            return plain("503 Service Unavailable",
+                         f"all {len(server.pool.hosts)} page hosts are busy (waited {server.host_wait:g} s): "
+                         "try again in a moment", [("Retry-After", "5")]), head.length == 0
+        except pagehost.PageHostError as e:
+            state.note = str(e)
+            return plain("502 Bad Gateway", f"{e}: the next request gets a fresh page host"), False
+        if "error" in headers:
+            state.note = f"page error: {headers['error']}"
+        return Reply(status, headers.get("content-type", "text/html"), body), length == head.length
+
+    def body_chunks(self, length, state):
+        while state.received < length:
+            chunk = self.stream.read_some(min(1 << 20, length - state.received))
+            state.received += len(chunk)
+            yield chunk
+
+    def send(self, state, reply, head_only, close):
+        lines = [f"HTTP/1.1 {reply.status}", "Server: VaroServe/2.0",
+                 f"Date: {email.utils.formatdate(usegmt=True)}", f"Content-Type: {reply.content_type}",
+                 f"Content-Length: {len(reply.body)}"]
+        lines += [f"{name}: {value}" for name, value in reply.headers]
+        if close:
+            lines.append("Connection: close")
+        body = b"" if head_only else reply.body
+        state.status, state.answering = reply.status.partition(" ")[0], True
+        self.sock.sendall(("\r\n".join(lines) + "\r\n\r\n").encode("latin-1") + body)
+        state.sent = len(body)
+        self.server.timings.append(time.monotonic() - state.begun)
+
+    def send_quietly(self, state, reply):
+        try:
+            self.send(state, reply, False, True)
+        except OSError:
+            pass
+
+    def finish_connection(self, linger):
+        """Ends the connection; after a lingering answer, reads and drops
+        what the client still sends for a moment."""
+        try:
+            self.sock.shutdown(socket.SHUT_WR)
+            deadline, drained = time.monotonic() + LINGER_SECONDS, 0
+            while linger and drained < LINGER_BYTES and time.monotonic() < deadline:
+                self.sock.settimeout(max(0.01, deadline - time.monotonic()))
+                data = self.sock.recv(1 << 16)
+                if not data:
+                    break
+                drained += len(data)
+        except OSError:
+            pass
+
+    def log(self, state):
+        ms = (time.monotonic() - state.begun) * 1000
+        line = (f"{self.client} {state.method} {printable(state.target.encode('latin-1'), 200)} {state.status} "
+                f"{state.sent} B {ms:.0f} ms")
+        self.server.log(line + (f": {state.note}" if state.note else ""))
+
+
+def listing(path, shown):
+    items = sorted(os.listdir(path))
+    base = "/" + shown.strip("/") + ("/" if shown.strip("/") else "")
+    links = "".join(f'<li><a href="{html.escape(urllib.parse.quote(base + n))}">{html.escape(n)}</a></li>'
+                    for n in items if not n.startswith("."))
+    return f"<!DOCTYPE html><title>{html.escape(base)}</title><ul>{links}</ul>\n".encode("utf-8")
