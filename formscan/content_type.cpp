@@ -1,36 +1,29 @@
 #include "formscan/content_type.h"
 
 #include "formscan/form_part_headers.h"
+#include "formscan/header_cursor.h"
 
 namespace formscan {
 
 namespace {
 
-bool IsWhite(unsigned char ch) { return ch == ' ' || ch == '\t'; }
+using Cursor = HeaderCursor<false>;
 
-struct Reader {
-    const unsigned char* pb;
-    std::uint32_t l, cb;
-
-    bool More() const { return l < cb; }
-    void SkipWhite() {
-        while (l < cb && IsWhite(pb[l])) ++l;
+// The next ';' from lFrom outside a quoted string, or lEnd.
+std::uint32_t NextSemicolon(const unsigned char* pb, std::uint32_t lFrom, std::uint32_t lEnd) {
+    bool bQuoted = false;
+    for (std::uint32_t l = lFrom; l < lEnd; ++l) {
+        if (bQuoted && pb[l] == '\\' && l + 1 < lEnd) ++l;
+        else if (pb[l] == '"') bQuoted = !bQuoted;
+        else if (!bQuoted && pb[l] == ';') return l;
     }
-    // To the next ';' outside a quoted string, or the end.
-    void SkipToSemicolon() {
-        bool bQuoted = false;
-        for (; l < cb; ++l) {
-            if (bQuoted && pb[l] == '\\' && l + 1 < cb) ++l;
-            else if (pb[l] == '"') bQuoted = !bQuoted;
-            else if (!bQuoted && pb[l] == ';') return;
-        }
-    }
-};
+    return lEnd;
+}
 
 // RFC 2046's bchars, leniently: any printable ASCII, but not a blank last
 // (a blank there is transport padding of the delimiter line).
 bool Usable(const unsigned char* pb, std::uint32_t cb) {
-    if (cb == 0 || cb > kcbMaxBoundary || IsWhite(pb[cb - 1])) return false;
+    if (cb == 0 || cb > kcbMaxBoundary || IsBlank(pb[cb - 1])) return false;
     for (std::uint32_t i = 0; i < cb; ++i)
         if (pb[i] < 0x20 || pb[i] > 0x7E) return false;
     return true;
@@ -41,46 +34,41 @@ bool Usable(const unsigned char* pb, std::uint32_t cb) {
 bool ContentTypeBoundary(const unsigned char* pb, std::uint32_t cb, unsigned char* abBoundary,
                          std::uint32_t* pcbBoundary) {
     *pcbBoundary = 0;
-    Reader r{pb, 0, pb ? cb : 0};
-    r.SkipWhite();
-    const std::uint32_t lType = r.l;
-    while (r.More() && pb[r.l] != '/' && pb[r.l] != ';') ++r.l;
-    if (!r.More() || pb[r.l] != '/' || !EqualsIgnoringCase(pb, lType, r.l, "multipart")) return false;
-    r.SkipToSemicolon();  // the subtype: form-data, or any other
-    while (r.More()) {
-        ++r.l;  // the ';'
-        r.SkipWhite();
-        const std::uint32_t lName = r.l;
-        while (r.More() && pb[r.l] != '=' && pb[r.l] != ';' && !IsWhite(pb[r.l])) ++r.l;
-        const bool bBoundary = EqualsIgnoringCase(pb, lName, r.l, "boundary");
-        r.SkipWhite();
-        if (!r.More() || pb[r.l] != '=') {
-            r.SkipToSemicolon();  // a parameter without a value
+    Cursor c{pb, 0, pb ? cb : 0};
+    c.SkipBlanks();
+    const std::uint32_t lType = c.lPos;
+    while (c.More() && c.Peek() != '/' && c.Peek() != ';') ++c.lPos;
+    if (!c.More() || c.Peek() != '/' || !EqualsIgnoringCase(pb, lType, c.lPos, "multipart")) return false;
+    c.lPos = NextSemicolon(pb, c.lPos, c.lEnd);  // the subtype: form-data, or any other
+    while (c.More()) {
+        std::uint32_t lName, lNameEnd;
+        const bool bValue = c.ReadParameterName(&lName, &lNameEnd);
+        const bool bBoundary = EqualsIgnoringCase(pb, lName, lNameEnd, "boundary");
+        if (!bValue) {
+            c.lPos = NextSemicolon(pb, c.lPos, c.lEnd);  // a parameter without a value
             continue;
         }
-        ++r.l;
-        r.SkipWhite();
         std::uint32_t cbValue = 0;
-        if (r.More() && pb[r.l] == '"') {
+        if (c.More() && c.Peek() == '"') {
             // A quoted string: a backslash takes the next byte as it is.
             bool bClosed = false;
-            for (++r.l; r.More(); ++r.l) {
-                unsigned char ch = pb[r.l];
+            for (++c.lPos; c.More(); ++c.lPos) {
+                unsigned char ch = c.Peek();
                 if (ch == '"') {
                     bClosed = true;
-                    ++r.l;
+                    ++c.lPos;
                     break;
                 }
-                if (ch == '\\' && r.l + 1 < r.cb) ch = pb[++r.l];
+                if (ch == '\\' && c.lPos + 1 < c.lEnd) ch = pb[++c.lPos];
                 if (bBoundary && cbValue < kcbMaxBoundary) abBoundary[cbValue] = ch;
                 ++cbValue;
             }
             if (!bClosed) return false;
         } else {
-            const std::uint32_t lValue = r.l;
-            while (r.More() && pb[r.l] != ';') ++r.l;
-            std::uint32_t lEnd = r.l;
-            while (lEnd > lValue && IsWhite(pb[lEnd - 1])) --lEnd;
+            const std::uint32_t lValue = c.lPos;
+            c.SkipPast(';');
+            std::uint32_t lEnd = c.lPos;
+            while (lEnd > lValue && IsBlank(pb[lEnd - 1])) --lEnd;
             cbValue = lEnd - lValue;
             if (bBoundary && cbValue <= kcbMaxBoundary)
                 for (std::uint32_t i = 0; i < cbValue; ++i) abBoundary[i] = pb[lValue + i];
@@ -92,7 +80,7 @@ bool ContentTypeBoundary(const unsigned char* pb, std::uint32_t cb, unsigned cha
             *pcbBoundary = cbValue;
             return true;
         }
-        r.SkipToSemicolon();
+        c.lPos = NextSemicolon(pb, c.lPos, c.lEnd);
     }
     return false;
 }

@@ -10,30 +10,13 @@
 // while the reading that takes every backslash as data ends cleanly.
 #include "formscan/form_part_headers.h"
 
+#include "formscan/header_cursor.h"
+
 namespace formscan {
 
 namespace {
 
-bool IsBlank(unsigned char ch) { return ch == ' ' || ch == '\t'; }
-
-// Walks a header value, stepping over folds (CR LF; the blank after it is
-// kept, as unfolding does).
-struct Cursor {
-    const unsigned char* pb;
-    std::uint32_t lPos, lEnd;
-
-    bool More() {
-        while (lEnd - lPos >= 2 && pb[lPos] == '\r' && pb[lPos + 1] == '\n') lPos += 2;
-        return lPos < lEnd;
-    }
-    unsigned char Peek() const { return pb[lPos]; }
-    void SkipBlanks() {
-        while (More() && IsBlank(Peek())) ++lPos;
-    }
-    void SkipPast(unsigned char ch) {
-        while (More() && Peek() != ch) ++lPos;
-    }
-};
+using Cursor = HeaderCursor<true>;
 
 // The closing quote of a quoted string whose text begins at lFrom, or lEnd
 // when it has none.
@@ -104,18 +87,11 @@ void ReadDisposition(const unsigned char* pb, std::uint32_t lStart, std::uint32_
     Cursor c{pb, lStart, lEnd};
     c.SkipPast(';');  // the disposition type (form-data) says nothing the index keeps
     while (c.More()) {
-        ++c.lPos;  // the ';'
-        c.SkipBlanks();
-        const std::uint32_t lNameStart = c.lPos;
-        while (c.More() && c.Peek() != '=' && c.Peek() != ';' && !IsBlank(c.Peek())) ++c.lPos;
-        const std::uint32_t lNameEnd = c.lPos;
-        c.SkipBlanks();
-        if (!c.More() || c.Peek() != '=') {
+        std::uint32_t lNameStart, lNameEnd;
+        if (!c.ReadParameterName(&lNameStart, &lNameEnd)) {
             c.SkipPast(';');
             continue;
         }
-        ++c.lPos;
-        c.SkipBlanks();
         HeaderText value;
         value.bPresent = true;
         if (c.More() && c.Peek() == '"') {

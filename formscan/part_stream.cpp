@@ -21,7 +21,7 @@
 #include "formscan/part_stream.h"
 
 #include "formscan/byte_search.h"
-#include "formscan/form_parts_read.h"
+#include "formscan/part_reading.h"
 #include "platform/module_object.h"
 
 #include <cstdint>

@@ -3,10 +3,11 @@
 // neither layer needs the other.
 #include "platform/class_table.h"
 #include "registration/server_registration.h"
+#include "resources/resource_ids.h"
+#include "resources/varo_interfaces.h"
 #include "server/class_object.h"
 #include "server/upload_object.h"
 #include "server/webmng_object.h"
-#include "webmng/webmng_interface.h"
 
 namespace {
 // The table keeps a description hook (a row that returns text is skipped by
@@ -18,7 +19,9 @@ void NoClassInit(BOOL /*bAttach*/) {}
 }  // namespace
 
 ClassTableEntry g_ClassTable[] = {
-    {&CLSID_WebMng, RegisterWebMngScript, CreateClassObject, CreateWebMng, nullptr, NoDescription, NoCategories, NoClassInit},
-    {&CLSID_Upload, RegisterUploadScript, CreateClassObject, CreateUpload, nullptr, NoDescription, NoCategories, NoClassInit},
+    {&CLSID_WebMng, RegisterScript<VARO_WEBMNG_SCRIPT>, CreateClassObject, CreateWebMng, nullptr, NoDescription,
+     NoCategories, NoClassInit},
+    {&CLSID_Upload, RegisterScript<VARO_UPLOAD_SCRIPT>, CreateClassObject, CreateUpload, nullptr, NoDescription,
+     NoCategories, NoClassInit},
     {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
 };

@@ -4,6 +4,7 @@
 #include <comcat.h>
 
 #include "platform/com_ptr.h"
+#include "platform/hresult_checks.h"
 #include "registration/registry_win32.h"
 #include "registration/server_registration.h"
 
@@ -53,10 +54,8 @@ bool OtherViewHasClass(const CLSID& clsid) {
 HRESULT RegisterModule(const ModuleState& module) {
     for (const ClassTableEntry* pEntry = module.pClassTable; pEntry && pEntry->pClassId; ++pEntry) {
         if (!IsSelected(*pEntry)) continue;
-        HRESULT hr = pEntry->pfnRegister ? pEntry->pfnRegister(RegistrationAction::kRegister) : S_OK;
-        if (FAILED(hr)) return hr;
-        hr = RegisterClassCategories(*pEntry->pClassId, CategoriesOf(*pEntry), TRUE);
-        if (FAILED(hr)) return hr;
+        if (pEntry->pfnRegister) RETURN_IF_FAILED(pEntry->pfnRegister(RegistrationAction::kRegister));
+        RETURN_IF_FAILED(RegisterClassCategories(*pEntry->pClassId, CategoriesOf(*pEntry), TRUE));
     }
     return RegisterModuleTypeLib(module);
 }
@@ -91,9 +90,8 @@ HRESULT RegisterClassCategories(const CLSID& clsid, const ClassCategory* pCatego
         CLSID clsidCopy = clsid;
         bool bImplemented = p->dwKind == 1;
         if (bRegister) {
-            HRESULT hr = bImplemented ? manager->RegisterClassImplCategories(clsidCopy, 1, &catid)
-                                      : manager->RegisterClassReqCategories(clsidCopy, 1, &catid);
-            if (FAILED(hr)) return hr;
+            RETURN_IF_FAILED(bImplemented ? manager->RegisterClassImplCategories(clsidCopy, 1, &catid)
+                                          : manager->RegisterClassReqCategories(clsidCopy, 1, &catid));
         } else if (bImplemented) {
             manager->UnRegisterClassImplCategories(clsidCopy, 1, &catid);
         } else {

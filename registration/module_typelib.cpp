@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "platform/com_ptr.h"
+#include "platform/hresult_checks.h"
 #include "platform/multibyte_text.h"
 #include "platform/win32_owners.h"
 #include "registration/registry_win32.h"
@@ -60,8 +61,7 @@ HRESULT LoadModuleTypeLib(const ModuleState& module, BSTR* pbstrPath, ITypeLib**
 HRESULT RegisterModuleTypeLib(const ModuleState& module) {
     UniqueBstr path;
     ComPtr<ITypeLib> typeLib;
-    HRESULT hr = LoadModuleTypeLib(module, path.put(), typeLib.put());
-    if (FAILED(hr)) return hr;
+    RETURN_IF_FAILED(LoadModuleTypeLib(module, path.put(), typeLib.put()));
     // The help directory is the module's folder, ending in its separator.
     wchar_t szHelpDir[MAX_PATH];
     lstrcpynW(szHelpDir, path.get(), MAX_PATH);

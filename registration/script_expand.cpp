@@ -1,6 +1,7 @@
 #include "registration/script_expand.h"
 
 #include "registration/replacement_map.h"
+#include "platform/hresult_checks.h"
 #include "platform/task_memory.h"
 #include "platform/module_heap.h"
 #include "platform/text_services.h"
@@ -88,8 +89,7 @@ HRESULT ExpandVariables(const char* pszScript, const ReplacementMap& replacement
         std::size_t cbName = static_cast<std::size_t>(q - pszNameStart);
         std::memcpy(szName, pszNameStart, cbName);
         szName[cbName] = '\0';
-        HRESULT hr = AppendVariable(buffer, szName, replacements);
-        if (FAILED(hr)) return hr;
+        RETURN_IF_FAILED(AppendVariable(buffer, szName, replacements));
         p = q + 1;
     }
     if (!buffer.Append("", 1)) return E_OUTOFMEMORY;

@@ -1,13 +1,14 @@
 // Runs a registry script carried as a REGISTRY resource of the module file.
 #include <cstring>
 
+#include "platform/hresult_checks.h"
+#include "platform/module_heap.h"
 #include "platform/multibyte_text.h"
 #include "platform/win32_owners.h"
 #include "registration/registry_script_engine.h"
 #include "registration/registry_win32.h"
 #include "registration/replacement_map.h"
 #include "registration/server_registration.h"
-#include "platform/module_heap.h"
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "the system's wide text is UTF-16");
 
@@ -79,17 +80,12 @@ HRESULT RunScriptResource(const ModuleState& module, WORD wResourceId, Registrat
                           const ScriptReplacement* pExtras) {
     ReplacementMap map;
     char szPath[kPathBuffer];
-    HRESULT hr = ChooseModulePath(module, szPath);
-    if (FAILED(hr)) return hr;
+    RETURN_IF_FAILED(ChooseModulePath(module, szPath));
     // A variable that could not be stored would leave the script's
     // references to it unexpanded: stop before any key is written.
-    hr = AddModuleVariable(map, szPath);
-    for (const ScriptReplacement* p = pExtras; SUCCEEDED(hr) && p && p->pszName; ++p)
-        hr = map.Add(reinterpret_cast<const char16_t*>(p->pszName), reinterpret_cast<const char16_t*>(p->pszValue));
-    if (FAILED(hr)) return hr;
+    RETURN_IF_FAILED(AddModuleVariable(map, szPath));
+    for (const ScriptReplacement* p = pExtras; p && p->pszName; ++p)
+        RETURN_IF_FAILED(
+            map.Add(reinterpret_cast<const char16_t*>(p->pszName), reinterpret_cast<const char16_t*>(p->pszValue)));
     return RunScriptFromFile(szPath, wResourceId, action, map);
 }
-
-HRESULT RegisterWebMngScript(RegistrationAction action) { return RunScriptResource(g_ModuleState, 101, action, nullptr); }
-
-HRESULT RegisterUploadScript(RegistrationAction action) { return RunScriptResource(g_ModuleState, 102, action, nullptr); }

@@ -39,8 +39,10 @@ HRESULT RegisterModuleTypeLib(const ModuleState& module);
 // library's key, which both registry views share, stays for the other DLL.
 HRESULT UnregisterModuleTypeLib(const ModuleState& module, bool bKeepShared);
 
-// The rows' registration routines: WebMng's script 101 and Upload's script
-// 102, no extra variables.
-HRESULT RegisterWebMngScript(RegistrationAction action);
-HRESULT RegisterUploadScript(RegistrationAction action);
+// A class row's registration routine: the registry script wScriptId of the
+// module (resources/resource_ids.h names them), no extra variables.
+template <WORD wScriptId>
+HRESULT RegisterScript(RegistrationAction action) {
+    return RunScriptResource(g_ModuleState, wScriptId, action, nullptr);
+}
 

@@ -1,5 +1,6 @@
 #include "server/class_object.h"
 
+#include "server/counted_object.h"
 #include "server/interface_table.h"
 #include "platform/module_object.h"
 #include "platform/module_state.h"
@@ -11,11 +12,11 @@ const InterfaceTableEntry kClassObjectInterfaces[] = {
 };
 }  // namespace
 
-ClassObject::ClassObject(PFNCREATEOBJECT pfnCreate) : m_lRefCount(0), m_pfnCreateObject(pfnCreate) {
-    InitializeCriticalSection(&m_csCache);
+ClassObject::ClassObject(PFNCREATEOBJECT pfnCreate) : m_pfnCreateObject(pfnCreate) {
+    InitializeCriticalSection(&m_csRefCount);
 }
 
-ClassObject::~ClassObject() { DeleteCriticalSection(&m_csCache); }
+ClassObject::~ClassObject() { DeleteCriticalSection(&m_csRefCount); }
 
 STDMETHODIMP ClassObject::QueryInterface(REFIID riid, void** ppv) {
     return InterfaceTableLookup(this, kClassObjectInterfaces, riid, ppv);
@@ -24,17 +25,17 @@ STDMETHODIMP ClassObject::QueryInterface(REFIID riid, void** ppv) {
 // The class table's own reference does not lock the module: only a client's
 // does, which is the move from 1 to 2.
 STDMETHODIMP_(ULONG) ClassObject::AddRef() {
-    EnterCriticalSection(&m_csCache);
+    EnterCriticalSection(&m_csRefCount);
     LONG lCount = InterlockedIncrement(&m_lRefCount);
     if (lCount == 2) LockModule();
-    LeaveCriticalSection(&m_csCache);
+    LeaveCriticalSection(&m_csRefCount);
     return static_cast<ULONG>(lCount);
 }
 
 STDMETHODIMP_(ULONG) ClassObject::Release() {
-    EnterCriticalSection(&m_csCache);
+    EnterCriticalSection(&m_csRefCount);
     LONG lCount = InterlockedDecrement(&m_lRefCount);
-    LeaveCriticalSection(&m_csCache);
+    LeaveCriticalSection(&m_csRefCount);
     if (lCount == 0)
         ModuleDelete(this);
     else if (lCount == 1)
@@ -58,13 +59,10 @@ STDMETHODIMP ClassObject::LockServer(BOOL bLock) {
     return S_OK;
 }
 
+// The class table takes the reference HandOver gives: the move from 1 to 2
+// and back on the way locks and unlocks the module once.
 HRESULT CreateClassObject(PFNCREATEOBJECT pfnCreateObject, REFIID riid, void** ppv) {
     ClassObject* pClassObject = ModuleNew<ClassObject>(pfnCreateObject);
     if (!pClassObject) return E_OUTOFMEMORY;
-    HRESULT hr = pClassObject->QueryInterface(riid, ppv);
-    if (hr != S_OK) {
-        ModuleDelete(pClassObject);
-        return hr;
-    }
-    return S_OK;
+    return HandOver(pClassObject, riid, ppv);
 }

@@ -20,11 +20,11 @@ public:
     STDMETHODIMP LockServer(BOOL bLock) override;
 
 private:
-    LONG m_lRefCount;
+    LONG m_lRefCount = 1;  // the creator's, until HandOver
     PFNCREATEOBJECT m_pfnCreateObject;
     // Held while the count moves, so that the module lock taken on the move
     // from 1 to 2 and dropped on the move back cannot interleave.
-    CRITICAL_SECTION m_csCache;
+    CRITICAL_SECTION m_csRefCount;
 };
 
 // The class table's pfnCreateClassObject: a new class object that creates

@@ -1,42 +1,42 @@
-// A standalone object of the module: its interfaces (a class carrying
-// ISupportErrorInfo and a dual interface), its own reference count, and a
-// module lock held for as long as it lives.
+// Every object of the module that a client holds by its own count: a Shape
+// (its interfaces and state, with a FindInterface behind QueryInterface)
+// made whole with a reference count, a module lock for as long as it lives,
+// and its creation.
 #pragma once
 #include <windows.h>
-#include <oaidl.h>
+#include <unknwn.h>
 
 #include <utility>
 
 #include "platform/module_object.h"
 #include "platform/module_state.h"
-#include "server/interface_table.h"
 
-// Hands a new object to its caller: it counts toward the module lock from its
-// creation, and one the caller cannot take is given back at once.
+// Hands a new object, made holding one reference of its own, to its caller
+// as riid, and drops that reference: one the caller cannot take goes away
+// through its last Release, like any other.
 template <class Object>
-HRESULT DeliverObject(Object* pObject, REFIID riid, void** ppv) {
-    LockModule();
-    HRESULT hr = pObject->QueryInterface(riid, ppv);
-    if (hr != S_OK) {
-        ModuleDelete(pObject);
-        UnlockModule();
-    }
+HRESULT HandOver(Object* pObject, REFIID riid, void** ppv) {
+    const HRESULT hr = pObject->QueryInterface(riid, ppv);
+    pObject->Release();
     return hr;
 }
 
-template <class Interfaces, const InterfaceTableEntry* Table, const IID* ErrorInfoIid>
-class CountedObject final : public Interfaces {
+template <class Shape>
+class CountedObject final : public Shape {
 public:
+    // The module stays locked from here until the last Release.
     template <class... Args>
-    explicit CountedObject(Args&&... args) : Interfaces(std::forward<Args>(args)...) {}
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        return InterfaceTableLookup(static_cast<Interfaces*>(this), Table, riid, ppv);
+    explicit CountedObject(Args&&... args) : Shape(std::forward<Args>(args)...) {
+        LockModule();
     }
+    CountedObject(const CountedObject&) = delete;
+    CountedObject& operator=(const CountedObject&) = delete;
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override { return Shape::FindInterface(riid, ppv); }
     // One apartment uses an instance: no interlocking.
     STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(++m_lRefCount); }
-    // The memory goes back before the module lock does: once the count is 0
-    // the host may unload the module.
+    // The memory goes back before the module lock does: once the lock is
+    // gone the host may unload the module.
     STDMETHODIMP_(ULONG) Release() override {
         const LONG lCount = --m_lRefCount;
         if (lCount == 0) {
@@ -44,9 +44,6 @@ public:
             UnlockModule();
         }
         return static_cast<ULONG>(lCount);
-    }
-    STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override {
-        return IsEqualIID(riid, *ErrorInfoIid) ? S_OK : S_FALSE;
     }
 
     // A new object asked for riid.
@@ -56,9 +53,9 @@ public:
         *ppv = nullptr;
         CountedObject* pObject = ModuleNew<CountedObject>(std::forward<Args>(args)...);
         if (!pObject) return E_OUTOFMEMORY;
-        return DeliverObject(pObject, riid, ppv);
+        return HandOver(pObject, riid, ppv);
     }
 
 private:
-    LONG m_lRefCount = 0;
+    LONG m_lRefCount = 1;  // the creator's, until HandOver
 };

@@ -1,13 +1,9 @@
 #include "server/type_info_cache.h"
 
 #include "platform/com_ptr.h"
-#include "webmng/webmng_interface.h"
+#include "platform/hresult_checks.h"
 #include "platform/module_object.h"
 #include "platform/module_state.h"
-
-TypeInfoCache g_TypeInfoCache = {&IID_IWebMng, &LIBID_VAROLib, 1, 0, nullptr, nullptr, 0, 0};
-TypeInfoCache g_UploadTypeInfo = {&IID_IUpload, &LIBID_VAROLib, 1, 0, nullptr, nullptr, 0, 0};
-TypeInfoCache g_UploadedFileTypeInfo = {&IID_IUploadedFile, &LIBID_VAROLib, 1, 0, nullptr, nullptr, 0, 0};
 
 namespace {
 void RegisterCleanup(TypeInfoCache& cache) {
@@ -19,11 +15,9 @@ void RegisterCleanup(TypeInfoCache& cache) {
 // Called under csTypeInfo with nothing loaded.
 HRESULT LoadLocked(TypeInfoCache& cache, LCID lcid) {
     ComPtr<ITypeLib> library;
-    HRESULT hr = LoadRegTypeLib(*cache.pLibraryId, cache.wMajorVersion, cache.wMinorVersion, lcid, library.put());
-    if (FAILED(hr)) return hr;
+    RETURN_IF_FAILED(LoadRegTypeLib(*cache.pLibraryId, cache.wMajorVersion, cache.wMinorVersion, lcid, library.put()));
     ComPtr<ITypeInfo> typeInfo;
-    hr = library->GetTypeInfoOfGuid(*cache.pInterfaceId, typeInfo.put());
-    if (FAILED(hr)) return hr;
+    RETURN_IF_FAILED(library->GetTypeInfoOfGuid(*cache.pInterfaceId, typeInfo.put()));
     ComPtr<ITypeInfo> chosen;
     if (FAILED(typeInfo->QueryInterface(IID_ITypeInfo2, chosen.put_void()))) chosen.attach(typeInfo.detach());
     BuildNameTable(cache, chosen.get());

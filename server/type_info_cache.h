@@ -1,9 +1,12 @@
-// The type information of IWebMng, read from the registered type library
-// once per process and shared by every object, with a table of member names
-// that answers exact-case name lookups without calling into it.
+// The type information of a dual interface, read from the registered type
+// library once per process and shared by every object that carries the
+// interface, with a table of member names that answers exact-case name
+// lookups without calling into it.
 #pragma once
 #include <windows.h>
 #include <oleauto.h>
+
+#include "resources/varo_interfaces.h"
 
 // One member of the interface: its name, and what a late-bound call of it
 // passes (read once, with the name, so that no call has to ask again).
@@ -30,10 +33,10 @@ struct TypeInfoCache {
     LONG lCleanupRegistered;
 };
 
-// One cache per interface the module dispatches through.
-extern TypeInfoCache g_TypeInfoCache;        // IWebMng
-extern TypeInfoCache g_UploadTypeInfo;       // IUpload
-extern TypeInfoCache g_UploadedFileTypeInfo; // IUploadedFile
+// The cache of the interface *InterfaceId, one per interface the module
+// dispatches through.
+template <const IID* InterfaceId>
+inline TypeInfoCache g_InterfaceTypeInfo = {InterfaceId, &LIBID_VAROLib, 1, 0, nullptr, nullptr, 0, 0};
 
 // S_OK once the type information is loaded; otherwise the platform's status,
 // and nothing is kept, so the next call tries again.

@@ -1,97 +1,59 @@
 #include "server/webmng_object.h"
 
+#include "resources/varo_interfaces.h"
 #include "server/counted_object.h"
-
-#include "platform/module_object.h"
-#include "platform/module_state.h"
+#include "server/dual_interfaces.h"
+#include "webmng/webmng_methods.h"
 
 namespace {
-// IID_ISupportErrorInfo, defined here: the import library's member that
-// holds it brings some 6 KB of other GUIDs into the DLL.
-constexpr IID kIidSupportErrorInfo = {0xDF0B3D60, 0x548F, 0x101B, {0x8E, 0x65, 0x08, 0x00, 0x2B, 0x2B, 0xD1, 0x19}};
-}  // namespace
+using WebMngInterfaces = DualInterfaces<WebMngMethods, IWebMng, &IID_IWebMng>;
 
-const InterfaceTableEntry g_WebMngInterfaceTable[] = {
-    {&IID_IWebMng, InterfaceOf<WebMngInterfaces, IWebMng>},
-    {&IID_IDispatch, InterfaceOf<WebMngInterfaces, IWebMng>},
-    {&kIidSupportErrorInfo, InterfaceOf<WebMngInterfaces, ISupportErrorInfo>},
-    {nullptr, nullptr},
+// The part inside an aggregate: its IUnknown belongs to the outer object.
+class ContainedWebMng final : public WebMngInterfaces {
+public:
+    explicit ContainedWebMng(IUnknown* pOuterUnknown) : m_pOuter(pOuterUnknown) {}
+
+    // The outer object answers first. What it refuses, the part still
+    // answers from its own table: outer objects written for this class rely
+    // on reaching the part's interfaces through it. An outer pointer that is
+    // the part itself gets its own answer back, so the table is not asked
+    // twice.
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        const HRESULT hr = m_pOuter->QueryInterface(riid, ppv);
+        if (FAILED(hr) && m_pOuter != static_cast<IUnknown*>(static_cast<IWebMng*>(this)))
+            return FindInterface(riid, ppv);
+        return hr;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return m_pOuter->AddRef(); }
+    STDMETHODIMP_(ULONG) Release() override { return m_pOuter->Release(); }
+
+private:
+    IUnknown* m_pOuter;  // not counted: the outer object holds us
 };
 
-namespace {
-// The interfaces on which the methods publish error information.
-const IID* const kErrorInfoInterfaces[] = {&IID_IWebMng};
+// What the outer object holds: the non-delegating unknown, which answers
+// IUnknown itself and every other interface with the part's (whose AddRef
+// goes to the outer object).
+class WebMngAggregateShape : public IUnknown {
+public:
+    explicit WebMngAggregateShape(IUnknown* pOuter) : m_contained(pOuter) {}
 
-HRESULT LookupWebMng(WebMngInterfaces* pObject, REFIID riid, void** ppv) {
-    return InterfaceTableLookup(pObject, g_WebMngInterfaceTable, riid, ppv);
-}
-}  // namespace
-
-STDMETHODIMP WebMngInterfaces::InterfaceSupportsErrorInfo(REFIID riid) {
-    for (const IID* pInterfaceId : kErrorInfoInterfaces)
-        if (IsEqualIID(*pInterfaceId, riid)) return S_OK;
-    return S_FALSE;
-}
-
-STDMETHODIMP WebMng::QueryInterface(REFIID riid, void** ppv) { return LookupWebMng(this, riid, ppv); }
-
-STDMETHODIMP_(ULONG) WebMng::AddRef() { return static_cast<ULONG>(++m_lRefCount); }
-
-// The memory goes back before the module lock does: once the count is 0 the
-// host may unload the module.
-STDMETHODIMP_(ULONG) WebMng::Release() {
-    LONG lCount = --m_lRefCount;
-    if (lCount == 0) {
-        ModuleDelete(this);
-        UnlockModule();
-    }
-    return static_cast<ULONG>(lCount);
-}
-
-// The outer object answers first. What it refuses, the part still answers
-// from its own table: outer objects written for this class rely on reaching
-// the part's interfaces through it. An outer pointer that is the part itself
-// gets its own answer back, so the table is not asked twice.
-STDMETHODIMP ContainedWebMng::QueryInterface(REFIID riid, void** ppv) {
-    HRESULT hr = m_pOuter->QueryInterface(riid, ppv);
-    if (FAILED(hr) && m_pOuter != static_cast<IUnknown*>(static_cast<IWebMng*>(this)))
-        return LookupWebMng(this, riid, ppv);
-    return hr;
-}
-
-STDMETHODIMP_(ULONG) ContainedWebMng::AddRef() { return m_pOuter->AddRef(); }
-
-STDMETHODIMP_(ULONG) ContainedWebMng::Release() { return m_pOuter->Release(); }
-
-STDMETHODIMP WebMngAggregate::QueryInterface(REFIID riid, void** ppv) {
-    if (IsEqualIID(riid, IID_IUnknown)) {
+    HRESULT FindInterface(REFIID riid, void** ppv) {
+        if (!IsEqualIID(riid, IID_IUnknown)) return m_contained.FindInterface(riid, ppv);
         if (!ppv) return E_POINTER;
         *ppv = static_cast<IUnknown*>(this);
         AddRef();
         return S_OK;
     }
-    // The contained part's interfaces: their AddRef goes to the outer object.
-    return LookupWebMng(&m_contained, riid, ppv);
-}
 
-STDMETHODIMP_(ULONG) WebMngAggregate::AddRef() { return static_cast<ULONG>(++m_lRefCount); }
+private:
+    ContainedWebMng m_contained;
+};
 
-STDMETHODIMP_(ULONG) WebMngAggregate::Release() {
-    LONG lCount = --m_lRefCount;
-    if (lCount == 0) {
-        ModuleDelete(this);
-        UnlockModule();
-    }
-    return static_cast<ULONG>(lCount);
-}
+using WebMngObject = CountedObject<WebMngInterfaces>;
+using WebMngAggregateObject = CountedObject<WebMngAggregateShape>;
+}  // namespace
 
 HRESULT CreateWebMng(IUnknown* pOuter, REFIID riid, void** ppv) {
-    if (pOuter) {
-        WebMngAggregate* pAggregate = ModuleNew<WebMngAggregate>(pOuter);
-        if (!pAggregate) return E_OUTOFMEMORY;
-        return DeliverObject(pAggregate, riid, ppv);
-    }
-    WebMng* pObject = ModuleNew<WebMng>();
-    if (!pObject) return E_OUTOFMEMORY;
-    return DeliverObject(pObject, riid, ppv);
+    return pOuter ? WebMngAggregateObject::Create(riid, ppv, pOuter) : WebMngObject::Create(riid, ppv);
 }

@@ -203,4 +203,94 @@ TEST_F(UploadTest, FilesOutliveTheirUploadObject) {
     pUploaded->Release();
     pFile->Release();
 }
+
+// Upload is made like every object of the module: it answers IUnknown, its
+// dual interface, IDispatch and ISupportErrorInfo; any other interface, or an
+// outer object, gets nothing, and a refused creation leaves no module lock
+// and no memory behind.
+TEST_F(UploadTest, CreationRefusedLeavesNothingBehind) {
+    IClassFactory* pFactory = nullptr;
+    ASSERT_EQ(S_OK, m_dll.GetClassObject(CLSID_Upload, IID_IClassFactory, reinterpret_cast<void**>(&pFactory)));
+    const long lBaseLocks = ModuleLockCount(m_dll, pFactory);
+    const long lBaseBlocks = m_dll.BusyBlocks();
+    struct CreateCase {
+        const char* what;
+        const IID* pIid;
+        bool bOuter;
+        HRESULT hrExpected;
+    };
+    const CreateCase cases[] = {
+        {"IUnknown", &IID_IUnknown, false, S_OK},
+        {"IUpload", &IID_IUpload, false, S_OK},
+        {"IDispatch", &IID_IDispatch, false, S_OK},
+        {"ISupportErrorInfo", &IID_ISupportErrorInfo, false, S_OK},
+        {"IUploadedFile", &IID_IUploadedFile, false, E_NOINTERFACE},
+        {"IWebMng", &IID_IWebMng, false, E_NOINTERFACE},
+        {"IPersist", &IID_IPersist, false, E_NOINTERFACE},
+        {"an outer object", &IID_IUnknown, true, CLASS_E_NOAGGREGATION},
+    };
+    for (const CreateCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        void* pv = reinterpret_cast<void*>(1);
+        // Any object stands for the outer one: it is refused before it is used.
+        EXPECT_EQ(c.hrExpected, pFactory->CreateInstance(c.bOuter ? m_pUpload : nullptr, *c.pIid, &pv));
+        if (FAILED(c.hrExpected)) {
+            EXPECT_EQ(nullptr, pv);
+        } else {
+            ASSERT_NE(nullptr, pv);
+            IUnknown* pObject = static_cast<IUnknown*>(pv);
+            EXPECT_EQ(lBaseLocks + 1, ModuleLockCount(m_dll, pFactory)) << "the object holds the module";
+            IUnknown* pIdentity = nullptr;
+            ASSERT_EQ(S_OK, pObject->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&pIdentity)));
+            IUpload* pUpload = nullptr;
+            ASSERT_EQ(S_OK, pObject->QueryInterface(IID_IUpload, reinterpret_cast<void**>(&pUpload)));
+            IUnknown* pUploadIdentity = nullptr;
+            ASSERT_EQ(S_OK, pUpload->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&pUploadIdentity)));
+            EXPECT_EQ(pIdentity, pUploadIdentity) << "one identity, whichever interface creation gave";
+            pUploadIdentity->Release();
+            pUpload->Release();
+            pIdentity->Release();
+            EXPECT_EQ(0u, pObject->Release()) << "the caller's reference was the only one";
+        }
+        EXPECT_EQ(lBaseLocks, ModuleLockCount(m_dll, pFactory));
+        EXPECT_EQ(lBaseBlocks, m_dll.BusyBlocks()) << "the object's memory went back to the module heap";
+    }
+    pFactory->Release();
+}
+
+// Upload and the file objects it hands out say that their own interface, and
+// no other, publishes error information.
+TEST_F(UploadTest, EachObjectNamesItsOwnInterfaceForErrorInfo) {
+    ASSERT_EQ(S_OK, Load(kUtf8Form));
+    VARIANT files;
+    VariantInit(&files);
+    ASSERT_EQ(S_OK, m_pUpload->get_Files(&files));
+    const std::vector<IUploadedFile*> held = FilesOf(files);
+    VariantClear(&files);
+    ASSERT_FALSE(held.empty());
+    IUploadedFile* const pFile = held[0];
+    ASSERT_NE(nullptr, pFile);
+    struct ObjectCase {
+        const char* what;
+        IUnknown* pObject;
+        const IID* pOwnIid;
+        const IID* pOtherIid;
+    };
+    const ObjectCase objects[] = {
+        {"Upload", m_pUpload, &IID_IUpload, &IID_IUploadedFile},
+        {"UploadedFile", pFile, &IID_IUploadedFile, &IID_IUpload},
+    };
+    for (const ObjectCase& o : objects) {
+        SCOPED_TRACE(o.what);
+        ISupportErrorInfo* pSupport = nullptr;
+        ASSERT_EQ(S_OK, o.pObject->QueryInterface(IID_ISupportErrorInfo, reinterpret_cast<void**>(&pSupport)));
+        EXPECT_EQ(S_OK, pSupport->InterfaceSupportsErrorInfo(*o.pOwnIid));
+        EXPECT_EQ(S_FALSE, pSupport->InterfaceSupportsErrorInfo(*o.pOtherIid));
+        EXPECT_EQ(S_FALSE, pSupport->InterfaceSupportsErrorInfo(IID_IDispatch));
+        EXPECT_EQ(S_FALSE, pSupport->InterfaceSupportsErrorInfo(IID_IWebMng));
+        pSupport->Release();
+    }
+    for (IUploadedFile* p : held)
+        if (p) p->Release();
+}
 }  // namespace

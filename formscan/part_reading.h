@@ -1,17 +1,16 @@
 // The reading steps that FormParts::Parse (the whole body at once) and
 // PartStream (the body in pieces) share, so that both read every body alike:
 // the first line, what follows a delimiter, a part's header block, and the
-// index's text store and part array. Private to formscan.
+// index's text store and part array (part_reading.cpp). Private to formscan.
 #pragma once
 #include <cstddef>
 #include <cstdint>
 
 #include "formscan/form_part_headers.h"
 #include "formscan/form_parts.h"
+#include "formscan/header_cursor.h"
 
 namespace formscan {
-
-inline bool IsBlank(unsigned char ch) { return ch == ' ' || ch == '\t'; }
 
 // What the body's first line can be. A boundary may itself end in "--", so
 // "--ab--" CR LF is both the delimiter line of boundary "ab--" and the
@@ -154,7 +153,13 @@ public:
     bool AddPart(const FormPart& part);
 
 private:
-    bool ReserveText(std::uint64_t cb);
+    // Room for a new index's first parts and texts.
+    static constexpr std::uint32_t kFirstPartsCapacity = 16, kFirstTextCapacity = 256;
+
+    // Defined here so that AddTexts takes it in whole: it runs once a part.
+    bool ReserveText(std::uint64_t cb) {
+        return ReserveItems(m_parts.m_text, &m_parts.m_cbTextCapacity, m_parts.m_cbText + cb, 1, kFirstTextCapacity);
+    }
     void Append(const unsigned char* pb, const formscan::HeaderText& text, std::uint32_t* plOffset,
                 std::uint32_t* pcb);
 
