@@ -1,7 +1,8 @@
 // The ended uploads' records a process keeps for a while: each entry holds
 // something to release (a section handle on Windows) until its retention
-// time has passed. Times are wrapping millisecond ticks; a retention is at
-// most kmsMaxRetention, so that the wrap never makes an old entry look new.
+// time has passed. Times are wrapping millisecond ticks (round every 49
+// days); a retention is at most half of that, so an entry that a later call
+// sweeps in time never looks new again.
 #pragma once
 #include <cstddef>
 #include <cstdint>

@@ -5,6 +5,8 @@
 // same calls whether or not its page named an id.
 // A second upload naming an id whose upload is still reading gets kInUse
 // and goes on without progress; the record of an ended one is taken over.
+// (A process that ended mid-upload leaves its claim: the id stays in use
+// until the last handle to its section, another process's kept one, closes.)
 #pragma once
 #include <windows.h>
 
