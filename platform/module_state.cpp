@@ -1,6 +1,7 @@
 #include "platform/module_state.h"
 
 #include "platform/module_heap.h"
+#include "platform/module_object.h"
 
 ModuleState g_ModuleState;
 
@@ -8,6 +9,7 @@ namespace {
 // Set between a successful InitModule and TermModule, so a detach that follows
 // a failed attach (or a second detach) does not delete the locks twice.
 bool g_bModuleLive = false;
+PFNUNLOADSWEEP g_pfnUnloadSweep = nullptr;
 
 PlatformFacts QueryPlatformFacts() {
     OSVERSIONINFOA osvi;
@@ -125,7 +127,13 @@ HRESULT TermModule() {
 LONG LockModule() { return InterlockedIncrement(&g_ModuleState.lLockCount); }
 LONG UnlockModule() { return InterlockedDecrement(&g_ModuleState.lLockCount); }
 
-STDAPI DllCanUnloadNow() { return g_ModuleState.lLockCount == 0 ? S_OK : S_FALSE; }
+void SetUnloadSweep(PFNUNLOADSWEEP pfnSweep) { PublishPointer(&g_pfnUnloadSweep, pfnSweep); }
+
+STDAPI DllCanUnloadNow() {
+    PFNUNLOADSWEEP pfnSweep = ReadPublished(&g_pfnUnloadSweep);
+    if (pfnSweep) pfnSweep();
+    return g_ModuleState.lLockCount == 0 ? S_OK : S_FALSE;
+}
 
 HRESULT AddCleanup(PFNCLEANUP pfnCleanup, DWORD_PTR dwArgument) {
     CleanupEntry* pEntry = static_cast<CleanupEntry*>(ModuleAlloc(sizeof(CleanupEntry)));

@@ -46,6 +46,12 @@ LONG LockModule();
 LONG UnlockModule();
 HRESULT AddCleanup(PFNCLEANUP pfnCleanup, DWORD_PTR dwArgument);
 
+// Run by DllCanUnloadNow before it counts the locks, so that a part of the
+// module that locks it only for a while (the kept progress of ended uploads)
+// can let go once that while has passed. One at a time; null for none.
+typedef void (*PFNUNLOADSWEEP)();
+void SetUnloadSweep(PFNUNLOADSWEEP pfnSweep);
+
 // Number of per-processor heaps for a platform, 0 for the base heap alone.
 DWORD ProcessorHeapCount(const PlatformFacts& facts);
 

@@ -14,6 +14,29 @@ struct FileHandleTraits {
 };
 using UniqueFileHandle = UniqueOwner<FileHandleTraits>;
 
+// Kernel handles whose "none" is null (sections, tokens, events, processes).
+struct KernelHandleTraits {
+    using Type = HANDLE;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { CloseHandle(h); }
+};
+using UniqueKernelHandle = UniqueOwner<KernelHandleTraits>;
+
+struct MappedViewTraits {
+    using Type = void*;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type pv) { UnmapViewOfFile(pv); }
+};
+using UniqueMappedView = UniqueOwner<MappedViewTraits>;
+
+// Blocks the system hands out for LocalFree (security descriptors).
+struct LocalBlockTraits {
+    using Type = HLOCAL;
+    static Type Invalid() { return nullptr; }
+    static void Close(Type h) { LocalFree(h); }
+};
+using UniqueLocalBlock = UniqueOwner<LocalBlockTraits>;
+
 struct FindHandleTraits {
     using Type = HANDLE;
     static Type Invalid() { return INVALID_HANDLE_VALUE; }

@@ -1,0 +1,168 @@
+// How long a record lives: until its upload ends plus the retention time,
+// whoever notices the time has passed; and who may write it meanwhile.
+#include <gtest/gtest.h>
+
+#include "platform/module_state.h"
+#include "progress/progress_keeper.h"
+#include "progress_test_support.h"
+
+namespace {
+
+class ProgressLifetime : public ::testing::Test {
+protected:
+    // What other tests kept goes as at a detach.
+    void SetUp() override { ASSERT_TRUE(RestartModule()); }
+    void TearDown() override { SetProgressRetention(kmsDefaultProgressRetention); }
+    static bool RestartModule() {
+        TermModule();
+        return SUCCEEDED(InitModule(nullptr, GetModuleHandleA(nullptr)));
+    }
+    static bool SectionExists(const std::wstring& strId) {
+        UniqueKernelHandle section(OpenFileMappingW(FILE_MAP_READ, FALSE, SectionName(strId).c_str()));
+        return static_cast<bool>(section);
+    }
+    static void WaitUntil(DWORD dwTick) {
+        while (static_cast<LONG>(GetTickCount() - dwTick) < 0) Sleep(20);
+    }
+};
+
+// Who calls into the module after the retention time has passed.
+enum class Sweeper { kReader, kUnloadQuestion, kLaterWriter, kDetach };
+struct SweeperCase {
+    const char* pszWhat;
+    Sweeper sweeper;
+};
+
+TEST_F(ProgressLifetime, AnEndedRecordStaysForTheRetentionTimeThenIsUnknown) {
+    const SweeperCase cases[] = {
+        {"a page reading it", Sweeper::kReader},
+        {"DllCanUnloadNow", Sweeper::kUnloadQuestion},
+        {"another upload", Sweeper::kLaterWriter},
+        {"the module's detach, before the time", Sweeper::kDetach},
+    };
+    constexpr DWORD kmsRetention = 400;
+    SetProgressRetention(kmsRetention);
+    for (const SweeperCase& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        ASSERT_EQ(0u, KeptProgressCount());
+        ASSERT_EQ(S_OK, DllCanUnloadNow());
+        const std::wstring strId = TestId(L"kept");
+        DWORD dwBeforeEnd, dwAfterEnd;
+        {
+            ProgressWriter writer;
+            ASSERT_EQ(ProgressWriter::Status::kOk, Begin(writer, strId, 1000));
+            writer.Advance(1000);
+            dwBeforeEnd = GetTickCount();
+            writer.Finish(ProgressState::kDone, nullptr, 0);
+            dwAfterEnd = GetTickCount();
+        }
+        EXPECT_EQ(1u, KeptProgressCount());
+        EXPECT_EQ(S_FALSE, DllCanUnloadNow()) << "the module holds a record";
+
+        ProgressReport report;
+        const ProgressReadStatus status = Read(strId, &report);
+        if (GetTickCount() - dwBeforeEnd < kmsRetention) {  // a busy machine may have taken longer
+            EXPECT_EQ(ProgressReadStatus::kOk, status);
+            EXPECT_EQ(static_cast<std::uint32_t>(ProgressState::kDone), report.record.nState);
+            EXPECT_EQ(1000u, report.record.cbRead);
+            EXPECT_EQ(100.0, report.figures.dblPercent);
+        }
+
+        if (c.sweeper != Sweeper::kDetach) WaitUntil(dwAfterEnd + kmsRetention + 50);
+        EXPECT_TRUE(SectionExists(strId)) << "nothing has swept yet";
+        switch (c.sweeper) {
+        case Sweeper::kReader:
+            EXPECT_EQ(ProgressReadStatus::kUnknown, Read(strId, &report));
+            EXPECT_EQ(static_cast<std::uint32_t>(ProgressState::kUnknown), report.record.nState);
+            break;
+        case Sweeper::kUnloadQuestion:
+            EXPECT_EQ(S_OK, DllCanUnloadNow());
+            break;
+        case Sweeper::kLaterWriter: {
+            ProgressWriter later;
+            EXPECT_EQ(ProgressWriter::Status::kOk, Begin(later, TestId(L"later"), 1));
+            EXPECT_EQ(0u, KeptProgressCount()) << "swept before the new upload began";
+            SetProgressRetention(0);
+            later.Finish(ProgressState::kDone, nullptr, 0);
+            SetProgressRetention(kmsRetention);
+            break;
+        }
+        case Sweeper::kDetach:
+            ASSERT_TRUE(RestartModule());
+            break;
+        }
+        EXPECT_EQ(0u, KeptProgressCount());
+        EXPECT_FALSE(SectionExists(strId));
+        EXPECT_EQ(S_OK, DllCanUnloadNow());
+    }
+}
+
+TEST_F(ProgressLifetime, WithoutRetentionTheRecordGoesWithItsWriter) {
+    SetProgressRetention(0);
+    const std::wstring strId = TestId(L"gone");
+    ProgressWriter writer;
+    ASSERT_EQ(ProgressWriter::Status::kOk, Begin(writer, strId, 5));
+    ProgressReport report;
+    EXPECT_EQ(ProgressReadStatus::kOk, Read(strId, &report));
+    writer.Finish(ProgressState::kDone, nullptr, 0);
+    EXPECT_EQ(ProgressReadStatus::kUnknown, Read(strId, &report));
+    EXPECT_EQ(0u, KeptProgressCount());
+}
+
+TEST_F(ProgressLifetime, AnIdBeingReadIsNotTakenOverButAnEndedOneIs) {
+    const std::wstring strId = TestId(L"busy");
+    ProgressWriter first;
+    ASSERT_EQ(ProgressWriter::Status::kOk, Begin(first, strId, 100));
+    first.Advance(10);
+    ProgressWriter second;
+    EXPECT_EQ(ProgressWriter::Status::kInUse, Begin(second, strId, 999));
+    EXPECT_FALSE(second.Active());
+    second.Advance(50);  // goes on without progress
+    second.Finish(ProgressState::kFailed, L"x", 1);
+    EXPECT_EQ(ProgressWriter::Status::kInUse, Begin(first, strId, 5)) << "a writer begins once";
+
+    const std::wstring strMessage = L"ファイルが MaxFileBytes (10 バイト) を超えています。";
+    first.Finish(ProgressState::kRefused, strMessage.data(), strMessage.size());
+    ProgressReport report;
+    ASSERT_EQ(ProgressReadStatus::kOk, Read(strId, &report));
+    EXPECT_EQ(static_cast<std::uint32_t>(ProgressState::kRefused), report.record.nState);
+    EXPECT_EQ(10u, report.record.cbRead);
+    EXPECT_EQ(100u, report.record.cbTotal);
+    EXPECT_EQ(strMessage, Text(report.record.szMessage));
+    EXPECT_EQ(L"refused", Text(ProgressStateName(ProgressState::kRefused)));
+
+    ProgressWriter third;
+    ASSERT_EQ(ProgressWriter::Status::kOk, Begin(third, strId, 77));
+    ASSERT_EQ(ProgressReadStatus::kOk, Read(strId, &report));
+    EXPECT_EQ(static_cast<std::uint32_t>(ProgressState::kReading), report.record.nState);
+    EXPECT_EQ(0u, report.record.cbRead);
+    EXPECT_EQ(77u, report.record.cbTotal);
+    EXPECT_EQ(L"", Text(report.record.szMessage));
+    EXPECT_EQ(0u, report.record.ftEnded);
+    third.Finish(ProgressState::kDone, nullptr, 0);
+    EXPECT_EQ(1u, KeptProgressCount()) << "one entry per id";
+}
+
+TEST_F(ProgressLifetime, AWriterThatNeverSaidHowItEndedRecordsAFailure) {
+    const std::wstring strId = TestId(L"dropped");
+    {
+        ProgressWriter writer;
+        ASSERT_EQ(ProgressWriter::Status::kOk, Begin(writer, strId, 3 * kcbProgressStep));
+        const std::wstring strField = L"写真", strFile(kcchProgressFile + 20, L'長');
+        writer.FileStarted(strField.data(), strField.size(), strFile.data(), strFile.size());
+        writer.Advance(2 * kcbProgressStep);
+        ProgressReport report;
+        ASSERT_EQ(ProgressReadStatus::kOk, Read(strId, &report));
+        EXPECT_EQ(L"写真", Text(report.record.szField));
+        EXPECT_EQ(std::wstring(kcchProgressFile, L'長'), Text(report.record.szFile));
+        EXPECT_NEAR(200.0 / 3, report.figures.dblPercent, 1e-9);
+    }
+    ProgressReport report;
+    ASSERT_EQ(ProgressReadStatus::kOk, Read(strId, &report));
+    EXPECT_EQ(static_cast<std::uint32_t>(ProgressState::kFailed), report.record.nState);
+    EXPECT_EQ(2 * kcbProgressStep, report.record.cbRead);
+    EXPECT_NE(0u, report.record.ftEnded);
+    EXPECT_EQ(0.0, report.figures.dblRemainingSeconds);
+}
+
+}  // namespace
