@@ -65,7 +65,7 @@ public:
     explicit ScratchFolder(const char* pszProgram) {
         const char* pszCodePage = std::getenv("VARO_CODEPAGE");
         std::string cp = pszCodePage ? pszCodePage : std::to_string(GetACP());
-        m_root = Widen(BinaryPath(std::string("tests/windows/component/") + pszProgram + "-cp" + cp + ".scratch"));
+        m_root = Widen(BinaryPath(std::string("tests/windows/webmng/") + pszProgram + "-cp" + cp + ".scratch"));
     }
 
     // Starts empty, whatever an interrupted run left behind.
