@@ -31,16 +31,7 @@ STDMETHODIMP UploadMethods::get_AllowedTypes(BSTR* pbstrTypes) {
     return *pbstrTypes ? S_OK : kUploadErrors.NoMemory();
 }
 
-STDMETHODIMP UploadMethods::put_AllowedTypes(BSTR bstrTypes) {
-    if (SysStringLen(bstrTypes) == 0) {
-        m_allowedTypes.reset();
-        return S_OK;
-    }
-    BSTR bstrCopy = SysAllocStringLen(bstrTypes, SysStringLen(bstrTypes));
-    if (!bstrCopy) return kUploadErrors.NoMemory();
-    m_allowedTypes.reset(bstrCopy);
-    return S_OK;
-}
+STDMETHODIMP UploadMethods::put_AllowedTypes(BSTR bstrTypes) { return KeepText(bstrTypes, &m_allowedTypes); }
 
 HRESULT UploadMethods::TypeRefused(const char* pchName, std::uint32_t cchName, std::uint32_t flags,
                                    const char* pszType) {

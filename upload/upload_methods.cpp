@@ -75,6 +75,17 @@ STDMETHODIMP UploadMethods::Load(VARIANT* pvarBody) {
     return S_OK;
 }
 
+HRESULT UploadMethods::KeepText(BSTR bstrText, UniqueBstr* pKept) {
+    if (!bstrText || !bstrText[0]) {
+        pKept->reset();
+        return S_OK;
+    }
+    BSTR bstrCopy = SysAllocStringLen(bstrText, SysStringLen(bstrText));
+    if (!bstrCopy) return kUploadErrors.NoMemory();
+    pKept->reset(bstrCopy);
+    return S_OK;
+}
+
 void UploadMethods::Replace(LoadedForm* pForm) {
     m_names.Clear();
     if (m_pForm) m_pForm->Release();

@@ -58,6 +58,8 @@ private:
     HRESULT ReadyToLookUp(BSTR bstrName);
     // Puts a newly loaded form in the place of the one before.
     void Replace(LoadedForm* pForm);
+    // A text property's new value, kept as a copy; an empty one clears it.
+    static HRESULT KeepText(BSTR bstrText, UniqueBstr* pKept);
     // A form held in memory gets its files' facts; refused when one of its
     // files is of a type the page does not take.
     HRESULT AddFacts(LoadedForm* pForm);

@@ -154,16 +154,7 @@ STDMETHODIMP UploadMethods::get_TempFolder(BSTR* pbstrFolder) {
 }
 
 // An empty folder name goes back to the system's temporary folder.
-STDMETHODIMP UploadMethods::put_TempFolder(BSTR bstrFolder) {
-    if (!bstrFolder || !bstrFolder[0]) {
-        m_tempFolder.reset();
-        return S_OK;
-    }
-    BSTR bstrCopy = SysAllocStringLen(bstrFolder, SysStringLen(bstrFolder));
-    if (!bstrCopy) return kUploadErrors.NoMemory();
-    m_tempFolder.reset(bstrCopy);
-    return S_OK;
-}
+STDMETHODIMP UploadMethods::put_TempFolder(BSTR bstrFolder) { return KeepText(bstrFolder, &m_tempFolder); }
 
 STDMETHODIMP UploadMethods::get_MaxBytes(double* pdblMax) { return GetLimit(m_dblMaxBytes, pdblMax); }
 STDMETHODIMP UploadMethods::put_MaxBytes(double dblMax) { return PutLimit(dblMax, &m_dblMaxBytes, L"MaxBytes"); }

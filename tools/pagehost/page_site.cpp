@@ -2,26 +2,7 @@
 
 #include <cwchar>
 
-namespace {
-
-// The strings an EXCEPINFO carries, freed on every way out.
-class ExcepInfoGuard {
-public:
-    ExcepInfoGuard() { ZeroMemory(&m_info, sizeof m_info); }
-    ~ExcepInfoGuard() {
-        SysFreeString(m_info.bstrSource);
-        SysFreeString(m_info.bstrDescription);
-        SysFreeString(m_info.bstrHelpFile);
-    }
-    ExcepInfoGuard(const ExcepInfoGuard&) = delete;
-    ExcepInfoGuard& operator=(const ExcepInfoGuard&) = delete;
-    EXCEPINFO* get() { return &m_info; }
-
-private:
-    EXCEPINFO m_info;
-};
-
-}  // namespace
+#include "platform/excep_info.h"
 
 bool PageSite::AddItem(const wchar_t* pszName, IDispatch* pdisp) {
     if (m_cItems == kMaxItems || !pdisp) return false;
@@ -89,7 +70,7 @@ STDMETHODIMP PageSite::OnLeaveScript() { return S_OK; }
 STDMETHODIMP PageSite::OnScriptError(IActiveScriptError* pscripterror) {
     if (!pscripterror || m_hasError) return S_OK;
     m_hasError = true;
-    ExcepInfoGuard info;
+    ScopedExcepInfo info;
     if (SUCCEEDED(pscripterror->GetExceptionInfo(info.get())) && info.get()->pfnDeferredFillIn)
         info.get()->pfnDeferredFillIn(info.get());
     DWORD context = 0;
