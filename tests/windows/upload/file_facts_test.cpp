@@ -1,8 +1,7 @@
 // What an uploaded file is, beyond what its client said: its type and image
 // size from its first bytes, its hash, an overwrite the page chooses, and
 // the types a page takes - the same through Load and through LoadRequest.
-#include "fake_request.h"
-#include "upload_client.h"
+#include "both_ways.h"
 
 #include "tests/common/fact_bytes.h"
 
@@ -10,33 +9,11 @@ using namespace facts_test;
 
 namespace {
 
-enum class Way { kLoad, kLoadRequest };
-
-class FileFactsTest : public UploadTest, public ::testing::WithParamInterface<Way> {
+class FileFactsTest : public BothWaysTest {
 protected:
-    void SetUp() override {
-        UploadTest::SetUp();
-        m_wdir = std::wstring(m_dir.begin(), m_dir.end());
-        m_spool = m_wdir + L"\\spool";
-        CreateDirectoryW(m_spool.c_str(), nullptr);
-        BSTR bstrFolder = SysAllocString(m_spool.c_str());
-        ASSERT_EQ(S_OK, m_pUpload->put_TempFolder(bstrFolder));
-        SysFreeString(bstrFolder);
-    }
-    void TearDown() override {
-        for (const std::wstring& name : FileNamesIn(m_spool)) DeleteFileW((m_spool + L"\\" + name).c_str());
-        RemoveDirectoryW(m_spool.c_str());
-        UploadTest::TearDown();
-    }
-
-    // The body through the way under test, in pieces of 1000 bytes for
-    // LoadRequest so that a file's first bytes arrive in many.
-    HRESULT LoadForm(const std::string& body) {
-        if (GetParam() == Way::kLoad) return Load(body);
-        FakeRequest request(body);
-        request.cbPiece = 1000;
-        return m_pUpload->LoadRequest(&request);
-    }
+    // LoadRequest in pieces of 1000 bytes, so that a file's first bytes
+    // arrive in many.
+    HRESULT LoadForm(const std::string& body) { return BothWaysTest::LoadForm(body, 1000); }
     HRESULT SetText(HRESULT (STDMETHODCALLTYPE IUpload::*put)(BSTR), const wchar_t* pszText) {
         BSTR bstr = SysAllocString(pszText);
         const HRESULT hr = (m_pUpload->*put)(bstr);
@@ -58,8 +35,6 @@ protected:
         CloseHandle(h);
         return path;
     }
-
-    std::wstring m_wdir, m_spool;
 };
 
 struct Facts {
@@ -280,9 +255,6 @@ TEST_P(FileFactsTest, AllowedTypesRefuseAFormWithAnotherTypeAndKeepTheEarlierFor
     EXPECT_EQ(S_OK, LoadForm(cases[1].body)) << "an empty list takes every type";
 }
 
-INSTANTIATE_TEST_SUITE_P(BothWays, FileFactsTest, ::testing::Values(Way::kLoad, Way::kLoadRequest),
-                         [](const ::testing::TestParamInfo<Way>& info) {
-                             return info.param == Way::kLoad ? "Load" : "LoadRequest";
-                         });
+INSTANTIATE_TEST_SUITE_P(BothWays, FileFactsTest, ::testing::Values(Way::kLoad, Way::kLoadRequest), WayName);
 
 }  // namespace

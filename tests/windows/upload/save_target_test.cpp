@@ -4,6 +4,7 @@
 // what a client's file name may hold.
 #include <aclapi.h>
 
+#include "both_ways.h"
 #include "fake_request.h"
 #include "import_patch.h"
 #include "multipart_body.h"
@@ -11,40 +12,24 @@
 
 namespace {
 
-enum class Way { kLoad, kLoadRequest };
-
 const std::string kForm = Body({FilePart("doc", "report.txt", "saved bytes", "text/plain")});
 
-class SaveTargetTest : public UploadTest, public ::testing::WithParamInterface<Way> {
+class SaveTargetTest : public BothWaysTest {
 protected:
     void SetUp() override {
-        UploadTest::SetUp();
-        m_wdir = std::wstring(m_dir.begin(), m_dir.end());
-        m_spool = m_wdir + L"\\spool";
-        CreateDirectoryW(m_spool.c_str(), nullptr);
+        BothWaysTest::SetUp();
         CreateDirectoryW((m_wdir + L"\\sub").c_str(), nullptr);
-        BSTR bstrFolder = SysAllocString(m_spool.c_str());
-        ASSERT_EQ(S_OK, m_pUpload->put_TempFolder(bstrFolder));
-        SysFreeString(bstrFolder);
-        if (GetParam() == Way::kLoad) {
-            ASSERT_EQ(S_OK, Load(kForm));
-        } else {
-            FakeRequest request(kForm);
-            ASSERT_EQ(S_OK, m_pUpload->LoadRequest(&request));
-        }
+        ASSERT_EQ(S_OK, LoadForm(kForm));
         std::vector<IUploadedFile*> objects = FileObjects();
         ASSERT_EQ(1u, objects.size());
         m_pFile = objects[0];
     }
     void TearDown() override {
         if (m_pFile) m_pFile->Release();
-        m_pUpload->Release();  // the form's temporary files go with it
-        m_pUpload = nullptr;
-        RemoveDirectoryW(m_spool.c_str());
         for (const wchar_t* pszName : {L"\\sub\\taken.txt", L"\\resolved.txt"})
             DeleteFileW((m_wdir + pszName).c_str());
         RemoveDirectoryW((m_wdir + L"\\sub").c_str());
-        UploadTest::TearDown();
+        BothWaysTest::TearDown();
     }
 
     HRESULT SaveAs(const std::wstring& path) {
@@ -54,7 +39,6 @@ protected:
         return hr;
     }
 
-    std::wstring m_wdir, m_spool;
     IUploadedFile* m_pFile = nullptr;
 };
 
@@ -186,10 +170,7 @@ TEST_P(SaveTargetTest, WhereRightsCannotBeSetTheFileIsCopied) {
     EXPECT_EQ("saved bytes", ReadFileBytesW(m_wdir + L"\\sub\\taken.txt"));
 }
 
-INSTANTIATE_TEST_SUITE_P(BothLoads, SaveTargetTest, ::testing::Values(Way::kLoad, Way::kLoadRequest),
-                         [](const ::testing::TestParamInfo<Way>& info) {
-                             return info.param == Way::kLoad ? "Load" : "LoadRequest";
-                         });
+INSTANTIATE_TEST_SUITE_P(BothLoads, SaveTargetTest, ::testing::Values(Way::kLoad, Way::kLoadRequest), WayName);
 
 // A client's file name with control characters: FileName, ClientPath and
 // Extension agree, and the server-made name follows the same extension.
