@@ -12,6 +12,7 @@
 
 #include "platform/com_ptr.h"
 #include "platform/win32_owners.h"
+#include "varo.h"
 
 namespace bench_request {
 
@@ -211,6 +212,14 @@ inline bool PutText(IDispatch* pdisp, const wchar_t* pszName, const wchar_t* psz
     V_VT(value.get()) = VT_BSTR;
     V_BSTR(value.get()) = SysAllocString(pszValue);
     return Call(pdisp, pszName, DISPATCH_PROPERTYPUT, {value.get()}, nullptr);
+}
+
+// Upload's class object from a loaded VARO.DLL; false when it has none.
+inline bool UploadClassObject(HMODULE hDll, IClassFactory** ppFactory) {
+    auto pfnGetClassObject = reinterpret_cast<HRESULT(WINAPI*)(REFCLSID, REFIID, void**)>(
+        reinterpret_cast<void*>(hDll ? GetProcAddress(hDll, "DllGetClassObject") : nullptr));
+    return pfnGetClassObject &&
+           SUCCEEDED(pfnGetClassObject(CLSID_Upload, IID_IClassFactory, reinterpret_cast<void**>(ppFactory)));
 }
 
 }  // namespace bench_request

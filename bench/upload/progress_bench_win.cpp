@@ -61,10 +61,8 @@ int main(int argc, char** argv) {
     int status = 1;
     {
         UniqueLibrary dll(LoadLibraryA(argv[1]));
-        auto pfnGetClassObject = reinterpret_cast<HRESULT(WINAPI*)(REFCLSID, REFIID, void**)>(
-            reinterpret_cast<void*>(dll ? GetProcAddress(dll.get(), "DllGetClassObject") : nullptr));
         ComPtr<IClassFactory> factory;
-        if (!pfnGetClassObject || FAILED(pfnGetClassObject(CLSID_Upload, IID_IClassFactory, factory.put_void()))) {
+        if (!UploadClassObject(dll.get(), factory.put())) {
             std::printf("cannot load %s\n", argv[1]);
         } else if (!WriteOneFileBody(bodyPath, cMib << 20, kBoundary)) {
             std::printf("cannot write the body in %s\n", argv[2]);

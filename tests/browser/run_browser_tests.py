@@ -571,7 +571,7 @@ def run_progress(paths, contents, only):
             env = dict(os.environ, HOME=os.path.join(WORK, "firefox-home"))
             os.makedirs(env["HOME"], exist_ok=True)
             try:
-                proc = subprocess.run(["node", os.path.join(HERE, "firefox_progress.js")],
+                proc = subprocess.run(["node", os.path.join(HERE, "firefox_forms.js")],
                                       input=json.dumps(jobs).encode(), stdout=subprocess.PIPE,
                                       stderr=subprocess.PIPE, env=env, timeout=150)
                 results = json.loads(proc.stdout or b"null") if proc.returncode == 0 else None
