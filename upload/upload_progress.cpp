@@ -61,10 +61,12 @@ bool ProgressSink::PartBegins(std::uint32_t iPart, const FormPart& part, const u
     return m_pNext->PartBegins(iPart, part, pbText);
 }
 
+// A file counts as done once the sinks after this one have taken it whole.
 bool ProgressSink::PartEnds() {
-    if (m_bFile) m_pProgress->FileDone();
+    const bool bTaken = m_pNext->PartEnds();
+    if (bTaken && m_bFile) m_pProgress->FileDone();
     m_bFile = false;
-    return m_pNext->PartEnds();
+    return bTaken;
 }
 
 STDMETHODIMP UploadMethods::Load(VARIANT* pvarBody) {
