@@ -58,6 +58,7 @@ constexpr wchar_t kBadLimit[] = L"%s には 0 以上の数を指定してくだ�
 constexpr wchar_t kLimitNotWhole[] = L"%s にはバイト数を整数で指定してください。";
 constexpr wchar_t kTempFileCreate[] = L"TempFolder に一時ファイルを作成できませんでした。";
 constexpr wchar_t kTempFileWrite[] = L"一時ファイルに書き込めませんでした。";
+constexpr wchar_t kBadProgressId[] = L"ProgressID には 1 から 64 文字の英数字と - だけを指定してください。";
 constexpr wchar_t kTempFileRead[] = L"アップロードされたファイルを読み込めませんでした。";
 
 // What a file is.

@@ -1,4 +1,5 @@
 #include "upload/upload_methods.h"
+#include "upload/upload_progress.h"
 
 #include "platform/byte_array.h"
 #include "platform/hresult_checks.h"
@@ -57,11 +58,14 @@ STDMETHODIMP UploadMethods::put_MaxParts(LONG lMaxParts) {
 }
 
 // An earlier form is replaced only by one that loads.
-STDMETHODIMP UploadMethods::Load(VARIANT* pvarBody) {
+HRESULT UploadMethods::LoadBytes(VARIANT* pvarBody, UploadProgress* pProgress) {
     SAFEARRAY* psa = BodyArray(ByteArrayOf(pvarBody));
     if (!psa) return kUploadErrors.Fail(E_INVALIDARG, Msg::kNotByteArray);
     LockedByteArray body;
     if (!body.Lock(psa)) return kUploadErrors.Fail(E_FAIL, Msg::kNotByteArray);
+    // A body in memory is one step: nothing is read while it loads.
+    pProgress->Start(body.size());
+    pProgress->Advance(body.size());
     PartsResult result;
     LoadedForm* pForm = LoadedForm::Load(body.data(), body.size(), static_cast<std::uint32_t>(m_lMaxParts), &result);
     body.Unlock();

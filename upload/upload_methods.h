@@ -10,6 +10,8 @@
 #include "upload/part_facts.h"
 #include "upload/upload_interface.h"
 
+class UploadProgress;
+
 // Makes the UploadedFile object for part iPart of the form, read in
 // uCodePage; supplied by the layer that gives objects their identity.
 typedef HRESULT (*PFNCREATEFILEOBJECT)(LoadedForm* pForm, std::uint32_t iPart, UINT uCodePage, IDispatch** ppFile);
@@ -48,8 +50,15 @@ public:
     STDMETHODIMP put_HashWhileLoading(BSTR bstrAlgorithm) override;
     STDMETHODIMP get_AllowedTypes(BSTR* pbstrTypes) override;
     STDMETHODIMP put_AllowedTypes(BSTR bstrTypes) override;
+    // The id a load's progress is kept under (upload_progress.cpp).
+    STDMETHODIMP get_ProgressID(BSTR* pbstrId) override;
+    STDMETHODIMP put_ProgressID(BSTR bstrId) override;
 
 private:
+    // Load and LoadRequest themselves; the public members wrap them in the
+    // progress record, which learns how they ended from their result.
+    HRESULT LoadBytes(VARIANT* pvarBody, UploadProgress* pProgress);
+    HRESULT ReadRequest(IDispatch* pRequest, UploadProgress* pProgress);
     // The parts' names in the current code page, read once per form and code
     // page; false without memory.
     bool NamesReady();
@@ -74,6 +83,7 @@ private:
     double m_dblMaxBytes = 0, m_dblMaxFileBytes = 0, m_dblMaxFieldBytes = 1 << 20;
     HashAlgorithm m_hashWhileLoading = HashAlgorithm::kNone;
     UniqueBstr m_allowedTypes;  // null: every type
+    UniqueBstr m_progressId;    // null: no progress kept
     LoadedForm* m_pForm = nullptr;
     NameIndex m_names;
 };

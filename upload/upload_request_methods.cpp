@@ -7,8 +7,10 @@
 #include "formscan/part_stream.h"
 #include "upload/form_spooler.h"
 #include "upload/request_body.h"
+#include "upload/part_text.h"
 #include "upload/upload_errors.h"
 #include "upload/upload_methods.h"
+#include "upload/upload_progress.h"
 
 namespace {
 
@@ -83,11 +85,12 @@ HRESULT SpoolFailure(const FormSpooler& spooler, const SpoolLimits& limits) {
 
 // As Load, an earlier form is replaced only by one that loads; a refusal
 // keeps nothing of the new one (its temporary files close, and so go).
-STDMETHODIMP UploadMethods::LoadRequest(IDispatch* pRequest) {
+HRESULT UploadMethods::ReadRequest(IDispatch* pRequest, UploadProgress* pProgress) {
     RequestBody body(pRequest);
     std::uint64_t cbTotal = 0;
     RequestBody::Status status = body.Open(&cbTotal);
     if (status != RequestBody::Status::kOk) return RequestFailure(status, S_OK);
+    pProgress->Start(cbTotal);
     const std::uint64_t cbMaxBytes = LimitBytes(m_dblMaxBytes);
     if (cbMaxBytes && cbTotal > cbMaxBytes)
         return kUploadErrors.FailText(E_INVALIDARG, Msg::kMaxBytes, CountText(cbTotal).sz,
@@ -108,7 +111,8 @@ STDMETHODIMP UploadMethods::LoadRequest(IDispatch* pRequest) {
     const SpoolLimits limits{LimitBytes(m_dblMaxFileBytes), LimitBytes(m_dblMaxFieldBytes)};
     FormSpooler spooler(limits, pszTempFolder);
     FactsSink facts(&spooler, m_hashWhileLoading, m_allowedTypes.get());
-    PartStream stream(static_cast<std::uint32_t>(m_lMaxParts), &facts);
+    ProgressSink progressSink(&facts, pProgress, EffectiveCodePage(m_lCodePage));
+    PartStream stream(static_cast<std::uint32_t>(m_lMaxParts), &progressSink);
     if (cbBoundary != 0) stream.NameBoundary(abBoundary, cbBoundary);
     PartsResult result = PartsResult::kOk;
     // Bytes after the closing line are not the form's: they are left unread.
@@ -124,6 +128,7 @@ STDMETHODIMP UploadMethods::LoadRequest(IDispatch* pRequest) {
                                      CountText(cbTotal).sz);
         if (cb > cbTotal - cbRead) cb = static_cast<std::uint32_t>(cbTotal - cbRead);  // more than the body holds
         cbRead += cb;
+        pProgress->Advance(cb);
         result = stream.Write(pb, cb);
     }
     if (result == PartsResult::kOk) result = stream.End();

@@ -12,6 +12,7 @@
 
 #include "platform/com_ptr.h"
 #include "platform/win32_owners.h"
+#include "varo.h"
 
 namespace bench_request {
 
@@ -178,6 +179,47 @@ inline std::wstring Wide(const char* psz) {
     std::wstring s(cch > 0 ? cch - 1 : 0, L'\0');
     if (cch > 1) MultiByteToWideChar(CP_ACP, 0, psz, -1, &s[0], cch);
     return s;
+}
+
+// A form with one file part of cbFile pseudo-random bytes.
+inline bool WriteOneFileBody(const std::wstring& path, ULONGLONG cbFile, const char* pszBoundary) {
+    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    if (!file) return false;
+    std::string head = std::string("--") + pszBoundary +
+                       "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"large.bin\"\r\n"
+                       "Content-Type: application/octet-stream\r\n\r\n";
+    std::string tail = std::string("\r\n--") + pszBoundary + "--\r\n";
+    DWORD cb = 0;
+    if (!WriteFile(file.get(), head.data(), static_cast<DWORD>(head.size()), &cb, nullptr)) return false;
+    std::vector<unsigned> piece(1 << 18);
+    unsigned state = 2463534242u;
+    for (ULONGLONG cbLeft = cbFile; cbLeft > 0;) {
+        for (unsigned& word : piece) {
+            state ^= state << 13;
+            state ^= state >> 17;
+            state ^= state << 5;
+            word = state;
+        }
+        const DWORD cbPiece = static_cast<DWORD>(cbLeft < piece.size() * 4 ? cbLeft : piece.size() * 4);
+        if (!WriteFile(file.get(), piece.data(), cbPiece, &cb, nullptr) || cb != cbPiece) return false;
+        cbLeft -= cbPiece;
+    }
+    return WriteFile(file.get(), tail.data(), static_cast<DWORD>(tail.size()), &cb, nullptr) != FALSE;
+}
+
+inline bool PutText(IDispatch* pdisp, const wchar_t* pszName, const wchar_t* pszValue) {
+    ScopedVariant value;
+    V_VT(value.get()) = VT_BSTR;
+    V_BSTR(value.get()) = SysAllocString(pszValue);
+    return Call(pdisp, pszName, DISPATCH_PROPERTYPUT, {value.get()}, nullptr);
+}
+
+// Upload's class object from a loaded VARO.DLL; false when it has none.
+inline bool UploadClassObject(HMODULE hDll, IClassFactory** ppFactory) {
+    auto pfnGetClassObject = reinterpret_cast<HRESULT(WINAPI*)(REFCLSID, REFIID, void**)>(
+        reinterpret_cast<void*>(hDll ? GetProcAddress(hDll, "DllGetClassObject") : nullptr));
+    return pfnGetClassObject &&
+           SUCCEEDED(pfnGetClassObject(CLSID_Upload, IID_IClassFactory, reinterpret_cast<void**>(ppFactory)));
 }
 
 }  // namespace bench_request

@@ -30,32 +30,6 @@ using namespace bench_request;
 
 const char kBoundary[] = "----VaroFactsBench7c2e";
 
-// A form with one file part of cbFile pseudo-random bytes.
-bool WriteLargeBody(const std::wstring& path, ULONGLONG cbFile) {
-    UniqueFileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    if (!file) return false;
-    std::string head = std::string("--") + kBoundary +
-                       "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"large.bin\"\r\n"
-                       "Content-Type: application/octet-stream\r\n\r\n";
-    std::string tail = std::string("\r\n--") + kBoundary + "--\r\n";
-    DWORD cb = 0;
-    if (!WriteFile(file.get(), head.data(), static_cast<DWORD>(head.size()), &cb, nullptr)) return false;
-    std::vector<unsigned> piece(1 << 18);
-    unsigned state = 2463534242u;
-    for (ULONGLONG cbLeft = cbFile; cbLeft > 0;) {
-        for (unsigned& word : piece) {
-            state ^= state << 13;
-            state ^= state >> 17;
-            state ^= state << 5;
-            word = state;
-        }
-        const DWORD cbPiece = static_cast<DWORD>(cbLeft < piece.size() * 4 ? cbLeft : piece.size() * 4);
-        if (!WriteFile(file.get(), piece.data(), cbPiece, &cb, nullptr) || cb != cbPiece) return false;
-        cbLeft -= cbPiece;
-    }
-    return WriteFile(file.get(), tail.data(), static_cast<DWORD>(tail.size()), &cb, nullptr) != FALSE;
-}
-
 // A form of nFiles small files, a PNG, a JPEG, a GIF and text in turn.
 bool WriteManyFilesBody(const std::wstring& path, int nFiles) {
     static const std::string kContents[] = {
@@ -75,13 +49,6 @@ bool WriteManyFilesBody(const std::wstring& path, int nFiles) {
     DWORD cb = 0;
     return file && WriteFile(file.get(), body.data(), static_cast<DWORD>(body.size()), &cb, nullptr) &&
            cb == body.size();
-}
-
-bool PutText(IDispatch* pdisp, const wchar_t* pszName, const wchar_t* pszValue) {
-    ScopedVariant value;
-    V_VT(value.get()) = VT_BSTR;
-    V_BSTR(value.get()) = SysAllocString(pszValue);
-    return Call(pdisp, pszName, DISPATCH_PROPERTYPUT, {value.get()}, nullptr);
 }
 
 bool PutLong(IDispatch* pdisp, const wchar_t* pszName, LONG lValue) {
@@ -182,12 +149,10 @@ int main(int argc, char** argv) {
     int status = 1;
     {
         UniqueLibrary dll(LoadLibraryA(argv[1]));
-        auto pfnGetClassObject = reinterpret_cast<HRESULT(WINAPI*)(REFCLSID, REFIID, void**)>(
-            reinterpret_cast<void*>(dll ? GetProcAddress(dll.get(), "DllGetClassObject") : nullptr));
         ComPtr<IClassFactory> factory;
-        if (!pfnGetClassObject || FAILED(pfnGetClassObject(CLSID_Upload, IID_IClassFactory, factory.put_void()))) {
+        if (!UploadClassObject(dll.get(), factory.put())) {
             std::printf("cannot load %s\n", argv[1]);
-        } else if (!WriteLargeBody(largeBody, cMib << 20) || !WriteManyFilesBody(manyBody, nFiles)) {
+        } else if (!WriteOneFileBody(largeBody, cMib << 20, kBoundary) || !WriteManyFilesBody(manyBody, nFiles)) {
             std::printf("cannot write the bodies in %s\n", argv[2]);
         } else {
             bool bOk = true;

@@ -47,6 +47,26 @@ async function submit(page, job) {
   return { before, after };
 }
 
+// A job with "read" sends its file through a page that shows its own
+// progress (upload-progress.asp) and reads it every quarter second until
+// job.read says it ended: the facts before, each change, the last reading.
+async function watch(page, job) {
+  await page.goto(job.url, { waitUntil: 'load' });
+  const facts = await run(page, job.facts);
+  await (await page.$('#file')).uploadFile(job.file);
+  await page.click('input[type=submit]');
+  const readings = [];
+  const deadline = Date.now() + job.seconds * 1000;
+  let last = null;
+  while (Date.now() < deadline) {
+    last = await run(page, job.read);
+    if (!readings.length || readings[readings.length - 1].percent !== last.percent) readings.push(last);
+    if (last.ended) break;
+    await new Promise((resolve) => setTimeout(resolve, 250));
+  }
+  return { facts, readings, last };
+}
+
 async function main() {
   let input = '';
   for await (const chunk of process.stdin) input += chunk;
@@ -64,7 +84,8 @@ async function main() {
     for (const job of jobs) {
       const started = Date.now();
       try {
-        results.push({ ...(await submit(page, job)), seconds: (Date.now() - started) / 1000 });
+        const result = job.read ? await watch(page, job) : await submit(page, job);
+        results.push({ ...result, seconds: (Date.now() - started) / 1000 });
       } catch (e) {
         results.push({ error: String(e && e.stack || e) });
       }

@@ -10,6 +10,11 @@ samples/upload-large.asp, which takes the request as it arrives; the same
 80 MB file is too large for upload.asp, whose refusal the browser shows;
 samples/gallery.asp takes a PNG and a JPEG (type, size in pixels and hash
 shown) and refuses a program renamed .jpg and a text file.
+samples/upload-progress.asp sends a 50 MB file through a second server
+whose --throttle makes it take seconds; the page's bar must be read rising
+at least five times and reach 100 %, and a lowered file limit (?max=) must
+show its refusal in the bar. samples/progress.asp, the JSON the bar polls,
+is no form: it is driven through that page.
 Each page's report is checked line by line and every saved file byte for
 byte; each page, before and after the submission, must say its language,
 title, heading and character set (the one it is sent in) and label every
@@ -42,6 +47,11 @@ WORK = os.path.join(SOURCE, "build", "browser")
 GUID = "[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}"
 BIG_SIZE = 30_000_000
 LARGE_SIZE = 80 << 20
+PROGRESS_SIZE = 50 << 20
+PROGRESS_THROTTLE = 4 << 20  # bytes a second: the 50 MB take some 12 s
+PROGRESS_PAGE = "upload-progress.asp"
+# Samples that are not forms a person fills, and the page that drives each.
+NOT_FORMS = {"progress.asp": PROGRESS_PAGE}
 
 
 class Check:
@@ -71,6 +81,7 @@ def make_files():
         "gallery.jpg": GALLERY_JPG,
         "setup.jpg": b"MZ\x90\x00\x03\x00\x00\x00\x04\x00\x00\x00\xff\xff" + bytes(300),
         "notes.txt": "\u30e1\u30e2\r\n".encode("utf-8"),
+        "progress.bin": rng.randbytes(PROGRESS_SIZE),
     }
     paths = {}
     for name, content in contents.items():
@@ -101,7 +112,7 @@ TOO_LARGE = "\u9001\u4fe1\u3067\u304d\u308b\u306e\u306f\u5408\u8a08 50 MB \u307e
 
 # Each sample page and the character set it is sent in.
 PAGES = {"upload.asp": "Shift_JIS", "upload-utf8.asp": "UTF-8", "upload-js.asp": "UTF-8", "upload-large.asp": "UTF-8",
-         "gallery.asp": "UTF-8"}
+         "gallery.asp": "UTF-8", PROGRESS_PAGE: "UTF-8"}
 
 
 def png(width, height):
@@ -236,10 +247,11 @@ def check_report(check, items, expected, contents, uploads):
 class Serve:
     """scripts/serve on a free port, stopped with SIGTERM."""
 
-    def __init__(self, uploads):
+    def __init__(self, uploads, extra=(), log="serve.log"):
         self.uploads = uploads
-        self.proc = subprocess.Popen([os.path.join(SOURCE, "scripts", "serve"), "--port", "0", "--uploads", uploads],
-                                     stdout=subprocess.PIPE, stderr=open(os.path.join(WORK, "serve.log"), "wb"),
+        self.proc = subprocess.Popen([os.path.join(SOURCE, "scripts", "serve"), "--port", "0", "--uploads", uploads,
+                                      *extra],
+                                     stdout=subprocess.PIPE, stderr=open(os.path.join(WORK, log), "wb"),
                                      text=True)
         line = self.proc.stdout.readline()
         if line.startswith("this machine cannot run 32-bit programs"):
@@ -308,8 +320,9 @@ def check_every_sample():
     """A sample page that no submission drives would go untested."""
     check = Check("every sample page is submitted")
     samples = {n for n in os.listdir(os.path.join(SOURCE, "samples")) if n.endswith(".asp")}
-    driven = {s["page"] for s in SUBMISSIONS}
-    check.expect(samples == driven == set(PAGES), f"samples {sorted(samples)}, submitted {sorted(driven)}")
+    driven = {s["page"] for s in SUBMISSIONS} | {PROGRESS_PAGE}
+    check.expect(samples - set(NOT_FORMS) == driven == set(PAGES) and set(NOT_FORMS.values()) <= driven,
+                 f"samples {sorted(samples)}, submitted {sorted(driven)}, not forms {sorted(NOT_FORMS)}")
     return check
 
 
@@ -469,6 +482,114 @@ def run_firefox(serve, paths, contents, screens):
     return checks
 
 
+# What the progress page shows: the bar's percent, its message, and whether
+# the upload ended (the page's answer is in, or a refusal is shown).
+READ_BAR = """
+const text = (id) => document.getElementById(id).textContent.trim();
+const result = text('result');
+return {percent: text('percent'), message: text('message'), result: result,
+        ended: (text('percent') === '100' && result.includes('\u4fdd\u5b58')) || text('message') !== ''};
+"""
+# (label, query, whether it is refused)
+PROGRESS_RUNS = [("50 MB with the bar rising", "", False),
+                 ("a file over ?max=1000000 refused in the bar", "?max=1000000", True)]
+
+
+def check_progress(check, facts, readings, last, refused, contents, uploads):
+    check_facts(check, "before", PROGRESS_PAGE, facts)
+    if refused:
+        check.expect("MaxFileBytes (1000000" in last["message"], f"the bar's message: {last['message']!r}")
+        return
+    values = [float(r["percent"]) for r in readings if r["percent"] not in ("", "0")]
+    rising = [v for v in values if v < 100]
+    check.expect(len(rising) >= 5 and all(a < b for a, b in zip(values, values[1:])),
+                 f"the bar read {values}: five or more values below 100, each above the one before")
+    check.expect(values[-1:] == [100.0] and last["message"] == "", f"the bar ended at {last}")
+    m = re.search(r"(\d+) \u30d0\u30a4\u30c8, \u4fdd\u5b58\u540d (" + GUID + r"(?:\.\w+)?)", last["result"])
+    if check.expect(m is not None, f"the answer names no saved file: {last['result'][:300]!r}"):
+        check.expect(int(m.group(1)) == PROGRESS_SIZE, f"saved {m.group(1)} bytes")
+        with open(os.path.join(uploads, m.group(2)), "rb") as f:
+            check.expect(f.read() == contents["progress.bin"], "the saved file differs from the one sent")
+
+
+def chromium_progress(driver, url, path):
+    from selenium.webdriver.common.by import By
+    driver.get(url)
+    facts = driver.execute_script(PAGE_FACTS)
+    driver.find_element(By.ID, "file").send_keys(path)
+    driver.find_element(By.CSS_SELECTOR, "input[type=submit]").click()
+    readings, last, deadline = [], None, time.monotonic() + 40
+    while time.monotonic() < deadline:
+        last = driver.execute_script(READ_BAR)
+        if not readings or readings[-1]["percent"] != last["percent"]:
+            readings.append(last)
+        if last["ended"]:
+            break
+        time.sleep(0.25)
+    return facts, readings, last
+
+
+def run_progress(paths, contents, only):
+    """upload-progress.asp in both browsers through a throttled server."""
+    uploads = os.path.join(WORK, "progress-uploads")
+    shutil.rmtree(uploads, ignore_errors=True)
+    os.makedirs(uploads)
+    checks = []
+    try:
+        serve = Serve(uploads, ["--throttle", str(PROGRESS_THROTTLE)], "serve-progress.log")
+    except (RuntimeError, OSError) as e:
+        check = Check("throttled serve starts")
+        check.expect(False, str(e))
+        return [check]
+    try:
+        if only != "firefox":
+            try:
+                driver = chromium_driver()
+            except Exception as e:
+                driver = None
+                check = Check("chromium progress")
+                check.expect(False, f"Chromium does not start ({type(e).__name__}: {e})")
+                checks.append(check)
+            if driver:
+                try:
+                    for label, query, refused in PROGRESS_RUNS:
+                        check = Check(f"chromium {PROGRESS_PAGE}: {label}")
+                        t = time.monotonic()
+                        try:
+                            facts, readings, last = chromium_progress(driver, serve.url + PROGRESS_PAGE + query,
+                                                                      paths["progress.bin"])
+                            check_progress(check, facts, readings, last, refused, contents, uploads)
+                        except Exception as e:
+                            check.expect(False, f"{type(e).__name__}: {e}")
+                        check.notes.append(f"{time.monotonic() - t:.2f} s")
+                        checks.append(check)
+                finally:
+                    driver.quit()
+        if only != "chromium":
+            jobs = [{"url": serve.url + PROGRESS_PAGE + query, "file": paths["progress.bin"], "facts": PAGE_FACTS,
+                     "read": READ_BAR, "seconds": 40} for _, query, _ in PROGRESS_RUNS]
+            env = dict(os.environ, HOME=os.path.join(WORK, "firefox-home"))
+            os.makedirs(env["HOME"], exist_ok=True)
+            try:
+                proc = subprocess.run(["node", os.path.join(HERE, "firefox_forms.js")],
+                                      input=json.dumps(jobs).encode(), stdout=subprocess.PIPE,
+                                      stderr=subprocess.PIPE, env=env, timeout=150)
+                results = json.loads(proc.stdout or b"null") if proc.returncode == 0 else None
+                reason = proc.stderr.decode(errors="replace")[-2000:]
+            except (subprocess.TimeoutExpired, ValueError) as e:
+                results, reason = None, str(e)
+            for i, (label, _, refused) in enumerate(PROGRESS_RUNS):
+                check = Check(f"firefox {PROGRESS_PAGE}: {label}")
+                result = results[i] if isinstance(results, list) and i < len(results) else {"error": reason}
+                if check.expect("error" not in result, result.get("error", "")):
+                    check_progress(check, result["facts"], result["readings"], result["last"], refused, contents,
+                                   uploads)
+                checks.append(check)
+    finally:
+        serve.stop()
+    return checks
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--screenshot", help="save Chromium's view of upload-utf8.asp after an upload here (the "
@@ -501,6 +622,7 @@ def main():
                 checks += run_chromium(serve, paths, contents, args.screenshot, args.screens)
             if args.only != "chromium":
                 checks += run_firefox(serve, paths, contents, args.screens)
+            checks += run_progress(paths, contents, args.only)
         finally:
             status, out = serve.stop()
         check = Check("serve stops on SIGTERM")

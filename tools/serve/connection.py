@@ -155,9 +155,19 @@ class Connection(socketserver.BaseRequestHandler):
         return Reply(status, headers.get("content-type", "text/html"), body), length == head.length
 
     def body_chunks(self, length, state):
+        # --throttle: the body is taken no faster than that many bytes a
+        # second, in tenths of a second, so that a page's progress can be
+        # watched on a machine whose loopback is too fast to see it.
+        rate = self.server.throttle
+        piece = max(4096, rate // 10) if rate else 1 << 20
+        started = time.monotonic()
         while state.received < length:
-            chunk = self.stream.read_some(min(1 << 20, length - state.received))
+            chunk = self.stream.read_some(min(piece, length - state.received))
             state.received += len(chunk)
+            if rate:
+                ahead = state.received / rate - (time.monotonic() - started)
+                if ahead > 0:
+                    time.sleep(ahead)
             yield chunk
 
     def send(self, state, reply, head_only, close):

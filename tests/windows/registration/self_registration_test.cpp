@@ -14,6 +14,7 @@
 namespace {
 const char kClassKey[] = "CLSID\\{6F1D2C40-3B1A-4E52-9C7D-2A5B8E61F034}";
 const char kUploadClassKey[] = "CLSID\\{9611FB0C-8617-4C12-8A9D-7DE1A71E0FAA}";
+const char kProgressClassKey[] = "CLSID\\{A67C50CE-387B-452B-9DBA-26B97EE27FA8}";
 const char kTypeLibKey[] = "TypeLib\\{A47E5D11-8C23-4B9A-B6E2-5D0F3C19A7E8}";
 const GUID kLibId = {0xA47E5D11, 0x8C23, 0x4B9A, {0xB6, 0xE2, 0x5D, 0x0F, 0x3C, 0x19, 0xA7, 0xE8}};
 
@@ -46,7 +47,8 @@ void DumpKey(HKEY hParent, const std::string& path, RegistryDump& dump) {
 
 RegistryDump DumpServerKeys() {
     RegistryDump dump;
-    for (const char* root : {"VARO.WebMng.1", "VARO.WebMng", kClassKey, "VARO.Upload.1", "VARO.Upload", kUploadClassKey})
+    for (const char* root : {"VARO.WebMng.1", "VARO.WebMng", kClassKey, "VARO.Upload.1", "VARO.Upload", kUploadClassKey,
+                             "VARO.Progress.1", "VARO.Progress", kProgressClassKey})
         DumpKey(HKEY_CLASSES_ROOT, root, dump);
     return dump;
 }
@@ -75,6 +77,7 @@ RegistryDump ExpectedKeys(const std::string& modulePath) {
     RegistryDump dump;
     AddClassKeys(dump, "WebMng", "{6F1D2C40-3B1A-4E52-9C7D-2A5B8E61F034}", modulePath);
     AddClassKeys(dump, "Upload", "{9611FB0C-8617-4C12-8A9D-7DE1A71E0FAA}", modulePath);
+    AddClassKeys(dump, "Progress", "{A67C50CE-387B-452B-9DBA-26B97EE27FA8}", modulePath);
     return dump;
 }
 
@@ -142,7 +145,7 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
         for (const char* key : {"VARO.WebMng.1", "VARO.WebMng", kClassKey, "VARO.Upload.1", "VARO.Upload",
-                                kUploadClassKey, kTypeLibKey})
+                                kUploadClassKey, "VARO.Progress.1", "VARO.Progress", kProgressClassKey, kTypeLibKey})
             DeleteTree(key);
     }
     void TearDown() override { CoUninitialize(); }

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -93,6 +94,7 @@ public:
     std::size_t cbRead = 0;
     int nReads = 0;
     bool bCountWrittenBack = true;
+    std::function<void(std::size_t cbRead)> onPiece;  // after each piece it gave
     // ServerVariables' answer for CONTENT_TYPE (any type; VT_ERROR: the call
     // fails with its scode); VT_EMPTY: the object has no ServerVariables.
     VARIANT contentType{};
@@ -134,6 +136,7 @@ public:
         SetBytes(pResult, m_body.substr(cbRead, cb));
         cbRead += cb;
         pCount->pvarVal->lVal = static_cast<LONG>(cb);
+        if (onPiece) onPiece(cbRead);
         return S_OK;
     }
 

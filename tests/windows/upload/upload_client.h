@@ -149,7 +149,7 @@ protected:
     }
     void TearDown() override {
         if (m_pUpload) m_pUpload->Release();
-        EXPECT_EQ(S_OK, m_dll.CanUnloadNow()) << "an object is still alive";
+        EXPECT_EQ(m_hrCanUnload, m_dll.CanUnloadNow()) << "an object is still alive";
         WIN32_FIND_DATAA found;
         HANDLE hFind = FindFirstFileA((m_dir + "\\*").c_str(), &found);
         if (hFind != INVALID_HANDLE_VALUE) {
@@ -237,6 +237,9 @@ protected:
     VaroDll m_dll;
     IUpload* m_pUpload = nullptr;
     std::string m_dir;
+    // S_FALSE in a test that leaves ended progress records kept: the module
+    // holds their sections until the retention time has passed.
+    HRESULT m_hrCanUnload = S_OK;
 };
 
 inline const std::string kUtf8Form = Body({

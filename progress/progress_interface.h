@@ -1,0 +1,9 @@
+// IProgress and IProgressReport as the type library declares them.
+#pragma once
+#include <windows.h>
+#include <ole2.h>
+#include <oleauto.h>
+
+#undef DeleteFile
+
+#include "varo.h"

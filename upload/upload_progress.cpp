@@ -1,0 +1,102 @@
+#include "upload/upload_progress.h"
+
+#include "platform/multibyte_text.h"
+#include "platform/win32_owners.h"
+#include "progress/progress_id.h"
+#include "upload/part_text.h"
+#include "upload/upload_errors.h"
+#include "upload/upload_methods.h"
+
+namespace {
+
+// Failures the page's own limits or its client caused read as refused; the
+// rest (memory, files, the request object) as failed.
+bool IsRefusal(HRESULT hr) { return hr == E_INVALIDARG || hr == E_FAIL; }
+
+// The thread's error description, put back for the caller. Null when none.
+BSTR ErrorDescription() {
+    IErrorInfo* pInfo = nullptr;
+    if (GetErrorInfo(0, &pInfo) != S_OK || !pInfo) return nullptr;
+    BSTR bstrDescription = nullptr;
+    if (FAILED(pInfo->GetDescription(&bstrDescription))) bstrDescription = nullptr;
+    SetErrorInfo(0, pInfo);
+    pInfo->Release();
+    return bstrDescription;
+}
+
+}  // namespace
+
+void UploadProgress::Start(std::uint64_t cbTotal) {
+    if (!m_pszId || m_bStarted) return;
+    m_bStarted = true;
+    // An id in use, or a store the system refuses, costs the page its
+    // progress, never its upload.
+    m_writer.Begin(m_pszId, lstrlenW(m_pszId), cbTotal);
+}
+
+HRESULT UploadProgress::End(HRESULT hr) {
+    if (!m_pszId) return hr;
+    Start(0);  // refused before the length was known
+    if (SUCCEEDED(hr)) {
+        m_writer.Finish(ProgressState::kDone, nullptr, 0);
+        return hr;
+    }
+    UniqueBstr description(ErrorDescription());
+    const wchar_t* pch = description.get();
+    m_writer.Finish(IsRefusal(hr) ? ProgressState::kRefused : ProgressState::kFailed, pch,
+                    pch ? SysStringLen(description.get()) : 0);
+    return hr;
+}
+
+bool ProgressSink::PartBegins(std::uint32_t iPart, const FormPart& part, const unsigned char* pbText) {
+    m_bFile = IsFilePart(part);
+    if (m_bFile) {
+        const char* pchText = reinterpret_cast<const char*>(pbText);
+        UniqueBstr field(MultiByteToBstr(m_uCodePage, pchText + part.nameOffset, static_cast<int>(part.nameLength)));
+        UniqueBstr file(FileNameText(pchText + part.fileNameOffset, part.fileNameLength, part.flags, m_uCodePage));
+        // Without memory for the names the file still counts, unnamed.
+        m_pProgress->FileStarted(field.get() ? field.get() : L"", field.get() ? SysStringLen(field.get()) : 0,
+                                 file.get() ? file.get() : L"", file.get() ? SysStringLen(file.get()) : 0);
+    }
+    return m_pNext->PartBegins(iPart, part, pbText);
+}
+
+// A file counts as done once the sinks after this one have taken it whole.
+bool ProgressSink::PartEnds() {
+    const bool bTaken = m_pNext->PartEnds();
+    if (bTaken && m_bFile) m_pProgress->FileDone();
+    m_bFile = false;
+    return bTaken;
+}
+
+STDMETHODIMP UploadMethods::Load(VARIANT* pvarBody) {
+    UploadProgress progress(m_progressId.get());
+    return progress.End(LoadBytes(pvarBody, &progress));
+}
+
+STDMETHODIMP UploadMethods::LoadRequest(IDispatch* pRequest) {
+    UploadProgress progress(m_progressId.get());
+    return progress.End(ReadRequest(pRequest, &progress));
+}
+
+STDMETHODIMP UploadMethods::get_ProgressID(BSTR* pbstrId) {
+    if (!pbstrId) return E_POINTER;
+    const BSTR bstrId = m_progressId.get();
+    *pbstrId = bstrId ? SysAllocStringLen(bstrId, SysStringLen(bstrId)) : SysAllocString(L"");
+    return *pbstrId ? S_OK : kUploadErrors.NoMemory();
+}
+
+// "" clears the id; anything else must name a record as it stands.
+STDMETHODIMP UploadMethods::put_ProgressID(BSTR bstrId) {
+    const UINT cch = bstrId ? SysStringLen(bstrId) : 0;
+    if (cch == 0) {
+        m_progressId.reset();
+        return S_OK;
+    }
+    if (!ProgressIdValid(reinterpret_cast<const char16_t*>(bstrId), cch))
+        return kUploadErrors.Fail(E_INVALIDARG, Msg::kBadProgressId);
+    BSTR bstrCopy = SysAllocStringLen(bstrId, cch);
+    if (!bstrCopy) return kUploadErrors.NoMemory();
+    m_progressId.reset(bstrCopy);
+    return S_OK;
+}
