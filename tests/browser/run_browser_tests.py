@@ -512,24 +512,31 @@ def check_progress(check, facts, readings, last, refused, contents, uploads):
             check.expect(f.read() == contents["progress.bin"], "the saved file differs from the one sent")
 
 
-def chromium_progress(driver, url, path):
+def chromium_progress(driver, url, path, shots=None):
+    """shots: PNG paths for the bar mid-upload (taken once it is between 25
+    and 75 %) and at the end, or None."""
     from selenium.webdriver.common.by import By
     driver.get(url)
     facts = driver.execute_script(PAGE_FACTS)
     driver.find_element(By.ID, "file").send_keys(path)
     driver.find_element(By.CSS_SELECTOR, "input[type=submit]").click()
-    readings, last, deadline = [], None, time.monotonic() + 40
+    readings, last, deadline, during = [], None, time.monotonic() + 40, None
     while time.monotonic() < deadline:
         last = driver.execute_script(READ_BAR)
         if not readings or readings[-1]["percent"] != last["percent"]:
             readings.append(last)
+        if shots and during is None and last["percent"] and 25 <= float(last["percent"]) <= 75:
+            during = shots[0]
+            save_page(driver, during)
         if last["ended"]:
             break
         time.sleep(0.25)
+    if shots:
+        save_page(driver, shots[1])
     return facts, readings, last
 
 
-def run_progress(paths, contents, only):
+def run_progress(paths, contents, only, screens=None):
     """upload-progress.asp in both browsers through a throttled server."""
     uploads = os.path.join(WORK, "progress-uploads")
     shutil.rmtree(uploads, ignore_errors=True)
@@ -556,8 +563,11 @@ def run_progress(paths, contents, only):
                         check = Check(f"chromium {PROGRESS_PAGE}: {label}")
                         t = time.monotonic()
                         try:
+                            stem = os.path.join(screens, "chromium-upload-progress" + ("-refused" if refused else "")) \
+                                if screens else None
+                            shots = [stem + "-during.png", stem + "-after.png"] if stem else None
                             facts, readings, last = chromium_progress(driver, serve.url + PROGRESS_PAGE + query,
-                                                                      paths["progress.bin"])
+                                                                      paths["progress.bin"], shots)
                             check_progress(check, facts, readings, last, refused, contents, uploads)
                         except Exception as e:
                             check.expect(False, f"{type(e).__name__}: {e}")
@@ -622,7 +632,7 @@ def main():
                 checks += run_chromium(serve, paths, contents, args.screenshot, args.screens)
             if args.only != "chromium":
                 checks += run_firefox(serve, paths, contents, args.screens)
-            checks += run_progress(paths, contents, args.only)
+            checks += run_progress(paths, contents, args.only, args.screens)
         finally:
             status, out = serve.stop()
         check = Check("serve stops on SIGTERM")
