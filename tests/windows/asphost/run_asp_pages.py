@@ -94,8 +94,14 @@ def run_page(host, page, body, out, env, query=None):
     uploads = os.path.join(out, "uploads")
     os.makedirs(uploads)
     response_file = os.path.join(out, "response.html")
-    proc = pages.run(host + [pages.wine_path(page), pages.wine_path(body), pages.wine_path(uploads),
-                      pages.wine_path(response_file)] + ([f"query={query}"] if query else []), env)
+    command = host + [pages.wine_path(page), pages.wine_path(body), pages.wine_path(uploads),
+                      pages.wine_path(response_file)] + ([f"query={query}"] if query else [])
+    proc = pages.run(command, env)
+    if proc.returncode == 1 and not proc.stdout and not os.path.exists(response_file):
+        # The host ends 0 or 2 with its reason; a silent 1 is Wine failing to
+        # start it (seen once under load), so it is run once more.
+        print(f"note: {os.path.basename(page)}: Wine did not start the page host; run again", flush=True)
+        proc = pages.run(command, env)
     response = None
     if os.path.exists(response_file):
         with open(response_file, "rb") as f:
