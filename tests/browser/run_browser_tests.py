@@ -365,6 +365,9 @@ def chromium_submit(driver, url, submission, paths, shots):
         return driver.execute_script("return arguments[0].control", label(text))
 
     def fill():
+        # Through a blank page: the form's URL is often the one the answer
+        # before it was shown at, and a fresh document is then certain.
+        driver.get("about:blank")
         driver.get(url)
         WebDriverWait(driver, 30).until(lambda d: d.execute_script("return document.readyState") == "complete")
         for text, value in submission.get("text", []):
@@ -378,14 +381,16 @@ def chromium_submit(driver, url, submission, paths, shots):
 
     # Chromium now and then answers a fresh page's first lookups from the
     # page before it ("Node with given id does not belong to the document"):
-    # the form is filled once more on a fresh load. Nothing was sent yet.
+    # the form is filled again on a fresh load, up to three times. Nothing
+    # was sent yet.
     from selenium.common.exceptions import WebDriverException
-    try:
-        fill()
-    except WebDriverException as e:
-        if "does not belong to the document" not in str(e):
-            raise
-        fill()
+    for attempt in range(3):
+        try:
+            fill()
+            break
+        except WebDriverException as e:
+            if "does not belong to the document" not in str(e) or attempt == 2:
+                raise
     before = driver.execute_script(PAGE_FACTS)
     if shots:
         save_page(driver, shots[0])

@@ -776,25 +776,33 @@ def main():
         print("\n".join(failures))
         return 1
     checks = []
+    started = time.monotonic()
+
+    def add(check):
+        # Said as each check ends: a run cut short by its time limit shows
+        # how far it came.
+        checks.append(check)
+        print(f"{'FAIL' if check.failures else 'ok'}: {check.label} ({time.monotonic() - started:.0f} s in)", flush=True)
+
     try:
         for fixture, _, codepages in SAMPLE_BODIES:
             if codepage in codepages:
-                checks.append(check_sample(host, fixture, codepage, env, out_root))
+                add(check_sample(host, fixture, codepage, env, out_root))
         for fixture in FORM_BODIES:
-            checks.append(check_jscript(host, fixture, codepage, env, out_root))
-        checks.append(check_host(host, codepage, env, out_root))
+            add(check_jscript(host, fixture, codepage, env, out_root))
+        add(check_host(host, codepage, env, out_root))
         for page in [UTF8_PAGE, LARGE_PAGE, JS_SAMPLE_PAGE]:
-            checks.append(check_utf8_sample(host, page, codepage, env, out_root))
-        checks.append(check_refusals(host, codepage, env, out_root))
-        checks.append(check_large_cut_short(host, codepage, env, out_root))
+            add(check_utf8_sample(host, page, codepage, env, out_root))
+        add(check_refusals(host, codepage, env, out_root))
+        add(check_large_cut_short(host, codepage, env, out_root))
         for mode in ["load", "stream"]:
-            checks.append(check_upload_jscript(host, codepage, env, out_root, mode))
-        checks.append(check_serve(host, codepage, env, out_root))
-        checks.append(check_map_path(host, codepage, env, out_root))
-        checks.append(check_recycling(host, codepage, env, out_root))
-        checks.append(check_body_reading(host, codepage, env, out_root))
-        checks.append(check_gallery(host, codepage, env, out_root))
-        checks.append(check_facts_js(host, codepage, env, out_root))
+            add(check_upload_jscript(host, codepage, env, out_root, mode))
+        add(check_serve(host, codepage, env, out_root))
+        add(check_map_path(host, codepage, env, out_root))
+        add(check_recycling(host, codepage, env, out_root))
+        add(check_body_reading(host, codepage, env, out_root))
+        add(check_gallery(host, codepage, env, out_root))
+        add(check_facts_js(host, codepage, env, out_root))
     finally:
         pages.register(hosts, env, unregister=True)
     return pages.report(checks, "asp pages")
