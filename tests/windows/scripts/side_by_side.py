@@ -21,12 +21,21 @@ LOADED = re.compile(r'Loaded L"([^"]*VARO\.DLL)"', re.IGNORECASE)
 
 
 def create_object(host, env):
-    """(what the probe script said, the VARO.DLL files the process loaded)."""
+    """(what the probe script said, the VARO.DLL files the process loaded).
+    A host that said nothing at all, not even an error, is one Wine did not
+    start (seen under load): it is run once more, with a note."""
     trace = dict(env, WINEDEBUG="+loaddll")
-    proc = pages.run(host.command("cscript.exe", "//nologo", pages.wine_path(os.path.join(HERE, "create_object.vbs"))),
-                     trace)
-    text = proc.stdout.decode(errors="replace")
-    said = [l.strip() for l in text.splitlines() if l.startswith(("create ", "sentinel "))]
+    command = host.command("cscript.exe", "//nologo", pages.wine_path(os.path.join(HERE, "create_object.vbs")))
+    for attempt in range(2):
+        proc = pages.run(command, trace)
+        text = proc.stdout.decode(errors="replace")
+        said = [l.strip() for l in text.splitlines() if l.startswith(("create ", "sentinel "))]
+        if said or attempt:
+            break
+        print(f"note: {host.label}host said nothing (exit status {proc.returncode}, {len(text)} characters "
+              f"of trace); run again", flush=True)
+    if not said:
+        said = [f"exit status {proc.returncode}", text[-600:]]
     loaded = {m.replace("\\\\", "\\").lower() for m in LOADED.findall(text)}
     return said, loaded
 
