@@ -7,6 +7,7 @@
 //   wine formscan_bench_win.exe [--file-mb=N] [--runs=N]
 #include <windows.h>
 
+#include "bench/bench_options.h"
 #include "formscan/byte_search.h"
 #include "formscan/form_scan.h"
 #include "formscan/form_scan_impl.h"
@@ -71,12 +72,8 @@ double MeasureSearch(const BenchBody& body, int runs) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    long cbFileMb = 100;
-    int runs = 5;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], "--file-mb=", 10) == 0) cbFileMb = std::atol(argv[i] + 10);
-        else if (std::strncmp(argv[i], "--runs=", 7) == 0) runs = std::max(1, std::atoi(argv[i] + 7));
-    }
+    const long cbFileMb = static_cast<long>(bench_options::Option(argc, argv, "file-mb", 100));
+    const int runs = static_cast<int>(bench_options::Option(argc, argv, "runs", 5));
     PlatformFacts facts{VER_PLATFORM_WIN32_NT, 5, 1};
     if (InitModule(nullptr, GetModuleHandleA(nullptr), &facts) != S_OK) return 1;
 

@@ -21,6 +21,8 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_options.h"
+
 #ifdef _WIN32
 #include <windows.h>
 
@@ -156,9 +158,7 @@ double Median(std::vector<double> v) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    int nRounds = 6;
-    for (int i = 1; i < argc; ++i)
-        if (std::strncmp(argv[i], "--rounds=", 9) == 0) nRounds = std::max(1, std::atoi(argv[i] + 9));
+    const int nRounds = static_cast<int>(bench_options::Option(argc, argv, "rounds", 6));
 #ifdef _WIN32
     if (FAILED(InitModule(nullptr, GetModuleHandleA(nullptr)))) return 1;
     SetProgressRetention(0);  // each round's record goes with its writer

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_options.h"
 #include "platform/com_ptr.h"
 #include "platform/win32_owners.h"
 #include "varo.h"
@@ -17,6 +18,13 @@
 namespace bench_request {
 
 constexpr LONG kPiece = 256 * 1024;
+
+// The body's size in MiB (--mib=N): 1024 unless given as 1 to 1800, as a
+// page's TotalBytes is a long.
+inline ULONGLONG BodyMib(int argc, char** argv) {
+    const long long cMib = bench_options::Option(argc, argv, "mib", 1024, 0);
+    return cMib < 1 || cMib > 1800 ? 1024 : static_cast<ULONGLONG>(cMib);
+}
 
 enum : DISPID { kTotalBytes = 1, kBinaryRead };
 

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_options.h"
 #include "bench/formscan/bench_timing_win.h"
 #include "bench/upload/bench_request_win.h"
 #include "varo.h"
@@ -46,14 +47,8 @@ int main(int argc, char** argv) {
         std::printf("usage: progress_bench_win DLL_PATH WORKDIR [--mib=N] [--runs=N]\n");
         return 2;
     }
-    ULONGLONG cMib = 1024;
-    int nRuns = 5;
-    for (int i = 3; i < argc; ++i) {
-        if (!std::strncmp(argv[i], "--mib=", 6)) cMib = std::strtoull(argv[i] + 6, nullptr, 10);
-        if (!std::strncmp(argv[i], "--runs=", 7)) nRuns = std::atoi(argv[i] + 7);
-    }
-    if (nRuns < 1) nRuns = 1;
-    if (cMib < 1 || cMib > 1800) cMib = 1024;  // TotalBytes is a long
+    const ULONGLONG cMib = BodyMib(argc, argv);
+    const int nRuns = static_cast<int>(bench_options::Option(argc, argv, "runs", 5));
     const std::wstring work = Wide(argv[2]), tempFolder = work + L"\\tmp";
     const std::wstring bodyPath = work + L"\\progress-body.bin";
     CreateDirectoryW(tempFolder.c_str(), nullptr);

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_options.h"
 #include "bench/formscan/bench_timing_win.h"
 #include "varo.h"
 
@@ -52,11 +53,8 @@ int main(int argc, char** argv) {
         std::printf("usage: upload_bench_win DLL_PATH [--file-mb=N] [--runs=N]\n");
         return 2;
     }
-    int nFileMb = 100, nRuns = 7;
-    for (int i = 2; i < argc; ++i) {
-        if (!std::strncmp(argv[i], "--file-mb=", 10)) nFileMb = std::atoi(argv[i] + 10);
-        if (!std::strncmp(argv[i], "--runs=", 7)) nRuns = std::atoi(argv[i] + 7);
-    }
+    const int nFileMb = static_cast<int>(bench_options::Option(argc, argv, "file-mb", 100));
+    const int nRuns = static_cast<int>(bench_options::Option(argc, argv, "runs", 7));
     CoInitialize(nullptr);
     HMODULE hDll = LoadLibraryA(argv[1]);
     auto pfnGetClassObject = reinterpret_cast<HRESULT(WINAPI*)(REFCLSID, REFIID, void**)>(

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_options.h"
 #include "bench/formscan/bench_timing_win.h"
 #include "bench/upload/bench_request_win.h"
 #include "platform/com_ptr.h"
@@ -114,11 +115,7 @@ int main(int argc, char** argv) {
         std::printf("usage: upload_stream_bench_win DLL_PATH BODYFILE WORKDIR [--runs=N]\n");
         return 2;
     }
-    int nRuns = 4;
-    for (int i = 4; i < argc; ++i) {
-        if (!std::strncmp(argv[i], "--runs=", 7)) nRuns = std::atoi(argv[i] + 7);
-    }
-    if (nRuns < 1) nRuns = 1;
+    const int nRuns = static_cast<int>(bench_options::Option(argc, argv, "runs", 4));
     const std::wstring bodyPath = Wide(argv[2]), work = Wide(argv[3]);
     const std::wstring tempFolder = work + L"\\tmp", savedPath = work + L"\\saved.bin", copyPath = work + L"\\copy.bin";
     CreateDirectoryW(tempFolder.c_str(), nullptr);

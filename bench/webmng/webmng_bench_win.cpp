@@ -16,6 +16,7 @@
 #include <cstring>
 #include <string>
 
+#include "bench/bench_options.h"
 #include "bench/formscan/bench_bodies.h"
 #include "bench/formscan/bench_timing_win.h"
 
@@ -77,9 +78,7 @@ struct FormCall {
 }  // namespace
 
 int main(int argc, char** argv) {
-    int nRounds = 15;
-    for (int i = 1; i < argc; ++i)
-        if (std::strncmp(argv[i], "--rounds=", 9) == 0) nRounds = std::max(1, std::atoi(argv[i] + 9));
+    const int nRounds = static_cast<int>(bench_options::Option(argc, argv, "rounds", 15));
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 
     HMODULE hModule = LoadLibraryA(DllPath().c_str());
