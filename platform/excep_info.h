@@ -18,6 +18,22 @@ public:
     EXCEPINFO* get() { return &m_info; }
     const EXCEPINFO* operator->() const { return &m_info; }
 
+    // A callee may leave the fields for later: they are filled in, once,
+    // before anyone reads them.
+    void FillIn() {
+        if (const auto pfnFillIn = m_info.pfnDeferredFillIn) {
+            m_info.pfnDeferredFillIn = nullptr;
+            pfnFillIn(&m_info);
+        }
+    }
+    // What Invoke's hr means: for an exception, the failure the callee
+    // reported in it, when it reported one.
+    HRESULT Failure(HRESULT hr) {
+        if (hr != DISP_E_EXCEPTION) return hr;
+        FillIn();
+        return FAILED(m_info.scode) ? m_info.scode : hr;
+    }
+
 private:
     EXCEPINFO m_info{};
 };

@@ -84,9 +84,8 @@ RequestBody::Status RequestBody::Next(std::uint32_t cbWant, const unsigned char*
     arg.pvarVal = count.get();
     DISPPARAMS params{&arg, nullptr, 1, 0};
     ScopedExcepInfo excep;
-    m_hrFailure = m_pRequest->Invoke(m_dispidBinaryRead, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params,
-                                     m_piece.get(), excep.get(), nullptr);
-    if (m_hrFailure == DISP_E_EXCEPTION && excep->scode) m_hrFailure = excep->scode;
+    m_hrFailure = excep.Failure(m_pRequest->Invoke(m_dispidBinaryRead, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
+                                                   &params, m_piece.get(), excep.get(), nullptr));
     if (FAILED(m_hrFailure)) return Status::kReadFailed;
     if (m_piece->vt == VT_EMPTY || m_piece->vt == VT_NULL) return Status::kOk;  // nothing more
     if (!IsByteArrayArg(m_piece.get()) || !m_pieceBytes.Lock(m_piece->parray)) return Status::kNotBytes;

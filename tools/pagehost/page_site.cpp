@@ -71,8 +71,7 @@ STDMETHODIMP PageSite::OnScriptError(IActiveScriptError* pscripterror) {
     if (!pscripterror || m_hasError) return S_OK;
     m_hasError = true;
     ScopedExcepInfo info;
-    if (SUCCEEDED(pscripterror->GetExceptionInfo(info.get())) && info.get()->pfnDeferredFillIn)
-        info.get()->pfnDeferredFillIn(info.get());
+    if (SUCCEEDED(pscripterror->GetExceptionInfo(info.get()))) info.FillIn();
     DWORD context = 0;
     ULONG line = 0;
     LONG column = 0;

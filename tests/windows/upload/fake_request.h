@@ -47,8 +47,8 @@ public:
         return lRefs;
     }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
-    STDMETHODIMP Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS* pParams, VARIANT* pResult, EXCEPINFO*,
-                        UINT*) override {
+    STDMETHODIMP Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS* pParams, VARIANT* pResult,
+                        EXCEPINFO* pExcepInfo, UINT*) override {
         if (dispid != DISPID_VALUE || pParams->cArgs != 0 || !pResult) return DISP_E_MEMBERNOTFOUND;
         pResult->vt = VT_BSTR;
         pResult->bstrVal = SysAllocString(m_text.c_str());
@@ -89,6 +89,7 @@ public:
     std::size_t cbPiece = SIZE_MAX;
     std::size_t cbEndAfter = SIZE_MAX;  // the client goes away after this many bytes
     HRESULT hrRead = S_OK;              // BinaryRead fails with this
+    bool bDeferFailure = false;         // ... told as an exception filled in later
     bool bGiveText = false;             // BinaryRead gives a string
     VARIANT total{};                    // TotalBytes, when set (vt != VT_EMPTY)
     std::size_t cbRead = 0;
@@ -111,8 +112,8 @@ public:
         else return DISP_E_UNKNOWNNAME;
         return S_OK;
     }
-    STDMETHODIMP Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS* pParams, VARIANT* pResult, EXCEPINFO*,
-                        UINT*) override {
+    STDMETHODIMP Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS* pParams, VARIANT* pResult,
+                        EXCEPINFO* pExcepInfo, UINT*) override {
         if (dispid == 1) {
             if (total.vt != VT_EMPTY) return VariantCopy(pResult, &total);
             pResult->vt = VT_R8;
@@ -122,6 +123,14 @@ public:
         if (dispid == 3) return ServerVariables(pParams, pResult);
         if (dispid != 2 || pParams->cArgs != 1) return DISP_E_MEMBERNOTFOUND;
         if (nReads++ == 0) nVariableReadsBeforeBody = static_cast<int>(variablesAsked.size());
+        if (FAILED(hrRead) && bDeferFailure && pExcepInfo) {
+            // The reason waits in the fill-in function, which has only the
+            // EXCEPINFO to go by: it is kept in the reserved field.
+            *pExcepInfo = EXCEPINFO{};
+            pExcepInfo->pvReserved = reinterpret_cast<void*>(static_cast<INT_PTR>(hrRead));
+            pExcepInfo->pfnDeferredFillIn = FillInReadFailure;
+            return DISP_E_EXCEPTION;
+        }
         if (FAILED(hrRead)) return hrRead;
         VARIANT* pCount = &pParams->rgvarg[0];
         if (pCount->vt != (VT_BYREF | VT_VARIANT) || pCount->pvarVal->vt != VT_I4) return DISP_E_TYPEMISMATCH;
@@ -154,6 +163,13 @@ private:
         }
         if (contentType.vt == VT_ERROR) return contentType.scode;
         return VariantCopy(pResult, &contentType);
+    }
+
+    static HRESULT STDAPICALLTYPE FillInReadFailure(EXCEPINFO* pInfo) {
+        pInfo->scode = static_cast<SCODE>(reinterpret_cast<INT_PTR>(pInfo->pvReserved));
+        pInfo->pvReserved = nullptr;
+        pInfo->bstrDescription = SysAllocString(L"filled in later");
+        return S_OK;
     }
 
     std::string m_body;

@@ -327,22 +327,26 @@ TEST_F(LoadRequestTest, DefaultsAndBadRequestObjects) {
     const struct {
         const char* label;
         HRESULT hrRead;
+        bool bDeferFailure;
         bool bGiveText;
         VARTYPE vtTotal;  // VT_EMPTY: the body's size
         double total;
         HRESULT hr;
         const wchar_t* message;
     } cases[] = {
-        {"BinaryRead fails", E_ACCESSDENIED, false, VT_EMPTY, 0, E_ACCESSDENIED,
+        {"BinaryRead fails", E_ACCESSDENIED, false, false, VT_EMPTY, 0, E_ACCESSDENIED,
          L"Request.BinaryRead が失敗しました (コード 0x80070005)"},
-        {"BinaryRead gives text", S_OK, true, VT_EMPTY, 0, E_UNEXPECTED, L"バイト配列を返しませんでした"},
-        {"TotalBytes negative", S_OK, false, VT_R8, -5, E_INVALIDARG, L"Request.TotalBytes が"},
-        {"TotalBytes fractional", S_OK, false, VT_R8, 2.5, E_INVALIDARG, L"Request.TotalBytes が"},
+        {"BinaryRead fails, its reason filled in later", E_ACCESSDENIED, true, false, VT_EMPTY, 0, E_ACCESSDENIED,
+         L"Request.BinaryRead が失敗しました (コード 0x80070005)"},
+        {"BinaryRead gives text", S_OK, false, true, VT_EMPTY, 0, E_UNEXPECTED, L"バイト配列を返しませんでした"},
+        {"TotalBytes negative", S_OK, false, false, VT_R8, -5, E_INVALIDARG, L"Request.TotalBytes が"},
+        {"TotalBytes fractional", S_OK, false, false, VT_R8, 2.5, E_INVALIDARG, L"Request.TotalBytes が"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
         FakeRequest request(body);
         request.hrRead = c.hrRead;
+        request.bDeferFailure = c.bDeferFailure;
         request.bGiveText = c.bGiveText;
         request.total.vt = c.vtTotal;
         request.total.dblVal = c.total;
