@@ -26,6 +26,7 @@ import run_page_scripts as pages  # noqa: E402
 SERVE = os.path.join(pages.SOURCE, "scripts", "serve")
 IDLE = 2
 HOST_WAIT = 1
+HOSTS = 2  # the pool's size
 MAX_BODY = 100_000
 SOCKET_TIMEOUT = 15
 LOG_LINE = re.compile(r"^\d\d:\d\d:\d\d 127\.0\.0\.1:\d+ (\S+) (\S+) (\d{3}|-) \d+ B \d+ ms(: .*)?$")
@@ -289,7 +290,7 @@ def check_beside_main(serve, build):
     check = pages.Checker("serve: scripts/main runs beside it without ending its page hosts")
     # A host retired for a given-up request may still be on its way out.
     deadline = time.monotonic() + 30
-    while len(serve.host_pids()) > 2 and time.monotonic() < deadline:
+    while len(serve.host_pids()) > HOSTS and time.monotonic() < deadline:
         time.sleep(0.1)
     pids = serve.host_pids()
     command = [os.path.join(pages.SOURCE, "scripts", "main"), "--no-build"]
@@ -301,7 +302,7 @@ def check_beside_main(serve, build):
     # Given a moment, Wine would have ended them by now.
     time.sleep(0.5)
     after = serve.host_pids()
-    check.expect(len(pids) == 2 and after == pids, f"page hosts {pids} before, {after} after")
+    check.expect(len(pids) == HOSTS and after == pids, f"page hosts {pids} before, {after} after")
     data, _ = exchange(serve.port, post_head(PAGE, len(form("after")), "Connection: close\r\n") + form("after"))
     check.expect(b"<li>name = after</li>" in data, f"a page after scripts/main: {data[:300]!r}")
     check.expect("had ended by itself" not in serve.log(), "a host ended under scripts/main")
@@ -341,7 +342,7 @@ def main():
     checks = []
     serve = None
     try:
-        serve = Serve(build, work, ["--hosts", "2", "--idle-timeout", str(IDLE), "--host-wait", str(HOST_WAIT),
+        serve = Serve(build, work, ["--hosts", str(HOSTS), "--idle-timeout", str(IDLE), "--host-wait", str(HOST_WAIT),
                                     "--max-body", str(MAX_BODY)])
         checks.append(check_refused(serve))
         checks.append(check_unread_bodies(serve))

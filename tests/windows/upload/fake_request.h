@@ -47,8 +47,8 @@ public:
         return lRefs;
     }
     STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return DISP_E_UNKNOWNNAME; }
-    STDMETHODIMP Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS* pParams, VARIANT* pResult,
-                        EXCEPINFO* pExcepInfo, UINT*) override {
+    STDMETHODIMP Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS* pParams, VARIANT* pResult, EXCEPINFO*,
+                        UINT*) override {
         if (dispid != DISPID_VALUE || pParams->cArgs != 0 || !pResult) return DISP_E_MEMBERNOTFOUND;
         pResult->vt = VT_BSTR;
         pResult->bstrVal = SysAllocString(m_text.c_str());
