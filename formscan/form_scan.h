@@ -30,16 +30,6 @@ struct FormScan : PartHeaders {
     std::int32_t lValueLength[kMaxFormValues];
 };
 
-// One value of the record: a start inside the caller's body and a length.
-struct ValueSlice {
-    const unsigned char* pStart;
-    std::int32_t lLength;
-};
-
-inline ValueSlice GetValueSlice(const FormScan& scan, std::int32_t i) {
-    return ValueSlice{scan.pValueStart[i], scan.lValueLength[i]};
-}
-
 // What a scan accepts under the item's name.
 enum class ScanMode {
     // Every part: a file part of that name becomes the only value and the

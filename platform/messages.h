@@ -42,6 +42,12 @@ constexpr wchar_t kBadMaxParts[] = L"MaxParts には 0 以上の数を指定し�
 constexpr wchar_t kSaveFailed[] = L"ファイルを保存できませんでした。";
 constexpr wchar_t kSaveToDevice[] =
     L"保存先がディスク上のファイルではなくデバイスです。CON、NUL、COM1 などの名前を含まないファイルのパスを指定してください。";
+constexpr wchar_t kSaveToStream[] =
+    L"保存先のパスにドライブ名のほかの「:」があります (ファイルのストリーム)。「:」を含まないファイルのパスを指定してください。";
+constexpr wchar_t kPathHasZero[] =
+    L"パスに NUL 文字 (U+0000) が含まれています。NUL を含まないパスを指定してください。";
+constexpr wchar_t kSavedFileChanged[] =
+    L"アップロードされたファイルを読めません。保存したファイルが保存の直後に変更されたか置き換えられました。";
 
 // VARO.Upload: LoadRequest.
 constexpr wchar_t kNotRequest[] =

@@ -5,6 +5,8 @@ bool IsSeparator(wchar_t ch) { return ch == L'\\' || ch == L'/'; }
 
 wchar_t Upper(wchar_t ch) { return ch >= L'a' && ch <= L'z' ? static_cast<wchar_t>(ch - L'a' + L'A') : ch; }
 
+bool IsLetter(wchar_t ch) { return (ch >= L'a' && ch <= L'z') || (ch >= L'A' && ch <= L'Z'); }
+
 // Whether pch[0..cch) equals the upper-case ASCII name, ignoring case.
 bool Is(const wchar_t* pch, int cch, const char* pszName) {
     int i = 0;
@@ -23,12 +25,48 @@ bool IsDeviceName(const wchar_t* pch, int cch) {
     }
     return Is(pch, cch, "CONIN$") || Is(pch, cch, "CONOUT$");
 }
+
+// The length of the component that starts at pch.
+int ComponentLength(const wchar_t* pch) {
+    int cch = 0;
+    while (pch[cch] && !IsSeparator(pch[cch])) ++cch;
+    return cch;
+}
+
+// Whether the path starts with the two separators, the mark and a separator
+// of \\.\, \\?\ or \??\ (either separator).
+bool HasPrefix(const wchar_t* pszPath, wchar_t chFirst, wchar_t chMark) {
+    return IsSeparator(pszPath[0]) && (chFirst == L'\\' ? IsSeparator(pszPath[1]) : pszPath[1] == chFirst) &&
+           pszPath[2] == chMark && IsSeparator(pszPath[3]);
+}
+
+// Past "\\?\" only a drive (X:\...) and UNC\ reach files on disk.
+bool IsDriveStart(const wchar_t* pch) { return IsLetter(pch[0]) && pch[1] == L':' && IsSeparator(pch[2]); }
+
+// The share of a UNC path whose host starts at pchHost: a pipe or mailslot
+// share is no file on disk.
+bool IsIpcShare(const wchar_t* pchHost) {
+    const int cchHost = ComponentLength(pchHost);
+    if (cchHost == 0 || !IsSeparator(pchHost[cchHost])) return false;
+    const wchar_t* pchShare = pchHost + cchHost + 1;
+    const int cchShare = ComponentLength(pchShare);
+    return Is(pchShare, cchShare, "PIPE") || Is(pchShare, cchShare, "MAILSLOT");
+}
+
+bool InOtherNamespace(const wchar_t* pszPath) {
+    if (HasPrefix(pszPath, L'\\', L'.') || HasPrefix(pszPath, L'?', L'?')) return true;
+    if (HasPrefix(pszPath, L'\\', L'?')) {
+        const wchar_t* pch = pszPath + 4;
+        if (IsDriveStart(pch)) return false;
+        return !(Is(pch, ComponentLength(pch), "UNC") && IsSeparator(pch[3])) || IsIpcShare(pch + 4);
+    }
+    return IsSeparator(pszPath[0]) && IsSeparator(pszPath[1]) && IsIpcShare(pszPath + 2);
+}
 }  // namespace
 
 bool NamesDevice(const wchar_t* pszPath) {
     if (!pszPath) return false;
-    if (IsSeparator(pszPath[0]) && IsSeparator(pszPath[1]) && pszPath[2] == L'.' && IsSeparator(pszPath[3]))
-        return true;
+    if (InOtherNamespace(pszPath)) return true;
     for (const wchar_t* pch = pszPath; *pch;) {
         while (IsSeparator(*pch)) ++pch;
         const wchar_t* pchStart = pch;
@@ -38,5 +76,15 @@ bool NamesDevice(const wchar_t* pszPath) {
         while (pchEnd < pch && *pchEnd != L'.' && *pchEnd != L':') ++pchEnd;
         if (pchEnd > pchStart && IsDeviceName(pchStart, static_cast<int>(pchEnd - pchStart))) return true;
     }
+    return false;
+}
+
+bool NamesStream(const wchar_t* pszPath) {
+    if (!pszPath) return false;
+    const wchar_t* pch = pszPath;
+    if (HasPrefix(pch, L'\\', L'?')) pch += 4;
+    if (IsLetter(pch[0]) && pch[1] == L':') pch += 2;
+    for (; *pch; ++pch)
+        if (*pch == L':') return true;
     return false;
 }

@@ -24,7 +24,16 @@ Function ExtensionOf(detectedType)
     End Select
 End Function
 
-Dim up, f, keptAs, shown, failure
+Dim up, f, keptAs, shown, failure, refused
+
+' Whether a refusal's number (Err.Number, listed in the README) is one of
+' VARO.Upload's limits: MaxParts, MaxBytes, MaxFileBytes, MaxFieldBytes.
+Function IsLimit(number)
+    Select Case number
+        Case &H80040202, &H80040204, &H80040205, &H80040206: IsLimit = True
+        Case Else: IsLimit = False
+    End Select
+End Function
 
 If Request.ServerVariables("REQUEST_METHOD") = "POST" Then
     If Request.TotalBytes > maxBytes Then
@@ -38,13 +47,16 @@ If Request.ServerVariables("REQUEST_METHOD") = "POST" Then
         up.HashWhileLoading = "SHA256"
         On Error Resume Next
         up.LoadRequest Request
+        refused = Err.Number
         failure = Err.Description
         On Error GoTo 0
-        If InStr(failure, "AllowedTypes") > 0 Then
+        ' A refusal's cause is its number: a file of another type is 415, a
+        ' limit 413, anything else a body that is not a form.
+        If refused = &H80040207 Then
             Response.Status = "415 Unsupported Media Type"
-        ElseIf InStr(failure, "Max") > 0 Then
+        ElseIf IsLimit(refused) Then
             Response.Status = "413 Request Entity Too Large"
-        ElseIf failure <> "" Then
+        ElseIf refused <> 0 Then
             Response.Status = "400 Bad Request"
         Else
             For Each f In up.Files

@@ -31,9 +31,13 @@ if (String(Request.ServerVariables("REQUEST_METHOD")) == "POST") {
             up.LoadRequest(Request);
         } catch (e) {
             failure = String(e.description);
-            // A limit names itself (MaxParts, MaxFieldBytes) in the reason;
-            // any other refusal is a body that is not a form.
-            Response.Status = failure.indexOf("Max") >= 0 ? "413 Request Entity Too Large" : "400 Bad Request";
+            // A refusal's cause is its number (listed in the README): a limit
+            // (MaxParts, MaxBytes, MaxFileBytes, MaxFieldBytes) is 413, any
+            // other a body that is not a form.
+            var limits = [0x80040202, 0x80040204, 0x80040205, 0x80040206];
+            var isLimit = false;
+            for (var i = 0; i < limits.length; i++) if ((e.number >>> 0) == limits[i]) isLimit = true;
+            Response.Status = isLimit ? "413 Request Entity Too Large" : "400 Bad Request";
         }
     }
     if (up && !failure) {

@@ -19,7 +19,16 @@ maxFileBytes = 2 * 1024 ^ 3              ' any one file: 2 GB
 maxBytes = maxFileBytes + 1024 ^ 2       ' the whole body: such a file and 1 MB of fields
 tooLarge = "送信できるのはファイル 1 つにつき 2 GB までです。"
 
-Dim up, name, value, f, saved, fields, files, failure
+Dim up, name, value, f, saved, fields, files, failure, refused
+
+' Whether a refusal's number (Err.Number, listed in the README) is one of
+' VARO.Upload's limits: MaxParts, MaxBytes, MaxFileBytes, MaxFieldBytes.
+Function IsLimit(number)
+    Select Case number
+        Case &H80040202, &H80040204, &H80040205, &H80040206: IsLimit = True
+        Case Else: IsLimit = False
+    End Select
+End Function
 
 If Request.ServerVariables("REQUEST_METHOD") = "POST" Then
     If Request.TotalBytes > maxBytes Then
@@ -33,14 +42,14 @@ If Request.ServerVariables("REQUEST_METHOD") = "POST" Then
         up.MaxFieldBytes = 64 * 1024
         On Error Resume Next
         up.LoadRequest Request
+        refused = Err.Number
         failure = Err.Description
         On Error GoTo 0
-        ' A limit names itself (MaxFileBytes, MaxFieldBytes, MaxParts) in the
-        ' reason; any other refusal is a body that is not a form, or one the
-        ' client stopped sending.
-        If InStr(failure, "Max") > 0 Then
+        ' A refusal's cause is its number: a limit is 413, anything else a body
+        ' that is not a form, or one the client stopped sending.
+        If IsLimit(refused) Then
             Response.Status = "413 Request Entity Too Large"
-        ElseIf failure <> "" Then
+        ElseIf refused <> 0 Then
             Response.Status = "400 Bad Request"
         Else
             For Each name In up.Names

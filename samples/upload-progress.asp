@@ -19,7 +19,16 @@ maxFileBytes = 200 * 1024 ^ 2            ' any one file: 200 MB
 maxBytes = maxFileBytes + 1024 ^ 2       ' the whole body: such a file and 1 MB of fields
 tooLarge = "送信できるのはファイル 1 つにつき 200 MB までです。"
 
-Dim up, f, saved, files, failure, lowered
+Dim up, f, saved, files, failure, lowered, refused
+
+' Whether a refusal's number (Err.Number, listed in the README) is one of
+' VARO.Upload's limits: MaxParts, MaxBytes, MaxFileBytes, MaxFieldBytes.
+Function IsLimit(number)
+    Select Case number
+        Case &H80040202, &H80040204, &H80040205, &H80040206: IsLimit = True
+        Case Else: IsLimit = False
+    End Select
+End Function
 lowered = Request.QueryString("max") & ""
 If IsNumeric(lowered) And lowered <> "" Then
     If CDbl(lowered) >= 0 And CDbl(lowered) < maxFileBytes Then maxFileBytes = Int(CDbl(lowered))
@@ -38,11 +47,14 @@ If Request.ServerVariables("REQUEST_METHOD") = "POST" Then
         ' A bad id is refused with its reason, and the upload not read.
         up.ProgressID = Request.QueryString("id") & ""
         If Err.Number = 0 Then up.LoadRequest Request
+        refused = Err.Number
         failure = Err.Description
         On Error GoTo 0
-        If InStr(failure, "Max") > 0 Then
+        ' A refusal's cause is its number: a limit is 413, anything else a body
+        ' that is not a form, or one the client stopped sending.
+        If IsLimit(refused) Then
             Response.Status = "413 Request Entity Too Large"
-        ElseIf failure <> "" Then
+        ElseIf refused <> 0 Then
             Response.Status = "400 Bad Request"
         Else
             For Each f In up.Files

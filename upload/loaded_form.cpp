@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "platform/module_object.h"
+#include "upload/leftovers.h"
 #include "upload/save_file.h"
 
 LoadedForm* LoadedForm::Load(const unsigned char* pbBody, std::uint32_t cbBody, std::uint32_t nMaxParts,
@@ -60,10 +61,7 @@ DWORD LoadedForm::SaveValue(std::uint32_t iPart, const wchar_t* pszPath, bool bR
     ModuleBlock full;
     const DWORD dwError = SaveTargetPath(pszPath, &full);
     if (dwError != ERROR_SUCCESS) return dwError;
+    SweepLeftoversBeside(full.as<wchar_t>());
     if (SpoolFile* pFile = File(iPart)) return pFile->SaveTo(full.as<wchar_t>(), part.valueLength, bReplace);
-    const unsigned char* pbValue = part.valueLength ? Value(part) : nullptr;
-    if (!bReplace) return SaveNewFile(full.as<wchar_t>(), pbValue, part.valueLength);
-    return ReplaceThroughSibling(full.as<wchar_t>(), [&](const wchar_t* pszSibling) {
-        return SaveNewFile(pszSibling, pbValue, part.valueLength);
-    });
+    return SaveBytes(full.as<wchar_t>(), bReplace, part.valueLength ? Value(part) : nullptr, part.valueLength);
 }

@@ -5,12 +5,13 @@
 
 #include "platform/guid_text.h"
 
-DWORD SaveNewFile(const wchar_t* pszPath, const unsigned char* pbBytes, std::uint64_t cbBytes) {
+DWORD SaveBytes(const wchar_t* pszPath, bool bReplace, const unsigned char* pbBytes, std::uint64_t cbBytes) {
     // In pieces that a single WriteFile takes on every system.
-    return WriteNewFile(pszPath, cbBytes, 64u << 20, [pbBytes](std::uint64_t cbDone, DWORD, const unsigned char** ppb) {
-        *ppb = pbBytes + cbDone;
-        return static_cast<DWORD>(ERROR_SUCCESS);
-    });
+    return WriteThroughSibling(pszPath, bReplace, cbBytes, 64u << 20,
+                               [pbBytes](std::uint64_t cbDone, DWORD, const unsigned char** ppb) {
+                                   *ppb = pbBytes + cbDone;
+                                   return static_cast<DWORD>(ERROR_SUCCESS);
+                               });
 }
 
 namespace {
@@ -25,6 +26,12 @@ bool HasDotComponent(const wchar_t* pszPath) {
     }
     return false;
 }
+
+// A device before a stream: "nul:x" is NUL to the system.
+DWORD RefusedTarget(const wchar_t* pszPath) {
+    if (NamesDevice(pszPath)) return kErrorSaveTargetDevice;
+    return NamesStream(pszPath) ? kErrorSaveTargetStream : static_cast<DWORD>(ERROR_SUCCESS);
+}
 }  // namespace
 
 ModuleBlock PathCopy(const wchar_t* pszPath) {
@@ -34,8 +41,10 @@ ModuleBlock PathCopy(const wchar_t* pszPath) {
     return copy;
 }
 
+
 DWORD SaveTargetPath(const wchar_t* pszPath, ModuleBlock* pFull) {
-    if (NamesDevice(pszPath)) return kErrorSaveTargetDevice;
+    DWORD dwRefused = RefusedTarget(pszPath);
+    if (dwRefused != ERROR_SUCCESS) return dwRefused;
     if (pszPath[0] == L'\\' && pszPath[1] == L'\\' && pszPath[2] == L'?' && pszPath[3] == L'\\') {
         if (HasDotComponent(pszPath + 4)) return ERROR_BAD_PATHNAME;
         *pFull = PathCopy(pszPath);
@@ -47,8 +56,9 @@ DWORD SaveTargetPath(const wchar_t* pszPath, ModuleBlock* pFull) {
     if (!full) return ERROR_NOT_ENOUGH_MEMORY;
     const DWORD cchFull = GetFullPathNameW(pszPath, cch, full.as<wchar_t>(), nullptr);
     if (cchFull == 0 || cchFull >= cch) return cchFull == 0 ? GetLastError() : static_cast<DWORD>(ERROR_BAD_PATHNAME);
-    // Some systems give a device name its \\.\ form only here.
-    if (NamesDevice(full.as<wchar_t>())) return kErrorSaveTargetDevice;
+    // Some systems give a device name its \\.\ form only here, and "//?/" its "\\?\".
+    dwRefused = RefusedTarget(full.as<wchar_t>());
+    if (dwRefused != ERROR_SUCCESS) return dwRefused;
     *pFull = std::move(full);
     return ERROR_SUCCESS;
 }
@@ -82,11 +92,33 @@ BSTR SiblingPath(const wchar_t* pszFullPath) {
     return ServerMadePath(pszFullPath, cchFolder, L"varo-", L"tmp");
 }
 
-DWORD ReplaceWithSibling(const wchar_t* pszSibling, const wchar_t* pszFullPath) {
-    if (MoveFileExW(pszSibling, pszFullPath, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return ERROR_SUCCESS;
-    const DWORD dwError = GetLastError();
-    DeleteFileW(pszSibling);
-    return dwError != ERROR_SUCCESS ? dwError : static_cast<DWORD>(ERROR_WRITE_FAULT);
+DWORD CreateSibling(const wchar_t* pszFullPath, UniqueBstr* pSibling, UniqueFileHandle* pFile) {
+    pSibling->reset(SiblingPath(pszFullPath));
+    if (!*pSibling) return ERROR_NOT_ENOUGH_MEMORY;
+    // No sharing: nobody sees it half written. Marked until it is placed,
+    // so that one a killed worker left can be told from a page's own file.
+    pFile->reset(CreateFileW(pSibling->get(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                             kUnplacedFileAttributes | kPageFileFlags, nullptr));
+    if (!*pFile) return GetLastError();
+    const DWORD dwError = MarkForDeletion(pFile->get(), true);
+    if (dwError != ERROR_SUCCESS) {
+        pFile->reset();
+        DeleteFileW(pSibling->get());
+    }
+    return dwError;
+}
+
+DWORD PlaceFinishedFile(HANDLE hFile, const wchar_t* pszFullPath, bool bReplace) {
+    DWORD dwError = MarkForDeletion(hFile, false);
+    if (dwError == ERROR_SUCCESS) dwError = RenameOpenFile(hFile, pszFullPath, bReplace);
+    // One answer for a name that is taken, as when a new file is made.
+    if (dwError == ERROR_ALREADY_EXISTS) dwError = ERROR_FILE_EXISTS;
+    if (dwError == ERROR_SUCCESS) {
+        SetOpenFileAttributes(hFile, FILE_ATTRIBUTE_NORMAL);  // the page's file now
+        return ERROR_SUCCESS;
+    }
+    MarkForDeletion(hFile, true);
+    return dwError;
 }
 
 const wchar_t* HarmlessExtension(const wchar_t* pszExtension) {

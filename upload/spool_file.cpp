@@ -30,17 +30,38 @@ DWORD Rewind(HANDLE hFile) {
     return SetFilePointerEx(hFile, start, nullptr, FILE_BEGIN) ? ERROR_SUCCESS : GetLastError();
 }
 
-// The first cb bytes of hSource into a new file at pszPath.
-DWORD CopyToNewFile(HANDLE hSource, const wchar_t* pszPath, std::uint64_t cb) {
+// The first cb bytes of hSource to pszPath, as WriteThroughSibling.
+DWORD CopyTo(HANDLE hSource, const wchar_t* pszPath, bool bReplace, std::uint64_t cb) {
     ModuleBlock buffer(ModuleAlloc(kcbCopyPiece));
     if (!buffer) return ERROR_NOT_ENOUGH_MEMORY;
     const DWORD dwError = Rewind(hSource);
     if (dwError != ERROR_SUCCESS) return dwError;
     unsigned char* pbBuffer = buffer.as<unsigned char>();
-    return WriteNewFile(pszPath, cb, kcbCopyPiece, [&](std::uint64_t, DWORD cbPiece, const unsigned char** ppb) {
-        *ppb = pbBuffer;
-        return ReadExact(hSource, pbBuffer, cbPiece);
-    });
+    return WriteThroughSibling(pszPath, bReplace, cb, kcbCopyPiece,
+                               [&](std::uint64_t, DWORD cbPiece, const unsigned char** ppb) {
+                                   *ppb = pbBuffer;
+                                   return ReadExact(hSource, pbBuffer, cbPiece);
+                               });
+}
+
+// Whether two files' information is of one file; with bUnchanged also of
+// the same size and last write.
+bool SameFile(const BY_HANDLE_FILE_INFORMATION& first, const BY_HANDLE_FILE_INFORMATION& second, bool bUnchanged) {
+    if (first.dwVolumeSerialNumber != second.dwVolumeSerialNumber || first.nFileIndexHigh != second.nFileIndexHigh ||
+        first.nFileIndexLow != second.nFileIndexLow)
+        return false;
+    return !bUnchanged || (first.nFileSizeHigh == second.nFileSizeHigh && first.nFileSizeLow == second.nFileSizeLow &&
+                           CompareFileTime(&first.ftLastWriteTime, &second.ftLastWriteTime) == 0);
+}
+
+// Whether the file open as hFile is the one at pszPath.
+bool IsFileAt(HANDLE hFile, const wchar_t* pszPath) {
+    // No access asked: opened whatever the sharing of the handles on it.
+    UniqueFileHandle other(CreateFileW(pszPath, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                       OPEN_EXISTING, kPageFileFlags, nullptr));
+    BY_HANDLE_FILE_INFORMATION first, second;
+    return other && GetFileInformationByHandle(hFile, &first) && GetFileInformationByHandle(other.get(), &second) &&
+           SameFile(first, second, false);
 }
 
 // The file takes its access rights from the folder it is in now, as a file
@@ -66,7 +87,8 @@ DWORD SpoolFile::Create(const wchar_t* pszFolder) {
     // it is ours. DELETE access lets it be marked for removal and moved,
     // WRITE_DAC lets it take its new folder's access rights.
     UniqueFileHandle file(CreateFileW(path.get(), GENERIC_READ | GENERIC_WRITE | DELETE | WRITE_DAC, 0, nullptr,
-                                      CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+                                      CREATE_NEW, kUnplacedFileAttributes | FILE_FLAG_SEQUENTIAL_SCAN | kPageFileFlags,
+                                      nullptr));
     if (!file) return GetLastError();
     const DWORD dwError = MarkForDeletion(file.get(), true);
     if (dwError != ERROR_SUCCESS) {
@@ -85,23 +107,14 @@ DWORD SpoolFile::Append(const unsigned char* pb, DWORD cb) {
     return cbWritten == cb ? ERROR_SUCCESS : ERROR_WRITE_FAULT;
 }
 
-DWORD SpoolFile::OpenSource(UniqueFileHandle* pOpened, HANDLE* phSource) const {
-    if (m_file) {
-        *phSource = m_file.get();
-        return ERROR_SUCCESS;
-    }
-    if (!m_savedPath) return ERROR_FILE_NOT_FOUND;
-    pOpened->reset(CreateFileW(m_savedPath.as<wchar_t>(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
-                               OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!*pOpened) return GetLastError();
-    *phSource = pOpened->get();
-    return ERROR_SUCCESS;
+DWORD SpoolFile::Source(HANDLE* phSource) const {
+    *phSource = m_file ? m_file.get() : m_saved ? m_saved.get() : nullptr;
+    return *phSource ? ERROR_SUCCESS : kErrorSavedFileChanged;
 }
 
 DWORD SpoolFile::Read(unsigned char* pb, std::uint64_t cb) const {
-    UniqueFileHandle opened;
     HANDLE hSource = nullptr;
-    DWORD dwError = OpenSource(&opened, &hSource);
+    DWORD dwError = Source(&hSource);
     if (dwError == ERROR_SUCCESS) dwError = Rewind(hSource);
     for (std::uint64_t cbDone = 0; cbDone < cb && dwError == ERROR_SUCCESS;) {
         const DWORD cbPiece = static_cast<DWORD>(cb - cbDone < kcbReadPiece ? cb - cbDone : kcbReadPiece);
@@ -115,9 +128,8 @@ DWORD SpoolFile::ReadPieces(std::uint64_t cb, DWORD (*pfnPiece)(void*, const uns
                             void* pvContext) const {
     ModuleBlock buffer(ModuleAlloc(kcbCopyPiece));
     if (!buffer) return ERROR_NOT_ENOUGH_MEMORY;
-    UniqueFileHandle opened;
     HANDLE hSource = nullptr;
-    DWORD dwError = OpenSource(&opened, &hSource);
+    DWORD dwError = Source(&hSource);
     if (dwError == ERROR_SUCCESS) dwError = Rewind(hSource);
     unsigned char* pbBuffer = buffer.as<unsigned char>();
     for (std::uint64_t cbDone = 0; cbDone < cb && dwError == ERROR_SUCCESS;) {
@@ -130,13 +142,10 @@ DWORD SpoolFile::ReadPieces(std::uint64_t cb, DWORD (*pfnPiece)(void*, const uns
 }
 
 DWORD SpoolFile::MoveTo(const wchar_t* pszFullPath) {
-    // Known before the move, since afterwards the bytes are read from there.
-    ModuleBlock savedPath = PathCopy(pszFullPath);
-    if (!savedPath) return ERROR_NOT_ENOUGH_MEMORY;
+    // Still hidden here: should the worker die before the file is
+    // in its place, what it leaves is known for a leftover.
     DWORD dwError = MarkForDeletion(m_file.get(), false);
-    if (dwError != ERROR_SUCCESS) return dwError;
-    dwError = RenameOpenFile(m_file.get(), pszFullPath);
-    // One answer for a name that is taken, as when a new file is made.
+    if (dwError == ERROR_SUCCESS) dwError = RenameOpenFile(m_file.get(), pszFullPath);
     if (dwError == ERROR_ALREADY_EXISTS) dwError = ERROR_FILE_EXISTS;
     if (dwError == ERROR_SUCCESS && InheritFolderSecurity(m_file.get()) != ERROR_SUCCESS) {
         // Never left with the temporary folder's rights: back, then copied.
@@ -144,54 +153,56 @@ DWORD SpoolFile::MoveTo(const wchar_t* pszFullPath) {
                       ? static_cast<DWORD>(ERROR_NOT_SAME_DEVICE)
                       : static_cast<DWORD>(ERROR_ACCESS_DENIED);
     }
-    if (dwError == ERROR_SUCCESS) {
-        SetOpenFileAttributes(m_file.get(), FILE_ATTRIBUTE_NORMAL);  // no longer temporary; cosmetic
-        m_savedPath = std::move(savedPath);
-        return ERROR_SUCCESS;
-    }
-    MarkForDeletion(m_file.get(), true);
+    if (dwError != ERROR_SUCCESS) MarkForDeletion(m_file.get(), true);
     return dwError;
 }
 
 // Moved beside the file it replaces, then put in its place by one rename;
 // a rename that fails takes it back to the temporary folder.
 DWORD SpoolFile::MoveInPlaceOf(const wchar_t* pszFullPath) {
-    ModuleBlock finalPath = PathCopy(pszFullPath);
     UniqueBstr sibling(SiblingPath(pszFullPath));
-    if (!finalPath || !sibling) return ERROR_NOT_ENOUGH_MEMORY;
+    if (!sibling) return ERROR_NOT_ENOUGH_MEMORY;
     DWORD dwError = MoveTo(sibling.get());
     if (dwError != ERROR_SUCCESS) return dwError;
     dwError = RenameOpenFile(m_file.get(), pszFullPath, true);
-    if (dwError == ERROR_SUCCESS) {
-        m_savedPath = std::move(finalPath);
-        return ERROR_SUCCESS;
-    }
+    if (dwError == ERROR_SUCCESS) return ERROR_SUCCESS;
     RenameOpenFile(m_file.get(), m_tempPath.as<wchar_t>());
     MarkForDeletion(m_file.get(), true);  // wherever it stands now, it goes with the form
-    m_savedPath.reset();
     return dwError;
+}
+
+void SpoolFile::HoldSaved(const wchar_t* pszFullPath) {
+    SetOpenFileAttributes(m_file.get(), FILE_ATTRIBUTE_NORMAL);  // the page's file now
+    // The temporary file's handle shares nothing, so the saved file can only
+    // be opened again once it is closed: whatever happened at the path in
+    // between shows as another file, size or last write, and then nothing is
+    // held and the file object refuses rather than answer for other bytes.
+    BY_HANDLE_FILE_INFORMATION moved, held;
+    const bool bKnown = GetFileInformationByHandle(m_file.get(), &moved) != FALSE;
+    m_file.reset();
+    m_saved.reset(CreateFileW(pszFullPath, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_SEQUENTIAL_SCAN | kPageFileFlags, nullptr));
+    if (m_saved && !(bKnown && GetFileInformationByHandle(m_saved.get(), &held) && SameFile(moved, held, true)))
+        m_saved.reset();
 }
 
 DWORD SpoolFile::SaveTo(const wchar_t* pszFullPath, std::uint64_t cb, bool bReplace) {
     if (m_file) {
         const DWORD dwError = bReplace ? MoveInPlaceOf(pszFullPath) : MoveTo(pszFullPath);
         if (dwError == ERROR_SUCCESS) {
-            m_file.reset();
+            HoldSaved(pszFullPath);
             return ERROR_SUCCESS;
         }
         if (dwError != ERROR_NOT_SAME_DEVICE) return dwError;
         // Another volume (or a system that cannot move an open file): copy.
     }
-    UniqueFileHandle opened;
     HANDLE hSource = nullptr;
-    const DWORD dwError = OpenSource(&opened, &hSource);
+    const DWORD dwError = Source(&hSource);
     if (dwError != ERROR_SUCCESS) return dwError;
-    if (!bReplace) return CopyToNewFile(hSource, pszFullPath, cb);
-    return ReplaceThroughSibling(pszFullPath, [&](const wchar_t* pszSibling) {
-        const DWORD dwCopied = CopyToNewFile(hSource, pszSibling, cb);
-        opened.reset();  // the saved file may be the one replaced: no handle of ours may hold it then
-        return dwCopied;
-    });
+    // Replacing the held file by itself: it holds these bytes already, and
+    // some systems replace no file that is open, even one shared for deletion.
+    if (bReplace && !m_file && IsFileAt(hSource, pszFullPath)) return ERROR_SUCCESS;
+    return CopyTo(hSource, pszFullPath, bReplace, cb);
 }
 
 void DeleteSpoolFiles(ModuleBlock& files, std::uint32_t nFiles) {

@@ -1,7 +1,10 @@
 // A streamed file part's bytes on disk while its form lives: a temporary
 // file only this process can open, which the system removes when it is
 // closed (also when the process ends without closing it) - or, once SaveAs
-// has moved it, the saved file, which is then the page's.
+// has moved it, the saved file, which is then the page's: it is held open
+// against writing while the form lives, so that what the file object
+// answers (Bytes, Hash, a later SaveAs) are the uploaded bytes, whatever is
+// done at that path.
 #pragma once
 #include <windows.h>
 
@@ -25,7 +28,7 @@ public:
     // The first cb bytes into a new file at pszFullPath (SaveTargetPath's),
     // never replacing one: the temporary file is moved there when the system
     // can (same volume) and then takes the folder's access rights, otherwise
-    // copied; a copy that fails leaves no file behind.
+    // copied through a file beside it; a copy that fails leaves no file behind.
     // With bReplace a file at pszFullPath is replaced in one step: the bytes
     // go beside it first, so a failure leaves it whole.
     DWORD SaveTo(const wchar_t* pszFullPath, std::uint64_t cb, bool bReplace = false);
@@ -34,18 +37,21 @@ public:
     DWORD ReadPieces(std::uint64_t cb, DWORD (*pfnPiece)(void*, const unsigned char*, DWORD), void* pvContext) const;
 
 private:
-    // Where the bytes are read from now: the temporary file's handle, or
-    // the saved file opened again.
-    DWORD OpenSource(UniqueFileHandle* pOpened, HANDLE* phSource) const;
+    // Where the bytes are read from now: the temporary file, or the saved
+    // file held; kErrorSavedFileChanged when neither.
+    DWORD Source(HANDLE* phSource) const;
     // Moves the temporary file to pszFullPath (never replacing a file there)
     // and gives it the folder's access rights; ERROR_NOT_SAME_DEVICE when it
     // has to be copied instead.
     DWORD MoveTo(const wchar_t* pszFullPath);
     DWORD MoveInPlaceOf(const wchar_t* pszFullPath);
+    // After a move: the saved file held open for reading, denying writes;
+    // none when what is at the path is no longer the file moved there.
+    void HoldSaved(const wchar_t* pszFullPath);
 
-    UniqueFileHandle m_file;  // the temporary file, until it is moved
-    ModuleBlock m_tempPath;   // wchar_t[]: its path, to move it back
-    ModuleBlock m_savedPath;  // wchar_t[]: where it was moved
+    UniqueFileHandle m_file;   // the temporary file, until it is moved
+    UniqueFileHandle m_saved;  // the saved file, once it was moved
+    ModuleBlock m_tempPath;    // wchar_t[]: the temporary file's path, to move it back
 };
 
 // Deletes the first nFiles entries of an array of SpoolFile* (null entries

@@ -15,21 +15,21 @@ CountText::CountText(unsigned long long n) {
 HRESULT LoadFailure(PartsResult result, LONG lMaxParts) {
     switch (result) {
     case PartsResult::kNotMultipart:
-        return kUploadErrors.Fail(E_INVALIDARG, Msg::kNotMultipart);
+        return kUploadErrors.Fail(Refusal::kNotForm, Msg::kNotMultipart);
     case PartsResult::kBadLineEndings:
-        return kUploadErrors.Fail(E_INVALIDARG, Msg::kBadLineEndings);
+        return kUploadErrors.Fail(Refusal::kNotForm, Msg::kBadLineEndings);
     case PartsResult::kBadHeaders:
-        return kUploadErrors.Fail(E_INVALIDARG, Msg::kBadHeaders);
+        return kUploadErrors.Fail(Refusal::kNotForm, Msg::kBadHeaders);
     case PartsResult::kNoClosingLine:
-        return kUploadErrors.Fail(E_INVALIDARG, Msg::kNoClosingLine);
+        return kUploadErrors.Fail(Refusal::kNotForm, Msg::kNoClosingLine);
     case PartsResult::kTooManyParts:
-        return kUploadErrors.Fail(E_INVALIDARG, Msg::kTooManyParts, lMaxParts);
+        return kUploadErrors.Fail(Refusal::kTooManyParts, Msg::kTooManyParts, lMaxParts);
     case PartsResult::kLineTooLong:
-        return kUploadErrors.Fail(E_INVALIDARG, Msg::kLineTooLong);
+        return kUploadErrors.Fail(Refusal::kNotForm, Msg::kLineTooLong);
     case PartsResult::kTooLarge:
-        return kUploadErrors.Fail(E_INVALIDARG, Msg::kPartTooLarge);
+        return kUploadErrors.Fail(Refusal::kPartTooLarge, Msg::kPartTooLarge);
     case PartsResult::kBoundaryMismatch:
-        return kUploadErrors.Fail(E_INVALIDARG, Msg::kBoundaryMismatch);
+        return kUploadErrors.Fail(Refusal::kNotForm, Msg::kBoundaryMismatch);
     case PartsResult::kNoMemory:
     case PartsResult::kOk:
     case PartsResult::kStopped:

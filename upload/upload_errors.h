@@ -6,6 +6,7 @@
 #include "formscan/form_parts.h"
 #include "platform/error_info.h"
 #include "platform/messages.h"
+#include "platform/refusal_codes.h"
 #include "upload/upload_interface.h"
 
 // The Upload object's failures and an UploadedFile's.

@@ -2,6 +2,7 @@
 // the page asked for beforehand, and the types it takes.
 #include <utility>
 
+#include "platform/bstr_text.h"
 #include "upload/part_text.h"
 #include "upload/upload_errors.h"
 #include "upload/upload_methods.h"
@@ -27,7 +28,7 @@ STDMETHODIMP UploadMethods::put_HashWhileLoading(BSTR bstrAlgorithm) {
 
 STDMETHODIMP UploadMethods::get_AllowedTypes(BSTR* pbstrTypes) {
     if (!pbstrTypes) return E_POINTER;
-    *pbstrTypes = SysAllocStringLen(m_allowedTypes.get(), SysStringLen(m_allowedTypes.get()));
+    *pbstrTypes = CopyBstr(m_allowedTypes.get());
     return *pbstrTypes ? S_OK : kUploadErrors.NoMemory();
 }
 
@@ -42,7 +43,7 @@ HRESULT UploadMethods::TypeRefused(const char* pchName, std::uint32_t cchName, s
     for (; pszShown && pszShown[i] && i < 127; ++i) szType[i] = static_cast<unsigned char>(pszShown[i]);
     szType[i] = L'\0';
     if (!name) return kUploadErrors.NoMemory();
-    return kUploadErrors.FailText(E_INVALIDARG, Msg::kTypeNotAllowed, name.get(),
+    return kUploadErrors.FailText(Refusal::kTypeNotAllowed, Msg::kTypeNotAllowed, name.get(),
                              pszShown ? szType : Msg::kUnknownType);
 }
 

@@ -1,6 +1,7 @@
 #include "upload/upload_methods.h"
 #include "upload/upload_progress.h"
 
+#include "platform/bstr_text.h"
 #include "platform/byte_array.h"
 #include "platform/hresult_checks.h"
 #include "platform/variant_array.h"
@@ -84,7 +85,7 @@ HRESULT UploadMethods::KeepText(BSTR bstrText, UniqueBstr* pKept) {
         pKept->reset();
         return S_OK;
     }
-    BSTR bstrCopy = SysAllocStringLen(bstrText, SysStringLen(bstrText));
+    BSTR bstrCopy = CopyBstr(bstrText);
     if (!bstrCopy) return kUploadErrors.NoMemory();
     pKept->reset(bstrCopy);
     return S_OK;
@@ -126,7 +127,7 @@ STDMETHODIMP UploadMethods::get_Names(VARIANT* pvarNames) {
         if (!m_names.IsFirstOfName(i)) continue;
         VARIANT& element = names.Element(iName++);
         element.vt = VT_BSTR;
-        element.bstrVal = SysAllocStringLen(m_names.Name(i), SysStringLen(m_names.Name(i)));
+        element.bstrVal = CopyBstr(m_names.Name(i));
         if (!element.bstrVal) return kUploadErrors.NoMemory();
     }
     names.MoveTo(pvarNames);

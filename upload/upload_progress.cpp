@@ -11,7 +11,9 @@ namespace {
 
 // Failures the page's own limits or its client caused read as refused; the
 // rest (memory, files, the request object) as failed.
-bool IsRefusal(HRESULT hr) { return hr == E_INVALIDARG || hr == E_FAIL; }
+bool IsRefusal(HRESULT hr) {
+    return (Refusal::IsRefusal(hr) && hr != Refusal::kReadNotBytes) || hr == E_INVALIDARG || hr == E_FAIL;
+}
 
 // The thread's error description, put back for the caller. Null when none.
 BSTR ErrorDescription() {

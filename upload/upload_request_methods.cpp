@@ -5,7 +5,9 @@
 #include <utility>
 
 #include "formscan/part_stream.h"
+#include "platform/bstr_text.h"
 #include "upload/form_spooler.h"
+#include "upload/leftovers.h"
 #include "upload/request_body.h"
 #include "upload/part_text.h"
 #include "upload/upload_errors.h"
@@ -51,24 +53,24 @@ HRESULT GetLimit(double dblLimit, double* pdblLimit) {
 HRESULT RequestFailure(RequestBody::Status status, HRESULT hrRead) {
     switch (status) {
     case RequestBody::Status::kNotRequest:
-        return kUploadErrors.Fail(E_INVALIDARG, Msg::kNotRequest);
+        return kUploadErrors.Fail(Refusal::kNotRequest, Msg::kNotRequest);
     case RequestBody::Status::kBadTotal:
-        return kUploadErrors.Fail(E_INVALIDARG, Msg::kBadTotalBytes);
+        return kUploadErrors.Fail(Refusal::kBadTotalBytes, Msg::kBadTotalBytes);
     case RequestBody::Status::kReadFailed:
         return kUploadErrors.Fail(hrRead, Msg::kBinaryReadFailed, static_cast<long>(hrRead));
     case RequestBody::Status::kNotBytes:
     case RequestBody::Status::kOk:
         break;
     }
-    return kUploadErrors.Fail(E_UNEXPECTED, Msg::kBinaryReadNotBytes);
+    return kUploadErrors.Fail(Refusal::kReadNotBytes, Msg::kBinaryReadNotBytes);
 }
 
 HRESULT SpoolFailure(const FormSpooler& spooler, const SpoolLimits& limits) {
     switch (spooler.Stopped()) {
     case FormSpooler::Stop::kFileTooLarge:
-        return kUploadErrors.FailText(E_INVALIDARG, Msg::kMaxFileBytes, CountText(limits.cbMaxFile).sz);
+        return kUploadErrors.FailText(Refusal::kMaxFileBytes, Msg::kMaxFileBytes, CountText(limits.cbMaxFile).sz);
     case FormSpooler::Stop::kFieldTooLarge:
-        return kUploadErrors.FailText(E_INVALIDARG, Msg::kMaxFieldBytes,
+        return kUploadErrors.FailText(Refusal::kMaxFieldBytes, Msg::kMaxFieldBytes,
                                  CountText(limits.cbMaxField).sz);
     case FormSpooler::Stop::kTempFileCreate:
         return kUploadErrors.FailSystem(Msg::kTempFileCreate, spooler.SystemError());
@@ -93,7 +95,7 @@ HRESULT UploadMethods::ReadRequest(IDispatch* pRequest, UploadProgress* pProgres
     pProgress->Start(cbTotal);
     const std::uint64_t cbMaxBytes = LimitBytes(m_dblMaxBytes);
     if (cbMaxBytes && cbTotal > cbMaxBytes)
-        return kUploadErrors.FailText(E_INVALIDARG, Msg::kMaxBytes, CountText(cbTotal).sz,
+        return kUploadErrors.FailText(Refusal::kMaxBytes, Msg::kMaxBytes, CountText(cbTotal).sz,
                                  CountText(cbMaxBytes).sz);
 
     wchar_t szSystemTemp[MAX_PATH + 1];
@@ -103,6 +105,7 @@ HRESULT UploadMethods::ReadRequest(IDispatch* pRequest, UploadProgress* pProgres
         if (dwError != ERROR_SUCCESS) return kUploadErrors.FailSystem(Msg::kTempFileCreate, dwError);
         pszTempFolder = szSystemTemp;
     }
+    SweepLeftovers(pszTempFolder, static_cast<UINT>(lstrlenW(pszTempFolder)));
     // A boundary the request names is the body's: the first line is checked
     // against it rather than taken at its word.
     unsigned char abBoundary[kcbMaxBoundary];
@@ -124,7 +127,7 @@ HRESULT UploadMethods::ReadRequest(IDispatch* pRequest, UploadProgress* pProgres
         status = body.Next(cbWant, &pb, &cb);
         if (status != RequestBody::Status::kOk) return RequestFailure(status, body.Failure());
         if (cb == 0)
-            return kUploadErrors.FailText(E_FAIL, Msg::kEndedEarly, CountText(cbRead).sz,
+            return kUploadErrors.FailText(Refusal::kEndedEarly, Msg::kEndedEarly, CountText(cbRead).sz,
                                      CountText(cbTotal).sz);
         if (cb > cbTotal - cbRead) cb = static_cast<std::uint32_t>(cbTotal - cbRead);  // more than the body holds
         cbRead += cb;
@@ -149,7 +152,7 @@ HRESULT UploadMethods::ReadRequest(IDispatch* pRequest, UploadProgress* pProgres
 STDMETHODIMP UploadMethods::get_TempFolder(BSTR* pbstrFolder) {
     if (!pbstrFolder) return E_POINTER;
     if (m_tempFolder) {
-        *pbstrFolder = SysAllocStringLen(m_tempFolder.get(), SysStringLen(m_tempFolder.get()));
+        *pbstrFolder = CopyBstr(m_tempFolder.get());
     } else {
         wchar_t szTemp[MAX_PATH + 1];
         SystemTempFolder(szTemp);  // empty when there is none
@@ -159,7 +162,11 @@ STDMETHODIMP UploadMethods::get_TempFolder(BSTR* pbstrFolder) {
 }
 
 // An empty folder name goes back to the system's temporary folder.
-STDMETHODIMP UploadMethods::put_TempFolder(BSTR bstrFolder) { return KeepText(bstrFolder, &m_tempFolder); }
+STDMETHODIMP UploadMethods::put_TempFolder(BSTR bstrFolder) {
+    // The system would stop reading the folder there and spool elsewhere.
+    if (HasEmbeddedZero(bstrFolder)) return kUploadErrors.Fail(Refusal::kPathHasZero, Msg::kPathHasZero);
+    return KeepText(bstrFolder, &m_tempFolder);
+}
 
 STDMETHODIMP UploadMethods::get_MaxBytes(double* pdblMax) { return GetLimit(m_dblMaxBytes, pdblMax); }
 STDMETHODIMP UploadMethods::put_MaxBytes(double dblMax) { return PutLimit(dblMax, &m_dblMaxBytes, L"MaxBytes"); }

@@ -47,7 +47,7 @@ STDMETHODIMP UploadedFileMethods::Hash(VARIANT varAlgorithm, BSTR* pbstrHash) {
         for (std::size_t i = 0; i < kcbMaxDigest; ++i) abDigest[i] = pFacts->abDigests[static_cast<int>(algorithm)][i];
     } else {
         const DWORD dwError = HashLoadedFile(*m_pForm, m_iPart, algorithm, abDigest);
-        if (dwError != ERROR_SUCCESS) return kFileErrors.FailSystem(Msg::kHashFailed, dwError);
+        if (dwError != ERROR_SUCCESS) return ReadFailure(Msg::kHashFailed, dwError);
         if (pFacts) pFacts->Keep(algorithm, abDigest);
     }
     wchar_t szText[kcchMaxDigestText];

@@ -2,6 +2,7 @@
 
 #include <cwchar>
 
+#include "platform/bstr_text.h"
 #include "platform/hresult_checks.h"
 #include "platform/safe_array.h"
 #include "platform/win32_owners.h"
@@ -88,7 +89,7 @@ STDMETHODIMP UploadedFileMethods::get_Bytes(VARIANT* pvarBytes) {
     if (!bytes || !access.Lock(bytes.get())) return kFileErrors.NoMemory();
     const DWORD dwError = m_pForm->ReadValue(m_iPart, access.data<unsigned char>());
     access.Unlock();
-    if (dwError != ERROR_SUCCESS) return kFileErrors.FailSystem(Msg::kTempFileRead, dwError);
+    if (dwError != ERROR_SUCCESS) return ReadFailure(Msg::kTempFileRead, dwError);
     MoveArrayTo(bytes, VT_UI1, pvarBytes);
     return S_OK;
 }
@@ -106,17 +107,33 @@ STDMETHODIMP UploadedFileMethods::SaveAs(BSTR bstrPath, VARIANT varOverwrite) {
     return Save(bstrPath, varBool.boolVal != VARIANT_FALSE);
 }
 
+HRESULT UploadedFileMethods::ReadFailure(const wchar_t* pszMessage, DWORD dwError) {
+    if (dwError == kErrorSavedFileChanged) return kFileErrors.Fail(Refusal::kSavedFileChanged, Msg::kSavedFileChanged);
+    return kFileErrors.FailSystem(pszMessage, dwError);
+}
+
 HRESULT UploadedFileMethods::Save(BSTR bstrPath, bool bReplace) {
     if (!bstrPath || !bstrPath[0]) return kFileErrors.Fail(E_INVALIDARG, Msg::kFileNameNull);
+    // The system would stop reading the path there and save under its start.
+    if (HasEmbeddedZero(bstrPath)) return kFileErrors.Fail(Refusal::kPathHasZero, Msg::kPathHasZero);
     const DWORD dwError = m_pForm->SaveValue(m_iPart, bstrPath, bReplace);
-    if (dwError == kErrorSaveTargetDevice) return kFileErrors.Fail(E_INVALIDARG, Msg::kSaveToDevice);
-    return dwError == ERROR_SUCCESS ? S_OK : kFileErrors.FailSystem(Msg::kSaveFailed, dwError);
+    switch (dwError) {
+    case ERROR_SUCCESS:
+        return S_OK;
+    case kErrorSaveTargetDevice:
+        return kFileErrors.Fail(Refusal::kSaveToDevice, Msg::kSaveToDevice);
+    case kErrorSaveTargetStream:
+        return kFileErrors.Fail(Refusal::kSaveToStream, Msg::kSaveToStream);
+    default:
+        return ReadFailure(Msg::kSaveFailed, dwError);
+    }
 }
 
 STDMETHODIMP UploadedFileMethods::SaveUnique(BSTR bstrFolder, BSTR* pbstrPath) {
     if (!pbstrPath) return E_POINTER;
     *pbstrPath = nullptr;
     if (!bstrFolder || !bstrFolder[0]) return kFileErrors.Fail(E_INVALIDARG, Msg::kPathNameNull);
+    if (HasEmbeddedZero(bstrFolder)) return kFileErrors.Fail(Refusal::kPathHasZero, Msg::kPathHasZero);
     UniqueBstr extension;
     RETURN_IF_FAILED(get_Extension(extension.put()));
     UniqueBstr exact(

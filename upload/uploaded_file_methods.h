@@ -34,6 +34,8 @@ private:
     // it, the base name after it.
     HRESULT SplitFileName(BSTR* pbstrFolder, BSTR* pbstrBase) const;
     HRESULT Save(BSTR bstrPath, bool bReplace);
+    // A failure to read the file's bytes, published with pszMessage.
+    static HRESULT ReadFailure(const wchar_t* pszMessage, DWORD dwError);
 
     LoadedForm* m_pForm;
     std::uint32_t m_iPart;

@@ -10,13 +10,6 @@
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "the system's wide text is UTF-16");
 
-bool HasEmbeddedZero(BSTR bstr) {
-    const UINT cch = SysStringLen(bstr);
-    for (UINT i = 0; i < cch; ++i)
-        if (bstr[i] == L'\0') return true;
-    return false;
-}
-
 AnsiConversion AnsiString::Convert(BSTR bstrWide) {
     m_block.reset();
     if (HasEmbeddedZero(bstrWide)) return AnsiConversion::kRefused;

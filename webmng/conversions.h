@@ -5,6 +5,7 @@
 
 #include <cstddef>
 
+#include "platform/bstr_text.h"
 #include "platform/module_heap.h"
 
 struct FormScan;
@@ -19,10 +20,6 @@ enum class AnsiConversion {
     // another field.
     kRefused,
 };
-
-// True when the string holds a zero character before the end its length
-// prefix gives: everything after it would be silently dropped.
-bool HasEmbeddedZero(BSTR bstr);
 
 // ANSI (CP_ACP) copy of a string in a module-heap block that lives until the
 // call returns. The block is sized from the conversion itself, so no code

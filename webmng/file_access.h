@@ -13,18 +13,19 @@
 
 // Every file is opened without sharing, so nobody sees it half written or
 // changes it while it is read, and with the sequential-scan hint: it is moved
-// whole, front to back.
+// whole, front to back. A pipe named instead never gets to act as the caller.
 inline HANDLE OpenUnshared(const char* pszPath, DWORD dwAccess, DWORD dwDisposition) {
-    return CreateFileA(pszPath, dwAccess, 0, nullptr, dwDisposition, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
-                       nullptr);
+    return CreateFileA(pszPath, dwAccess, 0, nullptr, dwDisposition,
+                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN | kPageFileFlags, nullptr);
 }
 
 // A file to write the caller's bytes into, opened as OpenUnshared does; never
-// a device (NUL, CON, COM1, ... in any folder, with any extension), which
-// would take the bytes and keep none: an invalid handle for one, as for a
-// target that cannot be opened.
+// a device (NUL, CON, COM1, ... in any folder, with any extension, a pipe),
+// which would take the bytes and keep none, nor a file's stream ("x.asp::$DATA"
+// writes x.asp): an invalid handle for one, as for a target that cannot be
+// opened.
 inline HANDLE OpenForWriting(BSTR bstrPath, const char* pszPath, DWORD dwDisposition) {
-    if (NamesDevice(bstrPath)) return INVALID_HANDLE_VALUE;
+    if (NamesDevice(bstrPath) || NamesStream(bstrPath)) return INVALID_HANDLE_VALUE;
     HANDLE hFile = OpenUnshared(pszPath, GENERIC_WRITE, dwDisposition);
     if (hFile != INVALID_HANDLE_VALUE && !IsDiskFile(hFile)) {
         CloseHandle(hFile);

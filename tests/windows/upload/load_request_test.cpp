@@ -206,7 +206,7 @@ TEST_F(LoadRequestTest, ContentTypeBoundaryChecksTheFirstLine) {
                 EXPECT_EQ(1, request.nVariableReadsBeforeBody) << "asked once, before the body is read";
             }
             if (c.count < 0) {
-                EXPECT_EQ(E_INVALIDARG, hr);
+                EXPECT_EQ(Refused::kNotForm, hr);
                 EXPECT_EQ(kMismatch, Published());
                 EXPECT_EQ(L"yes", Item(L"kept")) << "the earlier form stays";
                 EXPECT_EQ(std::vector<std::wstring>{}, SpoolFiles()) << "no temporary file is left";
@@ -238,11 +238,14 @@ TEST_F(LoadRequestTest, LimitsAndEarlyEndsRefuseAndKeepNothing) {
         std::size_t cbEndAfter;
         const wchar_t* message;
         bool bReadsEverything;
+        HRESULT hr;  // the number a page tells the cause by
     } cases[] = {
-        {"body over MaxBytes", 1000, 0, 0, SIZE_MAX, L"MaxBytes (1000 バイト)", false},
-        {"a file over MaxFileBytes", 0, 299999, 0, SIZE_MAX, L"MaxFileBytes (299999 バイト)", false},
-        {"a value over MaxFieldBytes", 0, 0, 1999, SIZE_MAX, L"MaxFieldBytes (1999 バイト)", false},
-        {"the client goes away", 0, 0, 0, 400000, L"途中で終わりました (400000 / ", false},
+        {"body over MaxBytes", 1000, 0, 0, SIZE_MAX, L"MaxBytes (1000 バイト)", false, Refused::kMaxBytes},
+        {"a file over MaxFileBytes", 0, 299999, 0, SIZE_MAX, L"MaxFileBytes (299999 バイト)", false,
+         Refused::kMaxFileBytes},
+        {"a value over MaxFieldBytes", 0, 0, 1999, SIZE_MAX, L"MaxFieldBytes (1999 バイト)", false,
+         Refused::kMaxFieldBytes},
+        {"the client goes away", 0, 0, 0, 400000, L"途中で終わりました (400000 / ", false, Refused::kEndedEarly},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);
@@ -251,7 +254,7 @@ TEST_F(LoadRequestTest, LimitsAndEarlyEndsRefuseAndKeepNothing) {
         ASSERT_EQ(S_OK, m_pUpload->put_MaxFieldBytes(c.maxFieldBytes));
         FakeRequest request(body);
         request.cbEndAfter = c.cbEndAfter;
-        EXPECT_TRUE(FAILED(m_pUpload->LoadRequest(&request)));
+        EXPECT_EQ(c.hr, m_pUpload->LoadRequest(&request));
         const std::wstring message = Published();
         EXPECT_NE(std::wstring::npos, message.find(c.message)) << message;
         EXPECT_LT(request.cbRead, body.size()) << "refused before the end";
@@ -311,15 +314,15 @@ TEST_F(LoadRequestTest, DefaultsAndBadRequestObjects) {
     pFresh->Release();
 
     // The default limit on a text value.
-    EXPECT_EQ(E_INVALIDARG, LoadRequestOf(Body({TextPart("big", std::string(1048577, 'x'))})));
+    EXPECT_EQ(Refused::kMaxFieldBytes, LoadRequestOf(Body({TextPart("big", std::string(1048577, 'x'))})));
     EXPECT_NE(std::wstring::npos, Published().find(L"MaxFieldBytes (1048576 バイト)"));
 
     const wchar_t kNotRequest[] = L"LoadRequest には Request オブジェクト";
-    EXPECT_EQ(E_INVALIDARG, m_pUpload->LoadRequest(nullptr));
+    EXPECT_EQ(Refused::kNotRequest, m_pUpload->LoadRequest(nullptr));
     EXPECT_EQ(0u, Published().find(kNotRequest));
     IDispatch* pUploadItself = nullptr;
     ASSERT_EQ(S_OK, m_pUpload->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&pUploadItself)));
-    EXPECT_EQ(E_INVALIDARG, m_pUpload->LoadRequest(pUploadItself)) << "no TotalBytes, no BinaryRead";
+    EXPECT_EQ(Refused::kNotRequest, m_pUpload->LoadRequest(pUploadItself)) << "no TotalBytes, no BinaryRead";
     EXPECT_EQ(0u, Published().find(kNotRequest));
     pUploadItself->Release();
 
@@ -338,9 +341,9 @@ TEST_F(LoadRequestTest, DefaultsAndBadRequestObjects) {
          L"Request.BinaryRead が失敗しました (コード 0x80070005)"},
         {"BinaryRead fails, its reason filled in later", E_ACCESSDENIED, true, false, VT_EMPTY, 0, E_ACCESSDENIED,
          L"Request.BinaryRead が失敗しました (コード 0x80070005)"},
-        {"BinaryRead gives text", S_OK, false, true, VT_EMPTY, 0, E_UNEXPECTED, L"バイト配列を返しませんでした"},
-        {"TotalBytes negative", S_OK, false, false, VT_R8, -5, E_INVALIDARG, L"Request.TotalBytes が"},
-        {"TotalBytes fractional", S_OK, false, false, VT_R8, 2.5, E_INVALIDARG, L"Request.TotalBytes が"},
+        {"BinaryRead gives text", S_OK, false, true, VT_EMPTY, 0, Refused::kReadNotBytes, L"バイト配列を返しませんでした"},
+        {"TotalBytes negative", S_OK, false, false, VT_R8, -5, Refused::kBadTotalBytes, L"Request.TotalBytes が"},
+        {"TotalBytes fractional", S_OK, false, false, VT_R8, 2.5, Refused::kBadTotalBytes, L"Request.TotalBytes が"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.label);

@@ -33,7 +33,7 @@ protected:
     }
 
     HRESULT SaveAs(const std::wstring& path) {
-        BSTR bstrPath = SysAllocString(path.c_str());
+        BSTR bstrPath = SysAllocStringLen(path.data(), static_cast<UINT>(path.size()));
         const HRESULT hr = m_pFile->SaveAs(bstrPath, Missing());
         SysFreeString(bstrPath);
         return hr;
@@ -52,7 +52,7 @@ TEST_P(SaveTargetTest, ADeviceIsRefusedWithItsOwnMessage) {
     for (const std::wstring& target : targets) {
         SCOPED_TRACE(std::string(target.begin(), target.end()));
         SetErrorInfo(0, nullptr);
-        EXPECT_EQ(E_INVALIDARG, SaveAs(target));
+        EXPECT_EQ(Refused::kSaveToDevice, SaveAs(target));
         EXPECT_EQ(L"保存先がディスク上のファイルではなくデバイスです。CON、NUL、COM1 などの名前を含まないファイルの"
                   L"パスを指定してください。",
                   Published());
@@ -65,6 +65,90 @@ TEST_P(SaveTargetTest, ADeviceIsRefusedWithItsOwnMessage) {
         EXPECT_EQ(S_OK, SaveAs(m_wdir + pszName)) << "a file named " << std::wstring(pszName).c_str();
         DeleteFileW((m_wdir + pszName).c_str());
     }
+}
+
+// A zero character would end the path where the system reads it: "shell.asp"
+// would be written for "shell.asp<NUL>.png".
+TEST_P(SaveTargetTest, APathWithAZeroCharacterIsRefused) {
+    const std::wstring kMessage = L"パスに NUL 文字 (U+0000) が含まれています。NUL を含まないパスを指定してください。";
+    const std::wstring zero(1, L'\0');
+    EXPECT_EQ(Refused::kPathHasZero, SaveAs(m_wdir + L"\\shell.asp" + zero + L".png"));
+    EXPECT_EQ(kMessage, Published());
+    const std::wstring folder = m_wdir + L"\\sub" + zero + L"x";
+    BSTR bstrFolder = SysAllocStringLen(folder.data(), static_cast<UINT>(folder.size()));
+    BSTR bstrPath = nullptr;
+    EXPECT_EQ(Refused::kPathHasZero, m_pFile->SaveUnique(bstrFolder, &bstrPath));
+    EXPECT_EQ(nullptr, bstrPath);
+    EXPECT_EQ(kMessage, Published());
+    EXPECT_EQ(Refused::kPathHasZero, m_pUpload->put_TempFolder(bstrFolder));
+    EXPECT_EQ(kMessage, Published());
+    SysFreeString(bstrFolder);
+    EXPECT_EQ(std::vector<std::wstring>{}, FileNamesIn(m_wdir));
+    EXPECT_EQ(std::vector<std::wstring>{}, FileNamesIn(m_wdir + L"\\sub"));
+    // The temporary folder is still the one set before.
+    BSTR bstrKept = nullptr;
+    ASSERT_EQ(S_OK, m_pUpload->get_TempFolder(&bstrKept));
+    EXPECT_EQ(m_spool, Text(bstrKept));
+    SysFreeString(bstrKept);
+}
+
+// A stream of a file is no file of its own ("x.asp::$DATA" is x.asp, past a
+// page's check of the extension), and of the \\?\ forms only a drive and UNC
+// reach files on disk: a pipe's server could act as the worker's account.
+TEST_P(SaveTargetTest, AStreamOrAnotherNamespaceIsNoTarget) {
+    const struct {
+        std::wstring target;
+        HRESULT hr;
+    } cases[] = {
+        {m_wdir + L"\\a.txt:stream", Refused::kSaveToStream},
+        {m_wdir + L"\\b.asp::$DATA", Refused::kSaveToStream},
+        {L"\\\\?\\" + m_wdir + L"\\c.txt:x", Refused::kSaveToStream},
+        {m_wdir + L"\\sub:x\\d.txt", Refused::kSaveToStream},
+        {L"\\\\?\\pipe\\varo-test", Refused::kSaveToDevice},
+        {L"//?/pipe/varo-test", Refused::kSaveToDevice},
+        {L"\\\\?\\GLOBALROOT\\Device\\Null", Refused::kSaveToDevice},
+        {L"\\\\localhost\\pipe\\varo-test", Refused::kSaveToDevice},
+        {L"\\\\?\\UNC\\localhost\\MailSlot\\varo-test", Refused::kSaveToDevice},
+        {L"\\??\\" + m_wdir + L"\\e.txt", Refused::kSaveToDevice},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.target.begin(), c.target.end()));
+        EXPECT_EQ(c.hr, SaveAs(c.target));
+        EXPECT_NE(std::wstring::npos, Published().find(c.hr == Refused::kSaveToStream ? L"「:」" : L"デバイス"));
+    }
+    EXPECT_EQ(std::vector<std::wstring>{}, FileNamesIn(m_wdir));
+    // A drive's own colon, in both forms, is a file.
+    EXPECT_EQ(S_OK, SaveAs(L"\\\\?\\" + m_wdir + L"\\sub\\taken.txt"));
+    EXPECT_EQ("saved bytes", ReadFileBytesW(m_wdir + L"\\sub\\taken.txt"));
+}
+
+// What a file a page names is opened with, every time.
+struct OpenCalls {
+    std::vector<DWORD> flags;
+    void* pvReal = nullptr;
+};
+OpenCalls g_opens;
+
+HANDLE WINAPI RecordCreateFileW(LPCWSTR pszName, DWORD dwAccess, DWORD dwShare, LPSECURITY_ATTRIBUTES pSecurity,
+                                DWORD dwDisposition, DWORD dwFlags, HANDLE hTemplate) {
+    g_opens.flags.push_back(dwFlags);
+    using Real = HANDLE(WINAPI*)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+    return reinterpret_cast<Real>(g_opens.pvReal)(pszName, dwAccess, dwShare, pSecurity, dwDisposition, dwFlags,
+                                                  hTemplate);
+}
+
+TEST_P(SaveTargetTest, APipeAtTheOtherEndCannotActAsTheWorker) {
+    g_opens = OpenCalls{};
+    {
+        ImportPatch patch(m_dll.Module(), "kernel32.dll", "CreateFileW",
+                          reinterpret_cast<const void*>(&RecordCreateFileW));
+        ASSERT_TRUE(patch.Applied());
+        g_opens.pvReal = patch.Original();
+        ASSERT_EQ(S_OK, SaveAs(m_wdir + L"\\sub\\taken.txt"));
+        ASSERT_EQ(S_OK, SaveAs(m_wdir + L"\\resolved.txt"));
+    }
+    ASSERT_FALSE(g_opens.flags.empty());
+    for (DWORD dwFlags : g_opens.flags) EXPECT_EQ(DWORD(SECURITY_SQOS_PRESENT), dwFlags & (SECURITY_SQOS_PRESENT | 0x00030000));
 }
 
 TEST_P(SaveTargetTest, ANameThatIsTakenIsErrorFileExists) {
@@ -136,11 +220,16 @@ TEST_P(SaveTargetTest, ASavedFileTakesItsFolderRights) {
                   g_security.info);
         EXPECT_EQ(0u, g_security.nAces);
     }
-    // The page can read and write what it saved; nothing is left in the temporary folder.
+    // The page can read what it saved, and write it once the form is let go;
+    // nothing is left in the temporary folder.
+    EXPECT_EQ("saved bytes", ReadFileBytesW(path));
+    m_pFile->Release();
+    m_pFile = nullptr;
+    m_pUpload->Release();
+    m_pUpload = NewUpload();
     HANDLE h = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_NE(INVALID_HANDLE_VALUE, h) << GetLastError();
     if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-    EXPECT_EQ("saved bytes", ReadFileBytesW(path));
     EXPECT_TRUE(FileNamesIn(m_spool).empty());
 }
 

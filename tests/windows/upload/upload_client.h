@@ -9,6 +9,25 @@
 #include "dll_client.h"
 #include "import_patch.h"
 
+// The Err.Number of each refusal, as the README lists them for pages.
+namespace Refused {
+constexpr HRESULT kNotForm = static_cast<HRESULT>(0x80040201);
+constexpr HRESULT kTooManyParts = static_cast<HRESULT>(0x80040202);
+constexpr HRESULT kPartTooLarge = static_cast<HRESULT>(0x80040203);
+constexpr HRESULT kMaxBytes = static_cast<HRESULT>(0x80040204);
+constexpr HRESULT kMaxFileBytes = static_cast<HRESULT>(0x80040205);
+constexpr HRESULT kMaxFieldBytes = static_cast<HRESULT>(0x80040206);
+constexpr HRESULT kTypeNotAllowed = static_cast<HRESULT>(0x80040207);
+constexpr HRESULT kEndedEarly = static_cast<HRESULT>(0x80040208);
+constexpr HRESULT kNotRequest = static_cast<HRESULT>(0x80040209);
+constexpr HRESULT kBadTotalBytes = static_cast<HRESULT>(0x8004020A);
+constexpr HRESULT kReadNotBytes = static_cast<HRESULT>(0x8004020B);
+constexpr HRESULT kSaveToDevice = static_cast<HRESULT>(0x8004020C);
+constexpr HRESULT kSaveToStream = static_cast<HRESULT>(0x8004020D);
+constexpr HRESULT kPathHasZero = static_cast<HRESULT>(0x8004020E);
+constexpr HRESULT kSavedFileChanged = static_cast<HRESULT>(0x8004020F);
+}  // namespace Refused
+
 // UTF-8 text of a wide literal, as a UTF-8 page's form sends it.
 inline std::string Utf8(const std::wstring& text) {
     int cb = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
@@ -107,6 +126,22 @@ struct FileFacts {
                contentType == o.contentType && size == o.size && bytes == o.bytes;
     }
 };
+
+// The file's hash in the algorithm named (null: the default), or
+// "<failed HRESULT>".
+inline std::wstring HashOf(IUploadedFile* pFile, const wchar_t* pszAlgorithm) {
+    VARIANT var = Missing();
+    if (pszAlgorithm) {
+        var.vt = VT_BSTR;
+        var.bstrVal = SysAllocString(pszAlgorithm);
+    }
+    BSTR bstr = nullptr;
+    const HRESULT hr = pFile->Hash(var, &bstr);
+    VariantClear(&var);
+    std::wstring text = hr == S_OK ? Text(bstr) : L"<failed " + std::to_wstring(hr) + L">";
+    SysFreeString(bstr);
+    return text;
+}
 
 inline FileFacts Describe(IUploadedFile* pFile) {
     FileFacts facts;

@@ -69,11 +69,11 @@ TEST_F(UploadTest, RefusalsKeepTheEarlierForm) {
     };
     const std::string kPart = TextPart("a", "1");
     const Case cases[] = {
-        {"no delimiter line", "plain text", E_INVALIDARG},
-        {"no closing line", kPart, E_INVALIDARG},
-        {"LF-only lines", "--b\nContent-Disposition: form-data; name=\"a\"\n\n1\n--b--\n", E_INVALIDARG},
+        {"no delimiter line", "plain text", Refused::kNotForm},
+        {"no closing line", kPart, Refused::kNotForm},
+        {"LF-only lines", "--b\nContent-Disposition: form-data; name=\"a\"\n\n1\n--b--\n", Refused::kNotForm},
         {"headers without their blank line",
-         "--b\r\nContent-Disposition: form-data; name=\"a\"\r\n--b--\r\n", E_INVALIDARG},
+         "--b\r\nContent-Disposition: form-data; name=\"a\"\r\n--b--\r\n", Refused::kNotForm},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -87,7 +87,7 @@ TEST_F(UploadTest, RefusalsKeepTheEarlierForm) {
     EXPECT_NE(std::wstring::npos, Published().find(L"配列型ではありません。"));
 
     ASSERT_EQ(S_OK, m_pUpload->put_MaxParts(2));
-    EXPECT_EQ(E_INVALIDARG, Load(Body({kPart, kPart, kPart})));
+    EXPECT_EQ(Refused::kTooManyParts, Load(Body({kPart, kPart, kPart})));
     EXPECT_NE(std::wstring::npos, Published().find(L"MaxParts (2)"));
     EXPECT_EQ(L"yes", Item(L"kept"));
     EXPECT_EQ(S_OK, Load(Body({kPart, kPart})));
