@@ -57,11 +57,28 @@ DWORD LoadedForm::ReadValue(std::uint32_t iPart, unsigned char* pb) const {
 }
 
 DWORD LoadedForm::SaveValue(std::uint32_t iPart, const wchar_t* pszPath, bool bReplace) {
-    const FormPart& part = m_parts.Part(iPart);
     ModuleBlock full;
     const DWORD dwError = SaveTargetPath(pszPath, &full);
     if (dwError != ERROR_SUCCESS) return dwError;
-    SweepLeftoversBeside(full.as<wchar_t>());
-    if (SpoolFile* pFile = File(iPart)) return pFile->SaveTo(full.as<wchar_t>(), part.valueLength, bReplace);
-    return SaveBytes(full.as<wchar_t>(), bReplace, part.valueLength ? Value(part) : nullptr, part.valueLength);
+    const wchar_t* pszFull = full.as<wchar_t>();
+    SweepLeftoversBeside(pszFull);
+    const DWORD dwSaved = SaveOnce(iPart, pszFull, bReplace);
+    // A file this form saved there before is held open, which some systems
+    // keep from being replaced: the page replaces it, so it is let go.
+    if (bReplace && (dwSaved == ERROR_ACCESS_DENIED || dwSaved == ERROR_SHARING_VIOLATION) && LetGoOfFileAt(pszFull))
+        return SaveOnce(iPart, pszFull, bReplace);
+    return dwSaved;
+}
+
+DWORD LoadedForm::SaveOnce(std::uint32_t iPart, const wchar_t* pszFullPath, bool bReplace) {
+    const FormPart& part = m_parts.Part(iPart);
+    if (SpoolFile* pFile = File(iPart)) return pFile->SaveTo(pszFullPath, part.valueLength, bReplace);
+    return SaveBytes(pszFullPath, bReplace, part.valueLength ? Value(part) : nullptr, part.valueLength);
+}
+
+bool LoadedForm::LetGoOfFileAt(const wchar_t* pszFullPath) {
+    bool bLetGo = false;
+    for (std::uint32_t i = 0; i < m_parts.Count(); ++i)
+        if (SpoolFile* pFile = File(i)) bLetGo = pFile->LetGoIfAt(pszFullPath) || bLetGo;
+    return bLetGo;
 }

@@ -73,6 +73,9 @@ private:
 
     const unsigned char* Body() const { return m_body.as<const unsigned char>(); }
     SpoolFile* File(std::uint32_t iPart) const { return m_files ? m_files.as<SpoolFile*>()[iPart] : nullptr; }
+    DWORD SaveOnce(std::uint32_t iPart, const wchar_t* pszFullPath, bool bReplace);
+    // Whether a file of this form held the file at the path, and let go of it.
+    bool LetGoOfFileAt(const wchar_t* pszFullPath);
 
     LONG m_lRefCount = 1;
     ModuleBlock m_body;  // the body, or a stream's text values

@@ -205,6 +205,12 @@ DWORD SpoolFile::SaveTo(const wchar_t* pszFullPath, std::uint64_t cb, bool bRepl
     return CopyTo(hSource, pszFullPath, bReplace, cb);
 }
 
+bool SpoolFile::LetGoIfAt(const wchar_t* pszFullPath) {
+    if (!m_saved || !IsFileAt(m_saved.get(), pszFullPath)) return false;
+    m_saved.reset();
+    return true;
+}
+
 void DeleteSpoolFiles(ModuleBlock& files, std::uint32_t nFiles) {
     SpoolFile** ppFiles = files.as<SpoolFile*>();
     for (std::uint32_t i = 0; ppFiles && i < nFiles; ++i) ModuleDelete(ppFiles[i]);

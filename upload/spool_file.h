@@ -35,6 +35,10 @@ public:
     // The first cb bytes in pieces to pfnPiece(pvContext, pb, cb), which gives
     // ERROR_SUCCESS or the error that ends the reading.
     DWORD ReadPieces(std::uint64_t cb, DWORD (*pfnPiece)(void*, const unsigned char*, DWORD), void* pvContext) const;
+    // Lets go of the saved file when it is the one at pszFullPath (a save
+    // of the same form is to replace it, which some systems refuse while it
+    // is open); true when it was. Reads then refuse, as for a file changed.
+    bool LetGoIfAt(const wchar_t* pszFullPath);
 
 private:
     // Where the bytes are read from now: the temporary file, or the saved

@@ -138,6 +138,28 @@ TEST_P(SavedFileTest, ItAnswersForTheUploadedBytesWhateverIsDoneAtItsPath) {
     }
 }
 
+// One file of a form replaces the file another saved: the page asked for it,
+// so the other lets go of it (and says so when asked for its bytes after).
+TEST_P(SavedFileTest, AFileOfTheSameFormMayReplaceOneItSaved) {
+    const std::wstring path = NewFolder(L"twice") + L"\\kept.bin";
+    ASSERT_EQ(S_OK, LoadForm(Body({FilePart("a", "a.txt", "first"), FilePart("b", "b.txt", "second")})));
+    std::vector<IUploadedFile*> objects = FileObjects();
+    ASSERT_EQ(2u, objects.size());
+    m_pFile = objects[0];
+    ASSERT_EQ(S_OK, SaveAs(path));
+    m_pFile = objects[1];
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILE_EXISTS), SaveAs(path));
+    EXPECT_EQ(S_OK, SaveAs(path, true));
+    EXPECT_EQ("second", ReadFileBytesW(path));
+    m_pFile = objects[0];
+    if (GetParam() == Way::kLoad)
+        EXPECT_EQ("first", BytesNow());
+    else
+        EXPECT_EQ("<failed " + std::to_string(Refused::kSavedFileChanged) + ">", BytesNow());
+    m_pFile = nullptr;
+    for (IUploadedFile* pFile : objects) pFile->Release();
+}
+
 // Where the saved file cannot be held again after the move, the file object
 // says so rather than read whatever is at the path.
 HANDLE WINAPI RefuseSharedReads(LPCWSTR, DWORD, DWORD dwShare, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);

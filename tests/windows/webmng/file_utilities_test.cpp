@@ -139,11 +139,15 @@ TEST_F(FileUtilities, FileHeldOpenByAnotherHandle) {
 }
 
 // A device takes the bytes and keeps none: its name is refused as a target
-// that cannot be opened, in any folder and with any extension.
+// that cannot be opened, in any folder and with any extension; so is a pipe,
+// whose server could act as the worker, and a stream of a file, which
+// "x.asp::$DATA" names as x.asp itself.
 TEST_F(FileUtilities, WriteBinaryIntoADeviceIsAnOpenError) {
     for (const std::wstring& target : {Scratch(L"nul.txt"), Scratch(L"NUL"), Scratch(L"con"), Scratch(L"COM1"),
                                        Scratch(L"lpt1.bin"), std::wstring(L"\\\\.\\NUL"),
-                                       std::wstring(L"Z:\\dev\\full")}) {
+                                       std::wstring(L"Z:\\dev\\full"), Scratch(L"x.asp::$DATA"),
+                                       Scratch(L"a.txt:stream"), std::wstring(L"\\\\?\\pipe\\varo-test"),
+                                       std::wstring(L"\\\\localhost\\pipe\\varo-test")}) {
         SCOPED_TRACE(std::string(target.begin(), target.end()));
         WriteOutcome written = Write(target, "bytes");
         EXPECT_EQ(S_OK, written.hr);
