@@ -20,6 +20,16 @@ HRESULT PublishFailure(REFCLSID rclsid, REFIID riid, HRESULT hr, const wchar_t* 
     return hr;
 }
 
+UniqueBstr ThreadErrorDescription() {
+    ComPtr<IErrorInfo> info;
+    if (GetErrorInfo(0, info.put()) != S_OK || !info) return UniqueBstr();
+    BSTR bstrDescription = nullptr;
+    // A failed call's out-parameter is not the caller's to free.
+    if (FAILED(info->GetDescription(&bstrDescription))) bstrDescription = nullptr;
+    SetErrorInfo(0, info.get());
+    return UniqueBstr(bstrDescription);
+}
+
 HRESULT ErrorSource::Fail(HRESULT hr, const wchar_t* pszFormat, long lArgument) const {
     wchar_t szText[512];
     wsprintfW(szText, pszFormat, lArgument);

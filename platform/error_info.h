@@ -3,11 +3,18 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include "platform/win32_owners.h"
+
 // The one way a failure is published: pszDescription with the class's ProgID
 // as source (when the class is registered) and the interface as GUID. Gives
 // hr, so that a failing call ends in `return PublishFailure(...)`. When the
 // error object cannot be made nothing is published; hr is given all the same.
 HRESULT PublishFailure(REFCLSID rclsid, REFIID riid, HRESULT hr, const wchar_t* pszDescription);
+
+// The description of the thread's error information, which stays in place
+// for the caller (reading it takes it off the thread, so it is put back).
+// Null when there is none.
+UniqueBstr ThreadErrorDescription();
 
 // Where one interface's failures come from, so its methods name neither the
 // class nor the interface at each failure.

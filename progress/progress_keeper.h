@@ -3,8 +3,10 @@
 // would go with its writer, before the page that polls it saw the end.
 // Each is kept for the retention time after its upload ended and closed by
 // a later call of the writer, the reader or DllCanUnloadNow once that time
-// has passed. While any is kept the module stays locked, so the DLL, and the
-// records with it, are not unloaded early; at detach every one is closed.
+// has passed. At most kMaxKeptRecords are kept: at the cap the one whose
+// time ends first is closed to make room. While any is kept the module stays
+// locked, so the DLL, and the records with it, are not unloaded early; at
+// detach every one is closed.
 #pragma once
 #include <windows.h>
 

@@ -14,17 +14,6 @@ HRESULT PutText(const char16_t* pch, std::size_t cch, BSTR* pbstr) {
     return *pbstr ? S_OK : E_OUTOFMEMORY;
 }
 
-const wchar_t* StateName(std::uint32_t nState) {
-    switch (static_cast<ProgressState>(nState)) {
-    case ProgressState::kReading: return L"reading";
-    case ProgressState::kDone: return L"done";
-    case ProgressState::kRefused: return L"refused";
-    case ProgressState::kFailed: return L"failed";
-    case ProgressState::kUnknown: break;
-    }
-    return L"unknown";
-}
-
 }  // namespace
 
 STDMETHODIMP ProgressMethods::Read(BSTR bstrId, IDispatch** ppReport) {
@@ -65,7 +54,8 @@ STDMETHODIMP ProgressReportMethods::get_RemainingSeconds(double* pdbl) {
 }
 STDMETHODIMP ProgressReportMethods::get_State(BSTR* pbstr) {
     if (!pbstr) return E_POINTER;
-    *pbstr = SysAllocString(StateName(m_report.record.nState));
+    *pbstr = SysAllocString(reinterpret_cast<const wchar_t*>(
+        ProgressStateName(static_cast<ProgressState>(m_report.record.nState))));
     return *pbstr ? S_OK : E_OUTOFMEMORY;
 }
 STDMETHODIMP ProgressReportMethods::get_Message(BSTR* pbstr) {

@@ -29,7 +29,8 @@ inline const wchar_t* WideName(const char16_t* psz) {
 // Creates the section, or opens the one of that name when the caller's
 // account owns it (ERROR_ACCESS_DENIED when another account does).
 DWORD CreateProgressSection(const char16_t* pszName, UniqueKernelHandle* phSection);
-// Opens it for reading only: ERROR_FILE_NOT_FOUND when there is none.
+// Opens it for reading only: ERROR_FILE_NOT_FOUND when there is none,
+// ERROR_ACCESS_DENIED when another account owns it.
 DWORD OpenProgressSection(const char16_t* pszName, UniqueKernelHandle* phSection);
 // A view of the record, writable or read-only.
 DWORD MapProgressSection(HANDLE hSection, bool bWrite, UniqueMappedView* pView);

@@ -33,7 +33,8 @@ DWORD BuildSectionSecurity(SectionSecurity* p) {
 }
 
 // A section of the name made beforehand by another account would take the
-// upload's file names to it: only the caller's own is used.
+// upload's file names to it, or feed a reader its figures: only the caller's
+// own is used.
 DWORD CheckOwner(HANDLE hSection, PSID pAccount) {
     PSID pOwner = nullptr;
     UniqueLocalBlock descriptor;
@@ -87,9 +88,15 @@ DWORD CreateProgressSection(const char16_t* pszName, UniqueKernelHandle* phSecti
 }
 
 DWORD OpenProgressSection(const char16_t* pszName, UniqueKernelHandle* phSection) {
-    HANDLE hSection = OpenFileMappingW(FILE_MAP_READ, FALSE, WideName(pszName));
+    AccountSid account;
+    DWORD dwError = EffectiveAccountSid(&account);
+    if (dwError != ERROR_SUCCESS) return dwError;
+    HANDLE hSection = OpenFileMappingW(FILE_MAP_READ | READ_CONTROL, FALSE, WideName(pszName));
     if (!hSection) return GetLastError();
-    phSection->reset(hSection);
+    UniqueKernelHandle section(hSection);
+    dwError = CheckOwner(hSection, account.get());
+    if (dwError != ERROR_SUCCESS) return dwError;
+    *phSection = static_cast<UniqueKernelHandle&&>(section);
     return ERROR_SUCCESS;
 }
 

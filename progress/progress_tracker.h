@@ -47,6 +47,12 @@ public:
     // Publishes the end whatever the throttle says; later calls change nothing.
     void Finish(ProgressState state, const char16_t* pchMessage, std::size_t cchMessage);
 
+    // Refused or failed before a byte of the body was read: an end nobody
+    // need be shown later, since the page that sent it has its answer.
+    bool EndedBeforeItsBody() const {
+        return m_bEnded && m_record.nState != static_cast<std::uint32_t>(ProgressState::kDone) && m_record.cbRead == 0;
+    }
+
     const ProgressRecord& Record() const { return m_record; }
 
 private:

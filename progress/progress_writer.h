@@ -45,7 +45,10 @@ public:
     void FileDone() { m_tracker.FileDone(); }
     // kDone, kRefused or kFailed with the refusal's or failure's message.
     // The end is always published; the record then stays for the retention
-    // time (progress_keeper.h).
+    // time (progress_keeper.h), unless the upload ended short of done before
+    // any byte of its body was read: then it goes with the writer, so that
+    // requests refused at once (an empty body, one over the size limit) cost
+    // the process nothing that lasts.
     void Finish(ProgressState state, const wchar_t* pchMessage, std::size_t cchMessage);
 
 private:

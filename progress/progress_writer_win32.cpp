@@ -29,5 +29,9 @@ void ProgressWriter::Finish(ProgressState state, const wchar_t* pchMessage, std:
     m_tracker.Finish(state, Utf16(pchMessage), cchMessage);
     ReleaseRecord(m_view.as<ProgressShared>());
     m_view.reset();
+    if (m_tracker.EndedBeforeItsBody()) {
+        m_section.reset();
+        return;
+    }
     KeepEndedProgress(m_szName, m_section.release());
 }

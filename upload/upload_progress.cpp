@@ -1,5 +1,6 @@
 #include "upload/upload_progress.h"
 
+#include "platform/error_info.h"
 #include "platform/multibyte_text.h"
 #include "platform/win32_owners.h"
 #include "progress/progress_id.h"
@@ -15,17 +16,6 @@ bool IsRefusal(HRESULT hr) {
     return (Refusal::IsRefusal(hr) && hr != Refusal::kReadNotBytes) || hr == E_INVALIDARG || hr == E_FAIL;
 }
 
-// The thread's error description, put back for the caller. Null when none.
-BSTR ErrorDescription() {
-    IErrorInfo* pInfo = nullptr;
-    if (GetErrorInfo(0, &pInfo) != S_OK || !pInfo) return nullptr;
-    BSTR bstrDescription = nullptr;
-    if (FAILED(pInfo->GetDescription(&bstrDescription))) bstrDescription = nullptr;
-    SetErrorInfo(0, pInfo);
-    pInfo->Release();
-    return bstrDescription;
-}
-
 }  // namespace
 
 void UploadProgress::Start(std::uint64_t cbTotal) {
@@ -37,13 +27,14 @@ void UploadProgress::Start(std::uint64_t cbTotal) {
 }
 
 HRESULT UploadProgress::End(HRESULT hr) {
-    if (!m_pszId) return hr;
-    Start(0);  // refused before the length was known
+    // A load refused before it started (not a Request, over MaxBytes) has
+    // no record to end, and makes none.
+    if (!m_bStarted) return hr;
     if (SUCCEEDED(hr)) {
         m_writer.Finish(ProgressState::kDone, nullptr, 0);
         return hr;
     }
-    UniqueBstr description(ErrorDescription());
+    UniqueBstr description(ThreadErrorDescription());
     const wchar_t* pch = description.get();
     m_writer.Finish(IsRefusal(hr) ? ProgressState::kRefused : ProgressState::kFailed, pch,
                     pch ? SysStringLen(description.get()) : 0);

@@ -26,7 +26,9 @@ public:
     }
     void FileDone() { m_writer.FileDone(); }
     // Records how the load ended and gives hr back. A failure's message is
-    // the thread's error information, which stays the caller's.
+    // the thread's error information, which stays the caller's. A load that
+    // never started, or ended short of done before its body's first byte,
+    // leaves no record (progress_writer.h).
     HRESULT End(HRESULT hr);
 
 private:

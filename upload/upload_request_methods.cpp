@@ -92,11 +92,12 @@ HRESULT UploadMethods::ReadRequest(IDispatch* pRequest, UploadProgress* pProgres
     std::uint64_t cbTotal = 0;
     RequestBody::Status status = body.Open(&cbTotal);
     if (status != RequestBody::Status::kOk) return RequestFailure(status, S_OK);
-    pProgress->Start(cbTotal);
     const std::uint64_t cbMaxBytes = LimitBytes(m_dblMaxBytes);
     if (cbMaxBytes && cbTotal > cbMaxBytes)
         return kUploadErrors.FailText(Refusal::kMaxBytes, Msg::kMaxBytes, CountText(cbTotal).sz,
                                  CountText(cbMaxBytes).sz);
+    // After the size check: a body refused by its length never gets a record.
+    pProgress->Start(cbTotal);
 
     wchar_t szSystemTemp[MAX_PATH + 1];
     const wchar_t* pszTempFolder = m_tempFolder.get();

@@ -1,8 +1,13 @@
 // The keeper of ended records: each kept until its own time has passed,
-// across the tick count's wrap, one per name, nothing lost or kept twice.
+// across the tick count's wrap, one per name, nothing lost or kept twice;
+// at the cap the one whose time ends first makes room.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "progress/kept_entries.h"
@@ -112,6 +117,127 @@ TEST_F(Kept, EveryEntryIsReleasedWhenTheKeeperGoes) {
         EXPECT_EQ(Handles{}, Released());
     }
     EXPECT_EQ((Handles{1, 2, 3, 4, 5, 6}), Released());
+}
+
+struct KeepStep {
+    const char16_t* pszKey;
+    std::uintptr_t hEntry;
+    std::uint32_t msNow, msRetention;
+    Handles released;
+    std::uint32_t nCount;
+};
+
+TEST_F(Kept, AtTheCapTheEntryWhoseTimeEndsFirstMakesRoom) {
+    KeptEntries kept(RecordRelease, 3);
+    const KeepStep steps[] = {
+        {u"Local\\VARO.Progress.a", 1, 0, 1000, {}, 1},
+        {u"Local\\VARO.Progress.b", 2, 10, 1000, {}, 2},
+        {u"Local\\VARO.Progress.c", 3, 20, 1000, {}, 3},
+        {u"Local\\VARO.Progress.d", 4, 30, 1000, {1}, 3},   // the oldest ended goes
+        {u"Local\\VARO.Progress.b", 5, 40, 1000, {2}, 3},   // the same name: replaced, no other goes
+        {u"Local\\VARO.Progress.e", 6, 50, 1000, {3}, 3},   // c is the oldest now: b's time began again
+        {u"Local\\VARO.Progress.f", 7, 60, 100, {4}, 3},    // kept for less, ending at 160
+        {u"Local\\VARO.Progress.g", 8, 70, 1000, {7}, 3},   // f's time ends first, though kept last
+    };
+    for (const KeepStep& s : steps) {
+        SCOPED_TRACE(testing::Message() << "handle " << s.hEntry);
+        EXPECT_TRUE(kept.Keep(s.pszKey, s.hEntry, s.msNow, s.msRetention));
+        EXPECT_EQ(s.released, Released());
+        EXPECT_EQ(s.nCount, kept.Count());
+    }
+    const SweepAt sweeps[] = {{1039, {}, 3}, {1040, {5}, 2}, {1069, {6}, 1}, {1070, {8}, 0}};
+    for (const SweepAt& s : sweeps) {
+        SCOPED_TRACE(testing::Message() << "at " << s.msNow);
+        kept.Sweep(s.msNow);
+        EXPECT_EQ(s.released, Released());
+        EXPECT_EQ(s.nLeft, kept.Count());
+    }
+}
+
+// What a keeper of the same cap must hold after each call: entries by name,
+// released in the order of their ends (then of their keeping), on a 64-bit
+// clock that never wraps.
+class KeptModel {
+public:
+    explicit KeptModel(std::size_t nMax) : m_nMax(nMax) {}
+    Handles Keep(const std::u16string& strKey, std::uintptr_t hEntry, std::uint64_t msNow, std::uint32_t msRetention) {
+        Handles released;
+        auto it = m_byKey.find(strKey);
+        if (it != m_byKey.end()) {
+            released.push_back(it->second.hEntry);
+            m_byEnd.erase(std::make_pair(it->second.msEnd, it->second.nSerial));
+            m_byKey.erase(it);
+        } else if (m_byKey.size() == m_nMax) {
+            const auto first = m_byEnd.begin();
+            released.push_back(m_byKey[first->second].hEntry);
+            m_byKey.erase(first->second);
+            m_byEnd.erase(first);
+        }
+        const Kept entry{hEntry, msNow + msRetention, ++m_nSerial};
+        m_byKey[strKey] = entry;
+        m_byEnd[std::make_pair(entry.msEnd, entry.nSerial)] = strKey;
+        std::sort(released.begin(), released.end());
+        return released;
+    }
+    Handles Sweep(std::uint64_t msNow) {
+        Handles released;
+        while (!m_byEnd.empty() && m_byEnd.begin()->first.first <= msNow) {
+            released.push_back(m_byKey[m_byEnd.begin()->second].hEntry);
+            m_byKey.erase(m_byEnd.begin()->second);
+            m_byEnd.erase(m_byEnd.begin());
+        }
+        std::sort(released.begin(), released.end());
+        return released;
+    }
+    std::size_t Count() const { return m_byKey.size(); }
+
+private:
+    struct Kept {
+        std::uintptr_t hEntry;
+        std::uint64_t msEnd;
+        std::uint64_t nSerial;
+    };
+    std::size_t m_nMax;
+    std::uint64_t m_nSerial = 0;
+    std::map<std::u16string, Kept> m_byKey;
+    std::map<std::pair<std::uint64_t, std::uint64_t>, std::u16string> m_byEnd;
+};
+
+// Thousands of names kept, replaced, pushed out by the cap and swept, in
+// an order no table would think of: every call releases exactly what the
+// model says, so no name is ever lost to the table or found twice.
+TEST_F(Kept, ManyNamesAgreeWithAPlainModel) {
+    constexpr std::uint32_t kCap = 700;
+    KeptEntries kept(RecordRelease, kCap);
+    KeptModel model(kCap);
+    std::uint32_t nRandom = 12345;
+    const auto next = [&nRandom](std::uint32_t nBelow) {
+        nRandom = nRandom * 1103515245u + 12345u;
+        return (nRandom >> 8) % nBelow;
+    };
+    const auto Unit = [&next](char16_t chFirst, std::uint32_t nChoices) {
+        return std::u16string(1, static_cast<char16_t>(chFirst + next(nChoices)));
+    };
+    const std::uint32_t msBase = 0xFFFF0000u;  // the tick count wraps a minute in
+    const std::uint32_t retentions[] = {200, 5000, 20000};
+    std::uint64_t msNow = 0;
+    for (std::uintptr_t h = 1; h <= 30000; ++h) {
+        msNow += next(5);
+        const std::uint32_t msTicks = msBase + static_cast<std::uint32_t>(msNow);
+        SCOPED_TRACE(testing::Message() << "call " << h << " at " << msNow);
+        if (next(20) == 0) {
+            kept.Sweep(msTicks);
+            ASSERT_EQ(model.Sweep(msNow), Released());
+        } else {
+            const std::u16string strKey = u"Local\\VARO.Progress.k" + Unit(u'a', 26) + Unit(u'a', 26) + Unit(u'0', 3);
+            const std::uint32_t msRetention = retentions[next(3)];
+            ASSERT_TRUE(kept.Keep(strKey.c_str(), h, msTicks, msRetention));
+            ASSERT_EQ(model.Keep(strKey, h, msNow, msRetention), Released());
+        }
+        ASSERT_EQ(model.Count(), kept.Count());
+    }
+    kept.ReleaseAll();
+    EXPECT_EQ(model.Sweep(UINT64_MAX), Released());
 }
 
 }  // namespace

@@ -66,6 +66,22 @@ ProgressRecord SampleRecord() {
     return rec;
 }
 
+struct StateNameCase {
+    std::uint32_t nState;  // as the record holds it
+    const char16_t* pszName;
+};
+
+TEST(ProgressStateName, EachStateByItsNameAndAnyOtherWordUnknown) {
+    const StateNameCase cases[] = {
+        {0, u"unknown"}, {1, u"reading"}, {2, u"done"}, {3, u"refused"}, {4, u"failed"}, {5, u"unknown"},
+        {0xFFFFFFFFu, u"unknown"},
+    };
+    for (const StateNameCase& c : cases) {
+        SCOPED_TRACE(c.nState);
+        EXPECT_EQ(std::u16string(c.pszName), std::u16string(ProgressStateName(static_cast<ProgressState>(c.nState))));
+    }
+}
+
 TEST(ProgressRecordShared, OneWriterClaimsItUntilItReleases) {
     auto pShared = ZeroShared();
     EXPECT_TRUE(ClaimRecord(pShared.get(), 41));

@@ -155,6 +155,36 @@ TEST_F(Tracker, ATakenOverRecordStartsAfreshAndEndsWithItsMessage) {
     EXPECT_EQ(std::u16string(kcchProgressMessage, u'm'), std::u16string(rec.szMessage));
 }
 
+struct EndCase {
+    const char* pszWhat;
+    std::uint64_t cbRead;  // before the end
+    bool bFinish;
+    ProgressState state;
+    bool bBeforeItsBody;
+};
+
+TEST_F(Tracker, AnEndShortOfDoneBeforeTheFirstByteIsToldApart) {
+    const EndCase cases[] = {
+        {"refused at once", 0, true, ProgressState::kRefused, true},
+        {"failed at once", 0, true, ProgressState::kFailed, true},
+        {"an end state that is not one: failed", 0, true, ProgressState::kReading, true},
+        {"refused after one byte", 1, true, ProgressState::kRefused, false},
+        {"failed after a piece", 256u << 10, true, ProgressState::kFailed, false},
+        {"done without a byte", 0, true, ProgressState::kDone, false},
+        {"done", 100, true, ProgressState::kDone, false},
+        {"still reading", 0, false, ProgressState::kReading, false},
+    };
+    for (const EndCase& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        ReleaseRecord(&m_shared);
+        ProgressTracker tracker;
+        tracker.Start(&m_shared, kFakeClock, 100);
+        if (c.cbRead) tracker.Advance(c.cbRead);
+        if (c.bFinish) tracker.Finish(c.state, nullptr, 0);
+        EXPECT_EQ(c.bBeforeItsBody, tracker.EndedBeforeItsBody());
+    }
+}
+
 TEST_F(Tracker, CallsBeforeAStartChangeNothing) {
     ProgressTracker idle;
     idle.Advance(1000);

@@ -1,4 +1,5 @@
-// The one error path: what a failure publishes and the status it gives.
+// The one error path: what a failure publishes and the status it gives, and
+// its description read back without taking it from the thread.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -84,6 +85,44 @@ TEST(ErrorSource, SystemFailureCarriesTheSystemsTextOnOneLine) {
     EXPECT_EQ(start, text.substr(0, start.size()));
     EXPECT_EQ(end, text.substr(text.size() - end.size()));
     EXPECT_EQ(std::wstring::npos, text.find_first_of(L"\r\n"));
+}
+
+struct ThreadErrorCase {
+    const char* pszWhat;
+    void (*pfnSet)();
+    const wchar_t* pszDescription;  // null: none read
+    bool bLeftInPlace;
+};
+
+// An error object of the thread with no description set.
+void PublishWithoutDescription() {
+    ComPtr<ICreateErrorInfo> create;
+    ComPtr<IErrorInfo> info;
+    if (SUCCEEDED(CreateErrorInfo(create.put())) && SUCCEEDED(create.As(&info))) SetErrorInfo(0, info.get());
+}
+
+TEST(ThreadErrorDescription, ReadsTheDescriptionAndLeavesItForTheCaller) {
+    const ThreadErrorCase cases[] = {
+        {"a published failure", [] { kSource.Fail(E_INVALIDARG, Msg::kBadProgressId); },
+         L"ProgressID には 1 から 64 文字の英数字と - だけを指定してください。", true},
+        {"an error without a description", PublishWithoutDescription, nullptr, true},
+        {"no error", [] {}, nullptr, false},
+    };
+    for (const ThreadErrorCase& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        SetErrorInfo(0, nullptr);
+        c.pfnSet();
+        const UniqueBstr description = ThreadErrorDescription();
+        if (c.pszDescription) {
+            ASSERT_TRUE(description);
+            EXPECT_EQ(std::wstring(c.pszDescription), std::wstring(description.get(), SysStringLen(description.get())));
+        } else {
+            EXPECT_FALSE(description && description.get()[0]) << "nothing to read";
+        }
+        Published published{};
+        EXPECT_EQ(c.bLeftInPlace, TakeErrorInfo(&published)) << "the thread's error object is still there";
+        if (c.pszDescription) EXPECT_EQ(std::wstring(c.pszDescription), published.description);
+    }
 }
 
 TEST(ComPtr, MovesItsOneReferenceAndQueriesTyped) {

@@ -1,8 +1,13 @@
 // How long a record lives: until its upload ends plus the retention time,
-// whoever notices the time has passed; and who may write it meanwhile.
+// whoever notices the time has passed, unless it ended before its body's
+// first byte or the cap pushed it out; and who may write it meanwhile.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "platform/module_state.h"
+#include "progress/kept_entries.h"
 #include "progress/progress_keeper.h"
 #include "progress_test_support.h"
 
@@ -107,6 +112,75 @@ TEST_F(ProgressLifetime, WithoutRetentionTheRecordGoesWithItsWriter) {
     writer.Finish(ProgressState::kDone, nullptr, 0);
     EXPECT_EQ(ProgressReadStatus::kUnknown, Read(strId, &report));
     EXPECT_EQ(0u, KeptProgressCount());
+}
+
+// How an upload ends: Finish, or the writer going without a word.
+struct EndingCase {
+    const char* pszWhat;
+    std::uint64_t cbRead;
+    bool bFinish;
+    ProgressState state;
+    bool bKept;
+};
+
+TEST_F(ProgressLifetime, AnUploadEndedShortOfDoneBeforeItsFirstByteIsNotKept) {
+    const EndingCase cases[] = {
+        {"refused at once", 0, true, ProgressState::kRefused, false},
+        {"failed at once", 0, true, ProgressState::kFailed, false},
+        {"dropped at once", 0, false, ProgressState::kFailed, false},
+        {"refused after a byte", 1, true, ProgressState::kRefused, true},
+        {"dropped after a byte", 1, false, ProgressState::kFailed, true},
+        {"done", 5, true, ProgressState::kDone, true},
+    };
+    for (const EndingCase& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        ASSERT_TRUE(RestartModule());
+        const std::wstring strId = TestId(L"ending");
+        {
+            ProgressWriter writer;
+            ASSERT_EQ(ProgressWriter::Status::kOk, Begin(writer, strId, 5));
+            ASSERT_TRUE(SectionExists(strId));
+            if (c.cbRead) writer.Advance(c.cbRead);
+            if (c.bFinish) writer.Finish(c.state, L"m", 1);
+        }
+        EXPECT_EQ(c.bKept, SectionExists(strId));
+        EXPECT_EQ(c.bKept ? 1u : 0u, KeptProgressCount());
+        EXPECT_EQ(c.bKept ? S_FALSE : S_OK, DllCanUnloadNow());
+        ProgressReport report;
+        EXPECT_EQ(c.bKept ? ProgressReadStatus::kOk : ProgressReadStatus::kUnknown, Read(strId, &report));
+        if (c.bKept) EXPECT_EQ(static_cast<std::uint32_t>(c.state), report.record.nState);
+    }
+}
+
+TEST_F(ProgressLifetime, AtTheCapTheOldestEndedRecordsGoFirst) {
+    constexpr DWORD kExtra = 3;
+    std::vector<std::wstring> ids;
+    for (DWORD i = 0; i < kMaxKeptRecords + kExtra; ++i) {
+        ids.push_back(TestId(L"cap"));
+        ProgressWriter writer;
+        ASSERT_EQ(ProgressWriter::Status::kOk, Begin(writer, ids.back(), 1)) << i;
+        writer.Advance(1);
+        writer.Finish(ProgressState::kDone, nullptr, 0);
+        ASSERT_EQ(i < kMaxKeptRecords ? i + 1 : kMaxKeptRecords, KeptProgressCount());
+    }
+    ProgressReport report;
+    for (DWORD i = 0; i < kExtra; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_FALSE(SectionExists(ids[i])) << "pushed out";
+        EXPECT_EQ(ProgressReadStatus::kUnknown, Read(ids[i], &report));
+    }
+    for (const DWORD i : {kExtra, DWORD{kMaxKeptRecords / 2}, DWORD{kMaxKeptRecords + kExtra - 1}}) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(ProgressReadStatus::kOk, Read(ids[i], &report));
+        EXPECT_EQ(static_cast<std::uint32_t>(ProgressState::kDone), report.record.nState);
+    }
+    // A record ended again under a kept id takes no more room.
+    ProgressWriter again;
+    ASSERT_EQ(ProgressWriter::Status::kOk, Begin(again, ids[kExtra], 1));
+    again.Advance(1);
+    again.Finish(ProgressState::kDone, nullptr, 0);
+    EXPECT_EQ(kMaxKeptRecords, KeptProgressCount());
+    EXPECT_TRUE(SectionExists(ids[kExtra + 1])) << "the next oldest stays";
 }
 
 TEST_F(ProgressLifetime, AnIdBeingReadIsNotTakenOverButAnEndedOneIs) {

@@ -1,9 +1,11 @@
 // The named section: who may open it, that the reader's view cannot write,
-// that a section of the name owned by another account is left alone, and
-// which ids are refused before any name is made.
+// that a section of the name owned by another account is left alone by the
+// writer and read as unknown, and which ids are refused before any name is
+// made.
 #include <gtest/gtest.h>
 
 #include <aclapi.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <cstring>
@@ -155,6 +157,79 @@ TEST(ProgressSection, ASectionOfTheNameThatAnotherOwnsIsLeftAlone) {
     ASSERT_TRUE(view);
     const BYTE* pb = view.as<BYTE>();
     EXPECT_EQ(4096, std::count(pb, pb + 4096, 0)) << "nothing was written into it";
+}
+
+// A SID in its binary form, from the system's own string form of it.
+std::vector<BYTE> SidOf(const wchar_t* pszSid) {
+    PSID pSid = nullptr;
+    if (!ConvertStringSidToSidW(pszSid, &pSid)) return {};
+    std::vector<BYTE> bytes = SidBytes(pSid);
+    LocalFree(pSid);
+    return bytes;
+}
+
+struct ForgedCase {
+    const char* pszWhat;
+    std::vector<BYTE> owner;  // empty: the account's
+    ProgressReadStatus status;
+};
+
+// A whole record of the layout, an upload ended done, in a section of the
+// id's name made first and open to anyone: what an account that got there
+// first could show the id's pages. Only one the reader's account owns is
+// read; the row of its own shows the record itself would read.
+TEST(ProgressSection, ARecordInASectionAnotherOwnsReadsAsUnknown) {
+    const ForgedCase cases[] = {
+        {"owned by Administrators", AdministratorsSidBytes(), ProgressReadStatus::kDenied},
+        {"owned by the system's account", SidOf(L"S-1-5-18"), ProgressReadStatus::kDenied},
+        {"owned by another user", SidOf(L"S-1-5-21-1004336348-1177238915-682003330-1013"),
+         ProgressReadStatus::kDenied},
+        {"owned by the account", {}, ProgressReadStatus::kOk},
+    };
+    for (const ForgedCase& c : cases) {
+        SCOPED_TRACE(c.pszWhat);
+        const std::wstring strId = TestId(L"forged");
+        SECURITY_DESCRIPTOR sd;
+        ASSERT_TRUE(InitializeSecurityDescriptor(&sd, SECURITY_DESCRIPTOR_REVISION));
+        ASSERT_TRUE(SetSecurityDescriptorDacl(&sd, TRUE, nullptr, FALSE));
+        std::vector<BYTE> owner = c.owner.empty() ? TokenUserSid() : c.owner;
+        ASSERT_TRUE(IsValidSid(owner.data()));
+        ASSERT_TRUE(SetSecurityDescriptorOwner(&sd, owner.data(), FALSE));
+        SECURITY_ATTRIBUTES sa = {sizeof sa, &sd, FALSE};
+        UniqueKernelHandle forger(CreateFileMappingW(INVALID_HANDLE_VALUE, &sa, PAGE_READWRITE, 0,
+                                                     sizeof(ProgressRecord), SectionName(strId).c_str()));
+        ASSERT_TRUE(forger) << GetLastError();
+        PSID pOwner = nullptr;
+        UniqueLocalBlock descriptor;
+        ASSERT_EQ(ERROR_SUCCESS, GetSecurityInfo(forger.get(), SE_KERNEL_OBJECT, OWNER_SECURITY_INFORMATION,
+                                                 &pOwner, nullptr, nullptr, nullptr, descriptor.put()));
+        ASSERT_EQ(owner, SidBytes(pOwner)) << "the section's owner";
+
+        UniqueMappedView view(MapViewOfFile(forger.get(), FILE_MAP_WRITE, 0, 0, sizeof(ProgressRecord)));
+        ASSERT_TRUE(view);
+        ProgressRecord forged{};
+        forged.nMagic = kProgressMagic;
+        forged.cbRecord = sizeof(ProgressRecord);
+        forged.nState = static_cast<std::uint32_t>(ProgressState::kDone);
+        forged.cbRead = forged.cbTotal = 777;
+        forged.nFilesDone = 3;
+        forged.cchFile = CopyProgressText(forged.szFile, kcchProgressFile, u"forged.exe", 10);
+        PublishRecord(view.as<ProgressShared>(), forged, true);
+
+        ProgressReport report;
+        EXPECT_EQ(c.status, Read(strId, &report));
+        if (c.status == ProgressReadStatus::kOk) {
+            EXPECT_EQ(static_cast<std::uint32_t>(ProgressState::kDone), report.record.nState);
+            EXPECT_EQ(777u, report.record.cbRead);
+            EXPECT_EQ(L"forged.exe", Text(report.record.szFile));
+        } else {
+            EXPECT_EQ(static_cast<std::uint32_t>(ProgressState::kUnknown), report.record.nState);
+            EXPECT_EQ(0u, report.record.cbRead);
+            EXPECT_EQ(0u, report.record.nFilesDone);
+            EXPECT_EQ(L"", Text(report.record.szFile));
+            EXPECT_EQ(L"unknown", Text(ProgressStateName(static_cast<ProgressState>(report.record.nState))));
+        }
+    }
 }
 
 TEST(ProgressSection, BadIdsAreRefusedBeforeAnyNameIsMade) {

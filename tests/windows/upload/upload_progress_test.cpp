@@ -181,10 +181,9 @@ TEST_F(UploadProgressTest, EveryEndIsRecordedWithTheScriptsMessage) {
         const wchar_t* state;
     } cases[] = {
         {L"maxfile", 0, 1000, SIZE_MAX, S_OK, false, nullptr, L"refused"},
-        {L"maxbytes", 1000, 0, SIZE_MAX, S_OK, false, nullptr, L"refused"},
         {L"early", 0, 0, 300000, S_OK, false, nullptr, L"refused"},
         {L"notform", 0, 0, SIZE_MAX, S_OK, false, "plain text, no form", L"refused"},
-        {L"readfails", 0, 0, SIZE_MAX, E_ACCESSDENIED, false, nullptr, L"failed"},
+        {L"readfails", 0, 0, SIZE_MAX, E_ACCESSDENIED, false, nullptr, L"failed"},  // after the first piece
         {L"loadnotform", 0, 0, SIZE_MAX, S_OK, true, "plain text, no form", L"refused"},
         {L"loaddone", 0, 0, SIZE_MAX, S_OK, true, nullptr, L"done"},
     };
@@ -201,7 +200,9 @@ TEST_F(UploadProgressTest, EveryEndIsRecordedWithTheScriptsMessage) {
         } else {
             FakeRequest request(sent);
             request.cbEndAfter = c.cbEndAfter;
-            request.hrRead = c.hrRead;
+            // A failure once a piece is in: one before the first byte keeps nothing.
+            const HRESULT hrRead = c.hrRead;
+            if (FAILED(hrRead)) request.onPiece = [&request, hrRead](std::size_t) { request.hrRead = hrRead; };
             hr = m_pUpload->LoadRequest(&request);
         }
         const std::wstring published = SUCCEEDED(hr) ? L"" : PublishedDescription();
@@ -215,6 +216,86 @@ TEST_F(UploadProgressTest, EveryEndIsRecordedWithTheScriptsMessage) {
         }
         EXPECT_EQ(0, end.remaining) << "an ended load has nothing left";
     }
+}
+
+// Whether a section of the id's name exists, as any page of the account
+// would find it.
+bool SectionOf(const std::wstring& id) {
+    std::wstring lower = id;
+    CharLowerW(&lower[0]);
+    const std::wstring name = L"Local\\VARO.Progress." + lower;
+    HANDLE hSection = OpenFileMappingW(FILE_MAP_READ, FALSE, name.c_str());
+    if (hSection) CloseHandle(hSection);
+    return hSection != nullptr;
+}
+
+// A load the page's answer alone ends, before its body's first byte was
+// read, costs nothing that lasts: its id reads unknown at once and no
+// section of its name is left. A byte read is enough for the end to be
+// kept.
+TEST_F(UploadProgressTest, ALoadEndedBeforeItsBodysFirstByteLeavesNoRecord) {
+    const std::string body = Body({FilePart("f", "a.bin", std::string(5000, 'b'))});
+    enum class Way { kRequest, kNotRequest, kLoadBytes, kLoadNumber };
+    const struct {
+        const wchar_t* name;
+        Way way;
+        const char* pszBody;  // null: the form above
+        double maxBytes;
+        double totalBytes;    // what TotalBytes says, when not 0
+        std::size_t cbEndAfter;
+        HRESULT hrRead;
+    } cases[] = {
+        {L"overmax", Way::kRequest, nullptr, 1000, 0, SIZE_MAX, S_OK},
+        {L"emptybody", Way::kRequest, "", 0, 0, SIZE_MAX, S_OK},
+        {L"gonebeforebyte", Way::kRequest, nullptr, 0, 0, 0, S_OK},
+        {L"firstreadfails", Way::kRequest, nullptr, 0, 0, SIZE_MAX, E_ACCESSDENIED},
+        {L"badtotal", Way::kRequest, nullptr, 0, -1, SIZE_MAX, S_OK},
+        {L"notrequest", Way::kNotRequest, nullptr, 0, 0, SIZE_MAX, S_OK},
+        {L"loadempty", Way::kLoadBytes, "", 0, 0, SIZE_MAX, S_OK},
+        {L"loadnumber", Way::kLoadNumber, nullptr, 0, 0, SIZE_MAX, S_OK},
+    };
+    for (const auto& c : cases) {
+        const std::wstring id = Id(c.name);
+        SCOPED_TRACE(std::string(id.begin(), id.end()));
+        ASSERT_EQ(S_OK, m_pUpload->put_MaxBytes(c.maxBytes));
+        ASSERT_EQ(S_OK, PutId(id));
+        HRESULT hr = E_UNEXPECTED;
+        FakeRequest request(c.pszBody ? std::string(c.pszBody) : body);
+        request.cbEndAfter = c.cbEndAfter;
+        request.hrRead = c.hrRead;
+        if (c.totalBytes != 0) {
+            request.total.vt = VT_R8;
+            request.total.dblVal = c.totalBytes;
+        }
+        switch (c.way) {
+        case Way::kRequest: hr = m_pUpload->LoadRequest(&request); break;
+        case Way::kNotRequest: hr = m_pUpload->LoadRequest(nullptr); break;
+        case Way::kLoadBytes: hr = Load(c.pszBody); break;
+        case Way::kLoadNumber: {
+            VARIANT number;
+            VariantInit(&number);
+            number.vt = VT_I4;
+            number.lVal = 5;
+            hr = m_pUpload->Load(&number);
+            break;
+        }
+        }
+        EXPECT_TRUE(FAILED(hr));
+        EXPECT_NE(L"<nothing>", PublishedDescription()) << "the page has its answer";
+        EXPECT_EQ(L"unknown", ReadOf(m_pProgress, id.c_str()).state);
+        EXPECT_FALSE(SectionOf(id));
+    }
+
+    const std::wstring id = Id(L"goneafterbyte");
+    ASSERT_EQ(S_OK, m_pUpload->put_MaxBytes(0));
+    ASSERT_EQ(S_OK, PutId(id));
+    FakeRequest request(body);
+    request.cbEndAfter = 1;
+    EXPECT_EQ(E_FAIL, m_pUpload->LoadRequest(&request));
+    const Snapshot end = ReadOf(m_pProgress, id.c_str());
+    EXPECT_EQ(L"refused", end.state);
+    EXPECT_EQ(1, end.bytesRead);
+    EXPECT_TRUE(SectionOf(id)) << "kept";
 }
 
 TEST_F(UploadProgressTest, IdsOutsideTheRuleAreRefusedAndUnknownIdsReadUnknown) {
