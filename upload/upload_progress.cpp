@@ -1,5 +1,6 @@
 #include "upload/upload_progress.h"
 
+#include "platform/bstr_text.h"
 #include "platform/error_info.h"
 #include "platform/multibyte_text.h"
 #include "platform/win32_owners.h"
@@ -75,7 +76,7 @@ STDMETHODIMP UploadMethods::LoadRequest(IDispatch* pRequest) {
 STDMETHODIMP UploadMethods::get_ProgressID(BSTR* pbstrId) {
     if (!pbstrId) return E_POINTER;
     const BSTR bstrId = m_progressId.get();
-    *pbstrId = bstrId ? SysAllocStringLen(bstrId, SysStringLen(bstrId)) : SysAllocString(L"");
+    *pbstrId = CopyBstr(bstrId);  // an empty text for none
     return *pbstrId ? S_OK : kUploadErrors.NoMemory();
 }
 
