@@ -291,7 +291,7 @@ TEST_F(UploadProgressTest, ALoadEndedBeforeItsBodysFirstByteLeavesNoRecord) {
     ASSERT_EQ(S_OK, PutId(id));
     FakeRequest request(body);
     request.cbEndAfter = 1;
-    EXPECT_EQ(E_FAIL, m_pUpload->LoadRequest(&request));
+    EXPECT_EQ(Refused::kEndedEarly, m_pUpload->LoadRequest(&request));
     const Snapshot end = ReadOf(m_pProgress, id.c_str());
     EXPECT_EQ(L"refused", end.state);
     EXPECT_EQ(1, end.bytesRead);
