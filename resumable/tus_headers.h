@@ -18,7 +18,7 @@ constexpr char kszTusVersion[] = "1.0.0";
 
 enum class VersionStatus {
     kSupported,  // exactly "1.0.0"
-    kAbsent,     // answered 412 like another version, but worth telling apart in a log
+    kAbsent,     // none sent: right for OPTIONS alone
     kOther,      // any other text, a blank around "1.0.0" included: 412 with Tus-Version
 };
 VersionStatus ReadTusResumable(const unsigned char* pb, std::size_t cb);
@@ -45,7 +45,7 @@ enum class DeferStatus {
 };
 DeferStatus ReadUploadDeferLength(const unsigned char* pb, std::size_t cb);
 
-// The methods a resumable upload answers; kOther for any other token.
+// The methods the server tells apart; kOther for any other token.
 enum class TusMethod { kOther, kHead, kPatch, kPost, kOptions, kDelete, kGet };
 
 // The method a request line's token names, compared with case, as HTTP does.
