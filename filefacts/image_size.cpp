@@ -4,22 +4,13 @@
 // header damaged; a size of 0 is never reported.
 #include "filefacts/file_facts.h"
 #include "filefacts/header_bytes.h"
+#include "platform/crc32.h"
 
 namespace filefacts {
 
 namespace {
 
 constexpr std::uint32_t kPngMaxSide = 0x7FFFFFFF;
-
-// CRC-32 of ISO 3309, as PNG's chunks carry it; bit by bit, for 17 bytes.
-std::uint32_t Crc32(const unsigned char* pb, std::size_t cb) {
-    std::uint32_t crc = 0xFFFFFFFF;
-    for (std::size_t i = 0; i < cb; ++i) {
-        crc ^= pb[i];
-        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
-    }
-    return ~crc;
-}
 
 bool PngSize(const HeaderBytes& h, std::uint32_t* pnWidth, std::uint32_t* pnHeight) {
     // Signature, then IHDR: length, type, 13 bytes of fields, CRC.
