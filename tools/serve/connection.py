@@ -12,8 +12,8 @@ import socketserver
 import time
 import urllib.parse
 
-import pagehost
-from request_head import ClientClosed, ClientStream, Refusal, printable, read_head
+from ..pagehost import pagehost
+from .request_head import ClientClosed, ClientStream, Refusal, printable, read_head
 
 # After an answer that ends the connection, what the client still sends is
 # read and dropped for a moment, so that it reads the answer rather than a
