@@ -10,15 +10,23 @@ private bytes pass --recycle-mb MiB (0: never), as a web server recycles its
 worker.
 
 A client that sends nothing for --idle-timeout seconds in the middle of a
-request gets 408 (its page host, if it had one, is ended and replaced); a
-body declared larger than --max-body bytes is refused with 413 before any of
-it is read. --throttle slows every request body to that many bytes a second
+request, whose request head has not come whole within that time, or whose
+body comes slower than --min-bytes-per-second once its first
+--min-rate-grace seconds have passed, gets 408 (its page host, if it had
+one, is ended and replaced); a page host is taken only once a request's head
+is read. A body declared larger than --max-body bytes is refused with 413
+before any of it is read. Past --max-connections connections at once, a new
+one gets 503 and is closed. A path with a part whose name begins with a dot
+(/.env, /sub/.git/config) is 404, and a CR in a request's head that does not
+end a line is 400. --throttle slows every request body to that many bytes a second
 as the page host reads it, so that an upload's progress (samples/
 upload-progress.asp) can be watched locally. Every request is one line on stderr: time, client, method, path,
 status, bytes sent, milliseconds.
 
 usage: scripts/serve [--port N] [--root DIR] [--uploads DIR] [--32|--64]
                      [--hosts N] [--host-wait S] [--idle-timeout S]
+                     [--min-bytes-per-second N] [--min-rate-grace S]
+                     [--max-connections N]
                      [--max-body BYTES] [--throttle BYTES_PER_SECOND]
                      [--recycle-requests N] [--recycle-mb M]
                      [--no-build]
@@ -35,16 +43,25 @@ import signal
 import socketserver
 import subprocess
 import sys
+import threading
 import time
 
 from ..pagehost import pagehost
-from .connection import Connection
+from .connection import Connection, turn_away
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 # Above every sample's own limit (upload-large.asp takes 2 GiB and 1 MiB), so
 # that the pages refuse with their own messages up to there.
 DEFAULT_MAX_BODY = (2 << 30) + (2 << 20)
+# As a web server's least transfer rate: a modem's pace still passes.
+DEFAULT_MIN_RATE = 240
+# The time a body is given before its rate counts: a client's first bytes
+# may wait on its own disk or on a slow start.
+DEFAULT_MIN_RATE_GRACE = 10
+# A thread each: far more than a browser or two open, few enough for the
+# threads to stay cheap.
+DEFAULT_MAX_CONNECTIONS = 64
 
 
 def build(preset, arch, wine, compile_it):
@@ -101,6 +118,57 @@ class Server(socketserver.ThreadingTCPServer):
     allow_reuse_address = True
     request_queue_size = 64
 
+    def __init__(self, address, handler, max_connections):
+        super().__init__(address, handler)
+        self.max_connections = max_connections
+        self.counts = threading.Lock()
+        self.open = 0  # connections being served
+        self.turning_away = 0  # connections being answered 503
+
+    def process_request(self, request, client_address):
+        # Each connection is a thread of its own: past the cap a newcomer is
+        # answered 503 instead, in a short thread while there are not as
+        # many of those again, and closed at once beyond that.
+        with self.counts:
+            admitted = self.open < self.max_connections
+            answered = not admitted and self.turning_away < self.max_connections
+            self.open += admitted
+            self.turning_away += answered
+        if admitted:
+            try:
+                super().process_request(request, client_address)
+            except BaseException:
+                self.release()
+                raise
+        elif answered:
+            client = f"{client_address[0]}:{client_address[1]}"
+            try:
+                threading.Thread(target=self.turn_away, args=(request, client), daemon=True).start()
+            except RuntimeError:
+                with self.counts:
+                    self.turning_away -= 1
+                self.shutdown_request(request)
+        else:
+            self.shutdown_request(request)
+
+    def turn_away(self, request, client):
+        try:
+            turn_away(request, client, f"the server has {self.max_connections} connections open, as many as it "
+                      "takes (--max-connections): try again in a moment", self.log)
+        finally:
+            with self.counts:
+                self.turning_away -= 1
+
+    def process_request_thread(self, request, client_address):
+        try:
+            super().process_request_thread(request, client_address)
+        finally:
+            self.release()
+
+    def release(self):
+        with self.counts:
+            self.open -= 1
+
     def handle_error(self, request, client_address):
         # A fault of the server's own, on one connection: one line, and the
         # server goes on.
@@ -135,6 +203,13 @@ def main():
                         help="how long a page request waits for a free page host before 503 (default %(default)s)")
     parser.add_argument("--idle-timeout", type=positive(float), default=30, metavar="S",
                         help="408 for a client that sends nothing for S seconds in a request (default %(default)s)")
+    parser.add_argument("--min-bytes-per-second", dest="min_rate", type=int, default=DEFAULT_MIN_RATE, metavar="N",
+                        help="408 for a body that comes slower, once its first --min-rate-grace seconds have "
+                        "passed; 0 no least rate (default %(default)s)")
+    parser.add_argument("--min-rate-grace", type=positive(float), default=DEFAULT_MIN_RATE_GRACE, metavar="S",
+                        help="the seconds a body is given before --min-bytes-per-second counts (default %(default)s)")
+    parser.add_argument("--max-connections", type=positive(int), default=DEFAULT_MAX_CONNECTIONS, metavar="N",
+                        help="connections served at once; past them 503 (default %(default)s)")
     parser.add_argument("--max-body", type=positive(int), default=DEFAULT_MAX_BODY, metavar="BYTES",
                         help="413, before reading it, for a body declared larger (default %(default)s)")
     parser.add_argument("--throttle", type=int, default=0, metavar="BYTES_PER_SECOND",
@@ -148,6 +223,8 @@ def main():
     args = parser.parse_args()
     if args.throttle < 0:
         parser.error("--throttle is 0 (none) or a number of bytes a second")
+    if args.min_rate < 0:
+        parser.error("--min-bytes-per-second is 0 (none) or a number of bytes a second")
     if args.recycle_requests < 0 or args.recycle_mb < 0:
         parser.error("a recycle limit is 0 (never) or more")
     if args.bits is None:
@@ -181,13 +258,13 @@ def main():
     # Also when started with SIGINT ignored (as a background job of a script).
     signal.signal(signal.SIGINT, signal.default_int_handler)
     try:
-        server = Server(("127.0.0.1", args.port), Connection)
+        server = Server(("127.0.0.1", args.port), Connection, args.max_connections)
     except OSError as e:
         print(f"serve: cannot listen on 127.0.0.1:{args.port}: {e}", file=sys.stderr)
         return 1
     server.root, server.uploads, server.timings, server.log = root, uploads, [], log
     server.idle_timeout, server.max_body, server.host_wait = args.idle_timeout, args.max_body, args.host_wait
-    server.throttle = args.throttle
+    server.throttle, server.min_rate, server.min_rate_grace = args.throttle, args.min_rate, args.min_rate_grace
     server.pool = pagehost.PageHostPool(
         args.hosts, command, env, recycle_requests=args.recycle_requests, recycle_mb=args.recycle_mb,
         on_recycle=tell_recycle, on_report=lambda pid, line: log(f"page host {pid}: {line}"))
@@ -195,7 +272,9 @@ def main():
     print(f"Serving {root} at http://127.0.0.1:{server.server_address[1]}/ (uploads in {uploads}); "
           "Ctrl-C stops", flush=True)
     log(f"{args.hosts} page hosts (processes {', '.join(map(str, server.pool.pids))}); idle timeout "
-        f"{args.idle_timeout:g} s, largest body {args.max_body} bytes"
+        f"{args.idle_timeout:g} s, "
+        + (f"bodies at least {args.min_rate} bytes a second after {args.min_rate_grace:g} s, " if args.min_rate else "")
+        + f"at most {args.max_connections} connections, largest body {args.max_body} bytes"
         + (f", bodies taken at {args.throttle} bytes a second" if args.throttle else ""))
     try:
         server.serve_forever()
