@@ -39,7 +39,9 @@ MAX_CONNECTIONS = 12
 # far below 240 bytes a second; and gives up after this many.
 DRIP_EVERY = 0.5
 DRIPS = 24
-SOCKET_TIMEOUT = 15
+# How long a client waits for an answer: a page host started afresh takes
+# 15 s and more where the machine is emulated.
+SOCKET_TIMEOUT = 60
 LOG_LINE = re.compile(r"^\d\d:\d\d:\d\d 127\.0\.0\.1:\d+ (\S+) (\S+) (\d{3}|-) \d+ B \d+ ms(: .*)?$")
 PAGE = "/upload-utf8.asp"
 BOUNDARY = "b0undary"
