@@ -12,8 +12,8 @@ import socketserver
 import time
 import urllib.parse
 
-import pagehost
-from request_head import ClientClosed, ClientStream, Refusal, printable, read_head
+from ..pagehost import pagehost
+from .request_head import BodyPace, ClientClosed, ClientStream, HeadDeadline, Refusal, TooSlow, printable, read_head
 
 # After an answer that ends the connection, what the client still sends is
 # read and dropped for a moment, so that it reads the answer rather than a
@@ -49,8 +49,7 @@ class Exchange:
 class Connection(socketserver.BaseRequestHandler):
     def setup(self):
         self.sock = self.request
-        self.sock.settimeout(self.server.idle_timeout)
-        self.stream = ClientStream(self.sock)
+        self.stream = ClientStream(self.sock, self.server.idle_timeout)
         self.client = f"{self.client_address[0]}:{self.client_address[1]}"
 
     def handle(self):
@@ -66,7 +65,11 @@ class Connection(socketserver.BaseRequestHandler):
             # request's time.
             self.stream.wait()
             state.begun = time.monotonic()
-            head = read_head(self.stream, state)
+            self.stream.limit = HeadDeadline(self.server.idle_timeout)
+            try:
+                head = read_head(self.stream, state)
+            finally:
+                self.stream.limit = None
             reply, body_read = self.route(head, state)
             close = not head.keep_alive or not body_read
             self.send(state, reply, head.method == "HEAD", close)
@@ -82,7 +85,7 @@ class Connection(socketserver.BaseRequestHandler):
             if state.answering:
                 state.note = "the client stopped taking the answer"
             elif isinstance(e, TimeoutError):
-                state.note = self.stalled(state)
+                state.note = e.text + self.body_progress(state) if isinstance(e, TooSlow) else self.stalled(state)
                 self.send_quietly(state, plain("408 Request Timeout", state.note + ": send the request again"))
             else:
                 state.note = "the client closed the connection" + self.body_progress(state)
@@ -114,6 +117,11 @@ class Connection(socketserver.BaseRequestHandler):
         if path != root and not path.startswith(root + os.sep):
             return plain("403 Forbidden", f"{head.path} is outside the served folder: ask for a file inside it"), \
                 no_body
+        if hidden(head.path) or hidden(os.path.relpath(path, root)):
+            # As a web server hides its configuration's segments: .env,
+            # .git/ and the like are never the site's content.
+            return plain("404 Not Found", f"not found: {head.path} names a file or folder whose name begins with a "
+                         "dot, which are never served"), no_body
         if not os.path.isfile(path) and not os.path.isdir(path):
             return plain("404 Not Found", f"not found: no file {head.path} in the served folder"), no_body
         if os.path.isfile(path) and path.lower().endswith(".asp"):
@@ -161,25 +169,26 @@ class Connection(socketserver.BaseRequestHandler):
         rate = self.server.throttle
         piece = max(4096, rate // 10) if rate else 1 << 20
         started = time.monotonic()
-        while state.received < length:
-            chunk = self.stream.read_some(min(piece, length - state.received))
-            state.received += len(chunk)
-            if rate:
-                ahead = state.received / rate - (time.monotonic() - started)
-                if ahead > 0:
-                    time.sleep(ahead)
-            yield chunk
+        if self.server.min_rate:
+            self.stream.limit = BodyPace(self.server.min_rate, self.server.min_rate_grace,
+                                         min(len(self.stream.buffer), length))
+        try:
+            while state.received < length:
+                chunk = self.stream.read_some(min(piece, length - state.received))
+                state.received += len(chunk)
+                if rate:
+                    ahead = state.received / rate - (time.monotonic() - started)
+                    if ahead > 0:
+                        time.sleep(ahead)
+                yield chunk
+        finally:
+            self.stream.limit = None
 
     def send(self, state, reply, head_only, close):
-        lines = [f"HTTP/1.1 {reply.status}", "Server: VaroServe/2.0",
-                 f"Date: {email.utils.formatdate(usegmt=True)}", f"Content-Type: {reply.content_type}",
-                 f"Content-Length: {len(reply.body)}"]
-        lines += [f"{name}: {value}" for name, value in reply.headers]
-        if close:
-            lines.append("Connection: close")
         body = b"" if head_only else reply.body
         state.status, state.answering = reply.status.partition(" ")[0], True
-        self.sock.sendall(("\r\n".join(lines) + "\r\n\r\n").encode("latin-1") + body)
+        self.sock.settimeout(self.server.idle_timeout)
+        self.sock.sendall(answer_head(reply, close) + body)
         state.sent = len(body)
         self.server.timings.append(time.monotonic() - state.begun)
 
@@ -209,6 +218,42 @@ class Connection(socketserver.BaseRequestHandler):
         line = (f"{self.client} {state.method} {printable(state.target.encode('latin-1'), 200)} {state.status} "
                 f"{state.sent} B {ms:.0f} ms")
         self.server.log(line + (f": {state.note}" if state.note else ""))
+
+
+def answer_head(reply, close):
+    lines = [f"HTTP/1.1 {reply.status}", "Server: VaroServe/2.0", f"Date: {email.utils.formatdate(usegmt=True)}",
+             f"Content-Type: {reply.content_type}", f"Content-Length: {len(reply.body)}"]
+    lines += [f"{name}: {value}" for name, value in reply.headers]
+    if close:
+        lines.append("Connection: close")
+    return ("\r\n".join(lines) + "\r\n\r\n").encode("latin-1")
+
+
+def turn_away(sock, client, text, log):
+    """Answers a connection the server has no room for with a 503 and ends
+    it; what the client sends meanwhile is read and dropped for a moment,
+    so that it reads the answer rather than a reset."""
+    reply = plain("503 Service Unavailable", text, [("Retry-After", "5")])
+    try:
+        sock.settimeout(LINGER_SECONDS)
+        sock.sendall(answer_head(reply, True) + reply.body)
+        sock.shutdown(socket.SHUT_WR)
+        deadline = time.monotonic() + LINGER_SECONDS
+        while time.monotonic() < deadline:
+            sock.settimeout(max(0.01, deadline - time.monotonic()))
+            if not sock.recv(1 << 16):
+                break
+    except OSError:
+        pass
+    finally:
+        sock.close()
+    log(f"{client} - - 503 {len(reply.body)} B 0 ms: {text}")
+
+
+def hidden(path):
+    """Whether a path (relative, / or the system's separator) has a part
+    whose name begins with a dot, other than . and .. themselves."""
+    return any(part.startswith(".") and part not in (".", "..") for part in path.replace(os.sep, "/").split("/"))
 
 
 def listing(path, shown):

@@ -3,6 +3,7 @@ line and header fields, strictly, and how long its body is. What does not
 read plainly is a Refusal, answered and the connection closed, never a
 guess: a body whose length is in doubt could hide a second request."""
 import re
+import time
 import urllib.parse
 
 # A query string reaches the page host on one line of at most 64 KiB.
@@ -27,18 +28,89 @@ class ClientClosed(Exception):
     """The client closed its side of the connection."""
 
 
+class TooSlow(TimeoutError):
+    """The client fell behind a pace the server keeps it to (a whole head in
+    time, a body's least rate); text says which."""
+
+    def __init__(self, text):
+        super().__init__(text)
+        self.text = text
+
+
+class HeadDeadline:
+    """A head must come whole within seconds of its first byte: a client
+    that drips it a byte at a time is never idle, yet holds a connection."""
+
+    def __init__(self, seconds):
+        self.seconds, self.end = seconds, time.monotonic() + seconds
+
+    def left(self):
+        return self.end - time.monotonic()
+
+    def waited(self, seconds, size):
+        pass
+
+    def expired(self):
+        return TooSlow(f"the request's head did not come whole within {self.seconds:g} s (--idle-timeout)")
+
+
+class BodyPace:
+    """A body must keep up with rate bytes a second once grace seconds have
+    passed, as a web server's least transfer rate does: a client that sends a
+    byte now and then is never idle, yet holds a page host. Only the time
+    spent waiting for the client counts, not the time a page takes before it
+    reads on; bytes already there when the body began count as come."""
+
+    def __init__(self, rate, grace, already):
+        self.rate, self.grace = rate, grace
+        self.spent, self.came = 0.0, already
+
+    def left(self):
+        return self.grace + self.came / self.rate - self.spent
+
+    def waited(self, seconds, size):
+        self.spent += seconds
+        self.came += size
+
+    def expired(self):
+        return TooSlow(f"the body came slower than {self.rate} bytes a second after its first {self.grace:g} s "
+                       "(--min-bytes-per-second)")
+
+
 class ClientStream:
-    """Buffered reading from the client's socket, whose timeout is the idle
-    timeout: every wait for bytes raises TimeoutError after it."""
+    """Buffered reading from the client's socket. Every wait for bytes
+    raises TimeoutError after the idle timeout, and TooSlow once the pace
+    set in limit (a HeadDeadline, a BodyPace or None) is not kept."""
 
-    def __init__(self, sock):
-        self.sock, self.buffer = sock, bytearray()
+    def __init__(self, sock, idle_timeout):
+        self.sock, self.buffer, self.idle_timeout = sock, bytearray(), idle_timeout
+        self.limit = None
 
-    def _fill(self, size=1 << 16):
-        data = self.sock.recv(size)
+    def _recv(self, size):
+        limit = self.limit
+        timeout, paced = self.idle_timeout, False
+        if limit is not None:
+            left = limit.left()
+            if left <= 0:
+                raise limit.expired()
+            timeout, paced = min(timeout, left), left < timeout
+        self.sock.settimeout(timeout)
+        started, data = time.monotonic(), b""
+        try:
+            data = self.sock.recv(size)
+        except TimeoutError:
+            if paced:
+                raise limit.expired() from None
+            raise
+        finally:
+            if limit is not None:
+                limit.waited(time.monotonic() - started, len(data))
         if not data:
             raise ClientClosed()
-        self.buffer += data
+        return data
+
+    def _fill(self, size=1 << 16):
+        self.buffer += self._recv(size)
 
     def wait(self):
         """Until a byte is there to read."""
@@ -62,10 +134,7 @@ class ClientStream:
         """Between 1 and size bytes, as they arrive."""
         if not self.buffer:
             if size >= 1 << 16:
-                data = self.sock.recv(min(size, 1 << 20))
-                if not data:
-                    raise ClientClosed()
-                return data
+                return self._recv(min(size, 1 << 20))
             self._fill(size)
         data = bytes(self.buffer[:size])
         del self.buffer[:size]
@@ -100,12 +169,13 @@ def read_head(stream, state):
                 state.method, state.target = words[0].decode("ascii"), words[1].decode("latin-1") + "..."
             raise
         state.started = True
-        if line.strip(b"\r\n"):
+        line = line_content(line)
+        if line:
             break
     else:
         raise Refusal("400 Bad Request", "empty lines where the request line should be: send METHOD /path HTTP/1.1")
     head = RequestHead()
-    parts = line.rstrip(b"\n").rstrip(b"\r").split(b" ")
+    parts = line.split(b" ")
     if len(parts) == 3 and TOKEN.fullmatch(parts[0]):
         state.method, state.target = parts[0].decode("ascii"), parts[1].decode("latin-1")
     if len(parts) != 3 or not TOKEN.fullmatch(parts[0]) or not re.fullmatch(rb"[\x21-\x7e]+", parts[1]):
@@ -135,7 +205,7 @@ def read_fields(stream):
                         "bytes): send fewer or shorter fields")
     fields = []
     while True:
-        line = stream.read_line(MAX_HEADER_LINE, too_large).rstrip(b"\n").rstrip(b"\r")
+        line = line_content(stream.read_line(MAX_HEADER_LINE, too_large))
         if not line:
             return fields
         if len(fields) == MAX_HEADERS:
@@ -151,6 +221,19 @@ def read_fields(stream):
             raise Refusal("400 Bad Request",
                           f"the {name.decode('ascii')} field holds a control character: remove it")
         fields.append((name.decode("ascii").lower(), value.strip(b" \t").decode("latin-1")))
+
+
+def line_content(line):
+    """A line without its end: LF, or CR LF. A CR anywhere else is refused,
+    as a CR the server dropped could end a line for another reader of the
+    same bytes."""
+    line = line[:-1]
+    if line.endswith(b"\r"):
+        line = line[:-1]
+    if b"\r" in line:
+        raise Refusal("400 Bad Request", "a line of the request's head holds a CR that is not part of its CR LF end: "
+                      "end each line with CR LF only")
+    return line
 
 
 def split_target(target):

@@ -30,9 +30,8 @@ import zlib
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "scripts"))
 import run_page_scripts as pages  # noqa: E402
-
-sys.path.insert(0, os.path.join(pages.SOURCE, "tools", "pagehost"))
-import pagehost  # noqa: E402
+# run_page_scripts put the checkout on the path.
+from tools.pagehost import pagehost  # noqa: E402
 
 SAMPLE_PAGE = os.path.join(pages.SOURCE, "samples", "upload.asp")
 UTF8_PAGE = os.path.join(pages.SOURCE, "samples", "upload-utf8.asp")

@@ -26,8 +26,8 @@ def wine_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-sys.path.insert(0, os.path.join(SOURCE, "tools", "pagehost"))
-import pagehost  # noqa: E402
+sys.path.insert(0, SOURCE)
+from tools.pagehost import pagehost  # noqa: E402
 
 # Debian's wine command starts Wine's own programs (cscript, regsvr32, reg) as
 # 32-bit ones; the 64-bit loader starts the 64-bit ones of a 64-bit prefix.

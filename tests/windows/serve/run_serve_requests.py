@@ -1,12 +1,17 @@
 #!/usr/bin/env python3
 """scripts/serve under odd and slow clients, over raw loopback sockets: two
-page hosts, a 2 s idle timeout, a 1 s wait for a free host and a 100,000
-byte body limit. Malformed requests get one line of plain text with their
-status and the connection closed; a body the answer does not read is never
-taken for a next request; a page is answered while uploads stall in both
-other hosts... until they run out, then 503; a stalled or vanished upload
-frees its host; scripts/main runs beside the server without ending its
-hosts; and the terminal shows one line per request and no traceback.
+page hosts, a 2 s idle timeout, a 1 s wait for a free host, a 100,000 byte
+body limit, bodies at 240 bytes a second after 2 s and 12 connections at
+once, serving a copy of the samples with dotfiles beside them. Past the
+connection cap a newcomer gets 503; malformed requests (a stray CR among
+them) get one line of plain text with their status and the connection
+closed; a body the answer does not read is never taken for a next request;
+dotfiles and dot folders are not served; a page is answered while uploads
+stall in both other hosts... until they run out, then 503; a stalled,
+dripping or vanished upload frees its host, and a dripping head is cut
+without ever holding one; scripts/main runs beside the server without
+ending its hosts; and the terminal shows one line per request and no
+traceback.
 
 usage: run_serve_requests.py BUILD_DIR DLL_PATH
 """
@@ -28,7 +33,15 @@ IDLE = 2
 HOST_WAIT = 1
 HOSTS = 2  # the pool's size
 MAX_BODY = 100_000
-SOCKET_TIMEOUT = 15
+MIN_RATE_GRACE = 2
+MAX_CONNECTIONS = 12
+# A dripping client sends a byte this often: well inside the idle timeout,
+# far below 240 bytes a second; and gives up after this many.
+DRIP_EVERY = 0.5
+DRIPS = 24
+# How long a client waits for an answer: a page host started afresh takes
+# 15 s and more where the machine is emulated.
+SOCKET_TIMEOUT = 60
 LOG_LINE = re.compile(r"^\d\d:\d\d:\d\d 127\.0\.0\.1:\d+ (\S+) (\S+) (\d{3}|-) \d+ B \d+ ms(: .*)?$")
 PAGE = "/upload-utf8.asp"
 BOUNDARY = "b0undary"
@@ -94,6 +107,45 @@ def exchange(port, data):
         return read_to_end(sock)
 
 
+def read_answer(sock):
+    """The first answer on a connection that stays open: (status code,
+    {field: value}, body), or None if none came whole."""
+    got = b""
+    try:
+        while True:
+            answers, _ = responses(got)
+            if answers:
+                return answers[0]
+            chunk = sock.recv(1 << 16)
+            if not chunk:
+                return None
+            got += chunk
+    except (socket.timeout, ConnectionResetError):
+        return None
+
+
+def drip(sockets, data):
+    """Sends data to each socket a byte at a time, DRIP_EVERY seconds apart,
+    until the server answers it or DRIPS bytes have gone; then what each got
+    until the server closed it (b"" where nothing came)."""
+    got = {}
+    for i in range(min(DRIPS, len(data))):
+        for sock in sockets:
+            if sock in got:
+                continue
+            if answered(sock):
+                got[sock] = read_to_end(sock)[0]
+                continue
+            try:
+                sock.sendall(data[i:i + 1])
+            except OSError:
+                got[sock] = read_to_end(sock)[0]
+        if len(got) == len(sockets):
+            break
+        time.sleep(DRIP_EVERY)
+    return [got.get(sock, b"") for sock in sockets]
+
+
 class Serve:
     """scripts/serve on a free port, its log in a file."""
 
@@ -111,6 +163,7 @@ class Serve:
             self.proc.kill()
             raise RuntimeError(f"serve did not start: {line!r}\n{self.log()}")
         self.port = int(match.group(1))
+        self.logged = 0  # request lines made by the checks that count their own
 
     def log(self):
         with open(self.log_path, encoding="utf-8", errors="replace") as f:
@@ -166,7 +219,58 @@ REFUSED = [
      "--max-body"),
     ("an Expect it does not know", get("/", "Expect: magic\r\n"), 417, "Expect"),
     ("PUT", b"PUT /upload-utf8.asp HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\n\r\n", 405, "POST"),
+    # A CR that ends no line: another reader of the same bytes may split
+    # the head there.
+    ("a CR before the CR LF of Content-Length", b"GET /upload.vbs HTTP/1.1\r\nHost: x\r\nContent-Length: 4\r\r\n\r\n"
+     b"abcd", 400, "CR LF"),
+    ("a CR before the CR LF of the request line", b"GET /upload.vbs HTTP/1.1\r\r\nHost: x\r\n\r\n", 400, "CR LF"),
+    ("a CR as the head's closing line", b"GET /upload.vbs HTTP/1.1\r\nHost: x\r\n\r\r\n", 400, "CR LF"),
+    ("a CR line before the request line", b"\r\r\nGET /upload.vbs HTTP/1.1\r\nHost: x\r\n\r\n", 400, "CR LF"),
 ]
+
+
+def one_line(answer, status, word):
+    """Whether an answer is status with one line of plain text holding word,
+    and closes its connection."""
+    code, fields, body = answer
+    text = body.decode("utf-8", "replace")
+    return (code == status and fields.get("content-type", "").startswith("text/plain") and text.endswith("\n") and
+            text.count("\n") == 1 and word in text and fields.get("connection") == "close")
+
+
+def check_connection_cap(serve):
+    """As many connections as the cap are taken (the last of them is
+    answered); the next one gets 503 with one line of text and is closed;
+    once they have closed, a new connection is served again."""
+    check = pages.Checker(f"serve: past {MAX_CONNECTIONS} connections at once, a newcomer gets 503 and is closed")
+    held = [connect(serve.port) for _ in range(MAX_CONNECTIONS)]
+    try:
+        # Connections are taken in the order they came: once the last is
+        # answered, every one before it holds its place.
+        held[-1].sendall(get("/upload.vbs"))
+        answer = read_answer(held[-1])
+        check.expect(answer is not None and answer[0] == 200, f"connection {MAX_CONNECTIONS}: {answer!r}")
+        data, closed = exchange(serve.port, get("/upload.vbs"))
+        answers, rest = responses(data)
+        check.expect(len(answers) == 1 and not rest and closed and one_line(answers[0], 503, "--max-connections")
+                     and answers[0][1].get("retry-after") == "5",
+                     f"connection {MAX_CONNECTIONS + 1}: {data[:400]!r}")
+    finally:
+        for sock in held:
+            sock.close()
+    # Each place is given back as its connection's end is seen: asked
+    # again until then.
+    deadline, tries = time.monotonic() + 10, 0
+    while True:
+        tries += 1
+        data, _ = exchange(serve.port, get("/upload.vbs", "Connection: close\r\n"))
+        codes = [a[0] for a in responses(data)[0]]
+        if codes == [200] or time.monotonic() > deadline:
+            break
+        time.sleep(0.1)
+    check.expect(codes == [200], f"after the connections closed, {tries} tries: {data[:300]!r}")
+    serve.logged += 2 + tries
+    return check
 
 
 def check_refused(serve):
@@ -180,11 +284,7 @@ def check_refused(serve):
         what = f"{label}: {data[:300]!r}"
         check.expect(len(answers) == 1 and not rest and closed, f"{what}: not one answer and the end")
         if answers:
-            code, fields, body = answers[0]
-            text = body.decode("utf-8", "replace")
-            check.expect(code == status and fields.get("content-type", "").startswith("text/plain") and
-                         text.endswith("\n") and text.count("\n") == 1 and word in text and
-                         fields.get("connection") == "close", f"{what}: expected {status} with {word!r}")
+            check.expect(one_line(answers[0], status, word), f"{what}: expected {status} with {word!r}")
     return check
 
 
@@ -215,6 +315,43 @@ def check_unread_bodies(serve):
     return check
 
 
+# Files beside the samples in the served folder: whether each may be served.
+SECRET = b"VARO_SECRET=never-served"
+DOT_FILES = {
+    ".env": SECRET,
+    "sub/.git/config": SECRET,
+    ".hidden/page.asp": b'<%@ Language="VBScript" %><% Response.Write "' + SECRET + b'" %>',
+    "sub/visible.txt": b"visible\n",
+}
+HIDDEN = [
+    ("a dotfile", get("/.env", "Connection: close\r\n")),
+    ("a dotfile, its dot %-escaped", get("/%2eenv", "Connection: close\r\n")),
+    ("a file in a dot folder", get("/sub/.git/config", "Connection: close\r\n")),
+    ("a page in a dot folder", get("/.hidden/page.asp", "Connection: close\r\n")),
+    ("a POST to a page in a dot folder", post_head("/.hidden/page.asp", len(form("v"))) + form("v")),
+]
+
+
+def check_hidden(serve):
+    """Dotfiles and whatever is in a dot folder are 404, pages too; the
+    files beside them are served, and a listing leaves them out."""
+    check = pages.Checker("serve: names that begin with a dot are never served")
+    for label, request in HIDDEN:
+        data, closed = exchange(serve.port, request)
+        answers, rest = responses(data)
+        check.expect(len(answers) == 1 and not rest and closed and one_line(answers[0], 404, "dot") and
+                     SECRET not in data, f"{label}: {data[:400]!r}")
+    data, _ = exchange(serve.port, get("/sub/visible.txt", "Connection: close\r\n"))
+    answers, _ = responses(data)
+    check.expect([(a[0], a[2]) for a in answers] == [(200, b"visible\n")], f"a file beside them: {data[:300]!r}")
+    data, _ = exchange(serve.port, get("/sub/", "Connection: close\r\n"))
+    answers, _ = responses(data)
+    check.expect([a[0] for a in answers] == [200] and b"visible.txt" in answers[0][2] and
+                 b".git" not in answers[0][2], f"the listing of /sub/: {data[:400]!r}")
+    serve.logged += len(HIDDEN) + 2
+    return check
+
+
 def stall(port, head, part):
     """A request that sends its head and part of its body, then nothing."""
     sock = connect(port)
@@ -241,6 +378,7 @@ def check_slow_clients(serve):
     head gets 408 too; one idle between requests is closed without a word;
     one that leaves in the middle of its body frees its host."""
     check = pages.Checker("serve: a page answers beside a stalled upload; idle clients get 408 and free their hosts")
+    ended_before = serve.log().count("page host ended in the middle of a page")
     body = form("x" * 4000)
     first = stall(serve.port, post_head(PAGE, len(body)), body[:100])
     time.sleep(0.3)
@@ -279,9 +417,57 @@ def check_slow_clients(serve):
         check.expect([a[0] for a in answers] == [200] and f"<li>name = v{i}</li>".encode() in answers[0][2],
                      f"after the stalls, upload {i}: {data[:300]!r}")
     log = serve.log()
-    ended = log.count("page host ended in the middle of a page")
+    ended = log.count("page host ended in the middle of a page") - ended_before
     check.expect(ended == 3, f"{ended} hosts ended for given-up requests, expected 3:\n{log[-3000:]}")
     check.expect("the client closed the connection (100 of" in log, "the vanished client is not in the log")
+    return check
+
+
+def check_dripping_heads(serve):
+    """More clients than hosts drip a request's head a byte at a time, never
+    idle: a page is answered beside them (a head takes no host), and each
+    gets 408 once its head has taken longer than the idle timeout."""
+    check = pages.Checker("serve: a head dripped a byte at a time is cut, and holds no page host meanwhile")
+    socks = [stall(serve.port, f"POST {PAGE} HTTP/1.1\r\nHost: x\r\nX-Pad: ".encode("ascii"), b"")
+             for _ in range(HOSTS + 1)]
+    try:
+        data, _ = exchange(serve.port, get(PAGE, "Connection: close\r\n"))
+        answers, _ = responses(data)
+        check.expect([a[0] for a in answers] == [200], f"a page beside the dripping heads: {data[:300]!r}")
+        for i, got in enumerate(drip(socks, b"a" * DRIPS)):
+            answers, _ = responses(got)
+            check.expect(len(answers) == 1 and answers[0][0] == 408 and b"head" in answers[0][2],
+                         f"dripping head {i + 1}, after up to {DRIPS} bytes: {got[:300]!r}")
+    finally:
+        for sock in socks:
+            sock.close()
+    serve.logged += HOSTS + 2
+    return check
+
+
+def check_dripping_bodies(serve):
+    """As many uploads as there are hosts drip their bodies a byte at a
+    time, never idle: each gets 408 once it falls behind the least rate, its
+    host ended and replaced, and a page is answered again."""
+    check = pages.Checker("serve: uploads dripped a byte at a time are cut and their hosts freed")
+    ended_before = serve.log().count("page host ended in the middle of a page")
+    body = form("x" * 4000)
+    socks = [stall(serve.port, post_head(PAGE, len(body)), b"") for _ in range(HOSTS)]
+    try:
+        for i, got in enumerate(drip(socks, body)):
+            answers, _ = responses(got)
+            check.expect(len(answers) == 1 and answers[0][0] == 408 and
+                         b"--min-bytes-per-second" in answers[0][2],
+                         f"dripping upload {i + 1}, after up to {DRIPS} bytes: {got[:300]!r}")
+        data, _ = exchange(serve.port, get(PAGE, "Connection: close\r\n"))
+        answers, _ = responses(data)
+        check.expect([a[0] for a in answers] == [200], f"a page after the dripping uploads: {data[:300]!r}")
+    finally:
+        for sock in socks:
+            sock.close()
+    ended = serve.log().count("page host ended in the middle of a page") - ended_before
+    check.expect(ended == HOSTS, f"{ended} hosts ended for dripping uploads, expected {HOSTS}")
+    serve.logged += HOSTS + 1
     return check
 
 
@@ -315,13 +501,15 @@ def check_log(serve, status, out):
     lines = [m for m in map(LOG_LINE.match, log.splitlines()) if m]
     check.expect("Traceback" not in log and "internal error" not in log, f"the terminal shows:\n{log[-3000:]}")
     # Every request above, the stalled head and the vanished upload among
-    # them; not the kept connection that went idle between requests.
+    # them, and the connection turned away; not the kept connection that
+    # went idle between requests.
     slow = 1 + 2 + 1 + 1 + 1 + 1 + 3  # beside, the uploads, the head, the kept one, 503, the vanished one, after
-    expected = len(REFUSED) + 2 + len(UNREAD) + slow + 1
+    expected = len(REFUSED) + 2 + len(UNREAD) + slow + 1 + serve.logged
     check.expect(len(lines) == expected, f"{len(lines)} request lines, expected {expected}:\n{log[-3000:]}")
     for method, path, code in [("GET", "/%00", "400"), ("-", "-", "400"), ("GET", "/aaaaaaaa", "414"),
                                ("POST", PAGE, "408"), ("GET", "/", "408"), ("POST", PAGE, "-"),
-                               ("GET", PAGE, "503"), ("PUT", PAGE, "405")]:
+                               ("GET", PAGE, "503"), ("PUT", PAGE, "405"), ("-", "-", "503"),
+                               ("GET", "/.env", "404")]:
         check.expect(any(m.group(1) == method and m.group(2).startswith(path) and m.group(3) == code
                          for m in lines), f"no line for {method} {path} {code}")
     check.expect(status == 0 and "stopped (page host exit status 0)" in out, f"stop: {status} {out!r}")
@@ -334,6 +522,12 @@ def main():
     work = os.path.join(build, "serve-requests")
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(os.path.join(work, "uploads"))
+    root = os.path.join(work, "root")
+    shutil.copytree(os.path.join(pages.SOURCE, "samples"), root)
+    for name, content in DOT_FILES.items():
+        os.makedirs(os.path.dirname(os.path.join(root, name)), exist_ok=True)
+        with open(os.path.join(root, name), "wb") as f:
+            f.write(content)
     hosts = pages.script_hosts(build, dll)
     failures = pages.register(hosts, env)
     if failures:
@@ -342,11 +536,13 @@ def main():
     checks = []
     serve = None
     try:
-        serve = Serve(build, work, ["--hosts", str(HOSTS), "--idle-timeout", str(IDLE), "--host-wait", str(HOST_WAIT),
-                                    "--max-body", str(MAX_BODY)])
-        checks.append(check_refused(serve))
-        checks.append(check_unread_bodies(serve))
-        checks.append(check_slow_clients(serve))
+        serve = Serve(build, work, ["--root", root, "--hosts", str(HOSTS), "--idle-timeout", str(IDLE),
+                                    "--host-wait", str(HOST_WAIT), "--max-body", str(MAX_BODY),
+                                    "--min-rate-grace", str(MIN_RATE_GRACE),
+                                    "--max-connections", str(MAX_CONNECTIONS)])
+        for step in (check_connection_cap, check_refused, check_unread_bodies, check_hidden, check_slow_clients,
+                     check_dripping_heads, check_dripping_bodies):
+            checks.append(step(serve))
         checks.append(check_beside_main(serve, build))
         status, out = serve.stop()
         checks.append(check_log(serve, status, out))
