@@ -370,6 +370,10 @@ def chromium_submit(driver, url, submission, paths, shots):
         driver.get("about:blank")
         driver.get(url)
         WebDriverWait(driver, 30).until(lambda d: d.execute_script("return document.readyState") == "complete")
+        # ChromeDriver sets a file input's files through node ids of the DOM
+        # domain's document, which may still be the page before; asking for
+        # the document makes it this one.
+        driver.execute_cdp_cmd("DOM.getDocument", {"depth": 0})
         for text, value in submission.get("text", []):
             field = control(text)
             field.clear()
@@ -381,16 +385,17 @@ def chromium_submit(driver, url, submission, paths, shots):
 
     # Chromium now and then answers a fresh page's first lookups from the
     # page before it ("Node with given id does not belong to the document"):
-    # the form is filled again on a fresh load, up to three times. Nothing
+    # the form is filled again on a fresh load, up to five times. Nothing
     # was sent yet.
     from selenium.common.exceptions import WebDriverException
-    for attempt in range(3):
+    for attempt in range(5):
         try:
             fill()
             break
         except WebDriverException as e:
-            if "does not belong to the document" not in str(e) or attempt == 2:
+            if "does not belong to the document" not in str(e) or attempt == 4:
                 raise
+            print(f"     (the form filled again: {str(e).splitlines()[0]})", flush=True)
     before = driver.execute_script(PAGE_FACTS)
     if shots:
         save_page(driver, shots[0])
