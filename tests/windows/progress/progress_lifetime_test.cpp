@@ -158,7 +158,8 @@ TEST_F(ProgressLifetime, AtTheCapTheOldestEndedRecordsGoFirst) {
     for (DWORD i = 0; i < kMaxKeptRecords + kExtra; ++i) {
         ids.push_back(TestId(L"cap"));
         ProgressWriter writer;
-        ASSERT_EQ(ProgressWriter::Status::kOk, Begin(writer, ids.back(), 1)) << i;
+        ASSERT_EQ(ProgressWriter::Status::kOk, Begin(writer, ids.back(), 1))
+            << "record " << i << ", system error " << writer.SystemError();
         writer.Advance(1);
         writer.Finish(ProgressState::kDone, nullptr, 0);
         ASSERT_EQ(i < kMaxKeptRecords ? i + 1 : kMaxKeptRecords, KeptProgressCount());
