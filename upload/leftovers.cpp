@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "platform/module_heap.h"
+#include "upload/save_file.h"
 
 namespace {
 
@@ -92,9 +93,4 @@ void SweepLeftovers(const wchar_t* pchFolder, UINT cchFolder) {
     FindClose(hFind);
 }
 
-void SweepLeftoversBeside(const wchar_t* pszFullPath) {
-    UINT cchFolder = 0;
-    for (UINT i = 0; pszFullPath[i]; ++i)
-        if (IsSeparator(pszFullPath[i])) cchFolder = i;
-    SweepLeftovers(pszFullPath, cchFolder);
-}
+void SweepLeftoversBeside(const wchar_t* pszFullPath) { SweepLeftovers(pszFullPath, FolderLength(pszFullPath)); }

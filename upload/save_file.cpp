@@ -85,11 +85,15 @@ BSTR ServerMadePath(const wchar_t* pchFolder, UINT cchFolder, const wchar_t* psz
     return bstrPath;
 }
 
-BSTR SiblingPath(const wchar_t* pszFullPath) {
+UINT FolderLength(const wchar_t* pszFullPath) {
     UINT cchFolder = 0;
     for (UINT i = 0; pszFullPath[i]; ++i)
         if (IsSeparator(pszFullPath[i])) cchFolder = i;
-    return ServerMadePath(pszFullPath, cchFolder, L"varo-", L"tmp");
+    return cchFolder;
+}
+
+BSTR SiblingPath(const wchar_t* pszFullPath) {
+    return ServerMadePath(pszFullPath, FolderLength(pszFullPath), L"varo-", L"tmp");
 }
 
 DWORD CreateSibling(const wchar_t* pszFullPath, UniqueBstr* pSibling, UniqueFileHandle* pFile) {

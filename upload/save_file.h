@@ -39,6 +39,9 @@ ModuleBlock PathCopy(const wchar_t* pszPath);
 // need not hurry its bytes to disk).
 constexpr DWORD kUnplacedFileAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_TEMPORARY;
 
+// The length of a full path's folder: up to its last separator.
+UINT FolderLength(const wchar_t* pszFullPath);
+
 // A new path beside pszFullPath (in its folder, under a server-made name)
 // for a file that is to take its place; null without memory.
 BSTR SiblingPath(const wchar_t* pszFullPath);
