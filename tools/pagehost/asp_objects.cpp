@@ -1,4 +1,5 @@
 #include "asp_objects.h"
+#include "server_variables.h"
 #include "text_codec.h"
 
 #include <algorithm>
@@ -18,6 +19,7 @@ enum : DISPID {
     kCharSet,
     kContentType,
     kStatus,
+    kAddHeader,
     kCreateObject = 1,
     kMapPath,
     kHtmlEncode,
@@ -41,6 +43,7 @@ const ScriptMember kResponseMembers[] = {
     {L"CharSet", kCharSet, kGet | kPut, 0, 0},
     {L"ContentType", kContentType, kGet | kPut, 0, 0},
     {L"Status", kStatus, kGet | kPut, 0, 0},
+    {L"AddHeader", kAddHeader, kMethod, 2, 0},
 };
 const ScriptMember kServerMembers[] = {
     {L"CreateObject", kCreateObject, kMethod, 1, 0},
@@ -74,6 +77,38 @@ std::vector<std::wstring> QueryValues(const std::wstring& query, const std::wstr
         start = end + 1;
     }
     return values;
+}
+
+// A tab is the one control character a header's value may hold.
+bool HasControl(const std::wstring& text) {
+    for (wchar_t c : text) {
+        if ((c < 0x20 && c != L'\t') || c == 0x7F) return true;
+    }
+    return false;
+}
+
+bool IsToken(const std::wstring& name) {
+    if (name.empty()) return false;
+    for (wchar_t c : name) {
+        if (c <= 0x20 || c > 0x7E || (!iswalnum(c) && !wcschr(L"!#$%&'*+-.^_`|~", c))) return false;
+    }
+    return true;
+}
+
+// Text from the page, its control characters shown as \xNN so that the
+// message is one line.
+std::wstring Shown(const std::wstring& text) {
+    std::wstring shown;
+    for (wchar_t c : text) {
+        if (c < 0x20 || c == 0x7F) {
+            wchar_t escaped[8];
+            swprintf(escaped, 8, L"\\x%02X", static_cast<unsigned>(c));
+            shown += escaped;
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
 }
 
 }  // namespace
@@ -122,12 +157,7 @@ HRESULT RequestObject::Call(DISPID dispid, WORD, const ScriptArgs& args, VARIANT
         std::wstring name;
         HRESULT hr = TextArg(args, 0, name, puArgErr);
         if (FAILED(hr)) return hr;
-        if (lstrcmpiW(name.c_str(), L"REQUEST_METHOD") == 0) return ReturnText(pvarResult, m_request.method);
-        if (lstrcmpiW(name.c_str(), L"CONTENT_TYPE") == 0) return ReturnText(pvarResult, m_request.contentType);
-        if (lstrcmpiW(name.c_str(), L"CONTENT_LENGTH") == 0)
-            return ReturnText(pvarResult, std::to_wstring(m_request.pBody->Total()));
-        if (lstrcmpiW(name.c_str(), L"QUERY_STRING") == 0) return ReturnText(pvarResult, m_request.queryString);
-        return ReturnText(pvarResult, L"");
+        return ReturnText(pvarResult, ServerVariable(m_request, name, m_uCodePage));
     }
     }
     return DISP_E_MEMBERNOTFOUND;
@@ -224,17 +254,37 @@ HRESULT ResponseObject::Call(DISPID dispid, WORD wFlags, const ScriptArgs& args,
     }
     case kBinaryWrite:
         return BinaryWrite(args.At(0), pExcepInfo);
-    case kContentType:
-        return TextProperty(wFlags, args, m_contentType, pvarResult, puArgErr);
+    case kContentType: {
+        if (!(wFlags & kPut)) return ReturnText(pvarResult, m_contentType);
+        std::wstring type;
+        HRESULT hr = TextProperty(wFlags, args, type, pvarResult, puArgErr);
+        if (FAILED(hr)) return hr;
+        if (HasControl(type))
+            return RaiseError(pExcepInfo, L"ContentType", L"the content type holds a line break or another control "
+                              L"character, which would end its header: " + Shown(type), E_INVALIDARG);
+        m_contentType = type;
+        return S_OK;
+    }
+    case kAddHeader: {
+        std::wstring name, value;
+        HRESULT hr = TextArg(args, 0, name, puArgErr);
+        if (SUCCEEDED(hr)) hr = TextArg(args, 1, value, puArgErr);
+        if (FAILED(hr)) return hr;
+        return AddHeader(name, value, pExcepInfo);
+    }
     case kStatus: {
         if (!(wFlags & kPut)) return ReturnText(pvarResult, m_status);
         std::wstring status;
         HRESULT hr = TextProperty(wFlags, args, status, pvarResult, puArgErr);
         if (FAILED(hr)) return hr;
-        // "NNN reason": a client could not read anything else.
+        // "NNN reason": a client could not read anything else. A 1xx is
+        // not a final answer: the client would wait for another.
         if (status.size() < 3 || !iswdigit(status[0]) || !iswdigit(status[1]) || !iswdigit(status[2]) ||
-            (status.size() > 3 && status[3] != L' ') || status.find_first_of(L"\r\n") != std::wstring::npos)
-            return RaiseError(pExcepInfo, L"Status", L"not a status line: " + status, E_INVALIDARG);
+            (status.size() > 3 && status[3] != L' ') || HasControl(status))
+            return RaiseError(pExcepInfo, L"Status", L"not a status line: " + Shown(status), E_INVALIDARG);
+        if (status[0] == L'1')
+            return RaiseError(pExcepInfo, L"Status", L"not a final status (200 and up): " + Shown(status),
+                              E_INVALIDARG);
         m_status = status;
         return S_OK;
     }
@@ -252,6 +302,31 @@ HRESULT ResponseObject::Call(DISPID dispid, WORD wFlags, const ScriptArgs& args,
     }
     }
     return DISP_E_MEMBERNOTFOUND;
+}
+
+// A header's name and value as a client reads them: a line break in either
+// would let the page's text start a header (or a body) of its own, and the
+// fields that frame the answer are the server's alone.
+HRESULT ResponseObject::AddHeader(const std::wstring& name, const std::wstring& value, EXCEPINFO* pExcepInfo) {
+    if (name.find_first_of(L"\r\n") != std::wstring::npos)
+        return RaiseError(pExcepInfo, L"AddHeader", L"the header name holds a line break (CR or LF): " + Shown(name),
+                          E_INVALIDARG);
+    if (!IsToken(name))
+        return RaiseError(pExcepInfo, L"AddHeader", L"not a header name (letters, digits and !#$%&'*+-.^_`|~ only): " +
+                          Shown(name), E_INVALIDARG);
+    if (value.find_first_of(L"\r\n") != std::wstring::npos)
+        return RaiseError(pExcepInfo, L"AddHeader", L"the value of " + name + L" holds a line break (CR or LF): " +
+                          Shown(value), E_INVALIDARG);
+    if (HasControl(value))
+        return RaiseError(pExcepInfo, L"AddHeader", L"the value of " + name + L" holds a control character: " +
+                          Shown(value), E_INVALIDARG);
+    for (const wchar_t* pszFraming : {L"Content-Length", L"Transfer-Encoding", L"Connection"}) {
+        if (lstrcmpiW(name.c_str(), pszFraming) == 0)
+            return RaiseError(pExcepInfo, L"AddHeader", name + L" is the server's to set, from what the page "
+                              L"writes", E_INVALIDARG);
+    }
+    m_headers.emplace_back(name, value);
+    return S_OK;
 }
 
 HRESULT ResponseObject::BinaryWrite(const VARIANT* pvar, EXCEPINFO* pExcepInfo) {

@@ -1,21 +1,15 @@
 // The three objects a classic page reaches by name: the request (its body,
 // query string and server variables), the response (text and bytes, status,
-// content type and the character set the text goes out in), and the server
+// headers, content type and the character set the text goes out in), and the server
 // (object creation, paths, HTML and URL encoding).
 #pragma once
-#include "request_body.h"
+#include "page_request.h"
 #include "script_object.h"
 #include "site_paths.h"
 
 #include <string>
+#include <utility>
 #include <vector>
-
-struct PageRequest {
-    std::wstring method = L"GET";
-    std::wstring contentType;
-    std::wstring queryString;  // without the "?"
-    RequestBody* pBody = nullptr;  // the caller's, for as long as the page runs
-};
 
 class RequestObject : public ScriptObject {
 public:
@@ -45,6 +39,8 @@ public:
     void Append(const std::wstring& text) { m_segments.push_back({true, text, std::string()}); }
     void SetStatus(const std::wstring& status) { m_status = status; }
     const std::wstring& Status() const { return m_status; }
+    // The headers the page added, in its order.
+    const std::vector<std::pair<std::wstring, std::wstring>>& Headers() const { return m_headers; }
     // The Content-Type header's value.
     std::wstring ContentTypeHeader() const;
     // Everything written, the text in the response's character set.
@@ -56,6 +52,7 @@ protected:
 
 private:
     HRESULT BinaryWrite(const VARIANT* pvar, EXCEPINFO* pExcepInfo);
+    HRESULT AddHeader(const std::wstring& name, const std::wstring& value, EXCEPINFO* pExcepInfo);
     HRESULT TextProperty(WORD wFlags, const ScriptArgs& args, std::wstring& value, VARIANT* pvarResult,
                          UINT* puArgErr);
 
@@ -69,6 +66,7 @@ private:
     std::wstring m_status = L"200 OK";
     std::wstring m_contentType = L"text/html";
     std::wstring m_charset;
+    std::vector<std::pair<std::wstring, std::wstring>> m_headers;
 };
 
 class ServerObject : public ScriptObject {

@@ -13,10 +13,14 @@
 //   pagehost [--stats] --serve
 //     many requests on stdin, each a block of "Name: value" lines (UTF-8)
 //     ended by an empty line, then Content-Length bytes of body. Names:
-//     Page, Root, Uploads, Method, Content-Type, Query, Content-Length. Each
+//     Page, Root, Uploads, Method, Content-Type, Query, Content-Length, and
+//     for the server variables Url (the page's virtual path), Server-Port,
+//     Https (on/off), Protocol, Remote-Addr, Local-Addr and "Header: Name:
+//     value" for each of the client's header lines (its bytes as sent). Each
 //     answer on stdout is "Status:", "Content-Type:", "Content-Length:",
-//     after a failure "Error:", and "Private-Bytes:" (the process's private
-//     bytes once the page is done) lines, an empty line and the body. Ends at
+//     "Header: Name: value" for each header the page added, after a failure
+//     "Error:", and "Private-Bytes:" (the process's private bytes once the
+//     page is done) lines, an empty line and the body. Ends at
 //     the end of stdin (status 0), on a request it cannot read (2) or after
 //     answering a request whose body ends early (2).
 //

@@ -110,6 +110,7 @@ void FailRequest(PageResult& result, int exitStatus, const std::wstring& error) 
     result.exitStatus = exitStatus;
     result.status = L"500 Internal Server Error";
     result.contentType = L"text/html; charset=UTF-8";
+    result.headers.clear();
     result.error = error;
     result.body = Utf8(L"<p>" + HtmlEncode(error) + L"</p>\n");
 }
@@ -128,6 +129,8 @@ void RunPage(const PageFolders& folders, PageRequest request, PageResult& result
         return FailRequest(result, 2, pagePath + L" is not text in code page " + std::to_wstring(uCodePage));
     PageScript script;
     if (!TranslatePage(page, script, failure)) return FailRequest(result, 2, pagePath + L": " + failure);
+    request.pagePath = pagePath;
+    if (request.url.empty()) request.url = paths.PageUrl();
 
     ComPtr<RequestObject> requestObject;
     ComPtr<ResponseObject> response;
@@ -151,6 +154,7 @@ void RunPage(const PageFolders& folders, PageRequest request, PageResult& result
     site.reset();
     result.status = response->Status();
     result.contentType = response->ContentTypeHeader();
+    result.headers = response->Headers();
     result.body = response->Body();
     if (result.exitStatus == 0 && FAILED(hr))
         return FailRequest(result, 2, pagePath + L": " + failure + L" (" + HexStatus(hr) + L")");

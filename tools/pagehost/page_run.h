@@ -5,6 +5,8 @@
 #include "asp_objects.h"
 
 #include <string>
+#include <utility>
+#include <vector>
 
 // What a request produced: the status line, headers and body, and for a
 // log the reason it failed.
@@ -12,6 +14,7 @@ struct PageResult {
     int exitStatus = 0;  // as the one-request mode exits
     std::wstring status = L"200 OK";
     std::wstring contentType = L"text/html";
+    std::vector<std::pair<std::wstring, std::wstring>> headers;  // the page's own, as it added them
     std::string body;
     std::wstring error;
 };

@@ -78,6 +78,17 @@ def _end(proc):
         proc.stdout.close()
 
 
+class Where(namedtuple("Where", "server_port https protocol remote_addr local_addr")):
+    """Where a request came in, for the page's server variables: the
+    server's port, whether over TLS, the request line's protocol, the
+    client's address and the server's."""
+    __slots__ = ()
+
+    def __new__(cls, server_port=80, https=False, protocol="HTTP/1.1", remote_addr="127.0.0.1",
+                local_addr="127.0.0.1"):
+        return super().__new__(cls, server_port, https, protocol, remote_addr, local_addr)
+
+
 class _BodyFailed(Exception):
     """The caller's body chunks raised (the client went away or stalled)."""
 
@@ -190,29 +201,44 @@ class PageHost:
         if self.on_recycle:
             self.on_recycle(Recycle(reason, requests, private, old.pid, self.proc.pid))
 
-    def request(self, page, uploads, method="GET", content_type="", query="", body=b"", length=None, root=None):
-        """Runs the page: (status line, {header: value}, body bytes). body is
+    def request(self, page, uploads, method="GET", content_type="", query="", body=b"", length=None, root=None,
+                headers=(), url=None, where=None):
+        """Runs the page: (status line, {field: value}, body bytes), the
+        headers the page added as [(name, value)] under "header". body is
         bytes or an iterable of chunks with length their total; root is the
-        served folder (the page's own when None). An error that the chunks
-        raise (a client that went away or stalled) ends this host, whose page
-        would wait for the rest, and starts a fresh one; the error then goes
-        on to the caller. A failed host is restarted for the next request,
+        served folder (the page's own when None). headers are the client's
+        [(name, value)], each value bytes or text of single bytes (as an HTTP
+        server reads a head); url is the page's virtual path (its path below
+        root when None); where is a Where (Where() when None). An error
+        that the chunks raise (a client that went away or stalled) ends this
+        host, whose page would wait for the rest, and starts a fresh one; the
+        error then goes on to the caller. A failed host is restarted for the next request,
         and one due for recycling is replaced once it has answered."""
         with self.lock:
             self.start()
             proc = self.proc
             if length is None:
                 length = len(body)
+            if url is None:
+                url = "/" + os.path.relpath(page, root or os.path.dirname(page)).replace(os.sep, "/")
+            where = where or Where()
             fields = [("Page", wine_path(page)), ("Root", wine_path(root) if root else ""),
                       ("Uploads", wine_path(uploads)), ("Method", method), ("Content-Type", content_type),
-                      ("Query", query), ("Content-Length", str(length))]
-            for name, value in fields:
-                if "\n" in value or "\r" in value:
-                    raise ValueError(f"{name} holds a line end")
-            head = "".join(f"{n}: {v}\n" for n, v in fields) + "\n"
+                      ("Query", query), ("Url", url), ("Server-Port", str(where.server_port)),
+                      ("Https", "on" if where.https else "off"), ("Protocol", where.protocol),
+                      ("Remote-Addr", where.remote_addr), ("Local-Addr", where.local_addr),
+                      ("Content-Length", str(length))]
+            lines = [f"{n}: {v}".encode("utf-8") for n, v in fields]
+            for name, value in headers:
+                raw = value if isinstance(value, (bytes, bytearray)) else value.encode("latin-1")
+                lines.append(b"Header: " + name.encode("ascii") + b": " + bytes(raw))
+            for line in lines:
+                if b"\n" in line or b"\r" in line:
+                    raise ValueError(f"{line.partition(b':')[0].decode()} holds a line end")
+            head = b"".join(line + b"\n" for line in lines) + b"\n"
             chunks = iter([body] if isinstance(body, (bytes, bytearray)) else body)
             try:
-                proc.stdin.write(head.encode("utf-8"))
+                proc.stdin.write(head)
                 sent = 0
                 while True:
                     try:
@@ -241,7 +267,7 @@ class PageHost:
 
     @staticmethod
     def _answer(proc):
-        headers = {}
+        headers = {"header": []}
         while True:
             line = proc.stdout.readline()
             if not line:
@@ -250,7 +276,11 @@ class PageHost:
             if not line:
                 break
             name, _, value = line.partition(":")
-            headers[name.strip().lower()] = value.strip()
+            if name.strip().lower() == "header":
+                header, _, header_value = value.partition(":")
+                headers["header"].append((header.strip(), header_value.strip()))
+            else:
+                headers[name.strip().lower()] = value.strip()
         try:
             length = int(headers.get("content-length", ""))
         except ValueError:

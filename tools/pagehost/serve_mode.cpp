@@ -6,6 +6,7 @@
 
 #include <cwchar>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -39,6 +40,17 @@ struct RequestHead {
     unsigned long long cbBody = 0;
 };
 
+// "Name: value" of a client's header line, its bytes kept; false for a line
+// that has no name.
+bool SplitHeader(const std::string& line, RequestHeader& header) {
+    const size_t colon = line.find(':');
+    if (colon == 0 || colon == std::string::npos) return false;
+    header.name = line.substr(0, colon);
+    const size_t start = line.find_first_not_of(" \t", colon + 1);
+    header.value = start == std::string::npos ? std::string() : line.substr(start);
+    return true;
+}
+
 // The "Name: value" lines up to the empty one. 0 at the end of the input
 // before a request, 1 for a request, 2 for one it cannot read.
 int ReadHead(HANDLE hIn, RequestHead& head) {
@@ -52,7 +64,8 @@ int ReadHead(HANDLE hIn, RequestHead& head) {
         }
         std::wstring name = FromUtf8(line.substr(0, colon));
         size_t valueStart = line.find_first_not_of(' ', colon + 1);
-        std::wstring value = FromUtf8(valueStart == std::string::npos ? std::string() : line.substr(valueStart));
+        const std::string rawValue = valueStart == std::string::npos ? std::string() : line.substr(valueStart);
+        std::wstring value = FromUtf8(rawValue);
         if (lstrcmpiW(name.c_str(), L"Page") == 0) {
             head.folders.page = value;
         } else if (lstrcmpiW(name.c_str(), L"Root") == 0) {
@@ -65,6 +78,27 @@ int ReadHead(HANDLE hIn, RequestHead& head) {
             head.request.contentType = value;
         } else if (lstrcmpiW(name.c_str(), L"Query") == 0) {
             head.request.queryString = value;
+        } else if (lstrcmpiW(name.c_str(), L"Url") == 0) {
+            head.request.url = value;
+        } else if (lstrcmpiW(name.c_str(), L"Server-Port") == 0) {
+            head.request.serverPort = value;
+        } else if (lstrcmpiW(name.c_str(), L"Https") == 0) {
+            head.request.bHttps = lstrcmpiW(value.c_str(), L"on") == 0;
+        } else if (lstrcmpiW(name.c_str(), L"Protocol") == 0) {
+            head.request.protocol = value;
+        } else if (lstrcmpiW(name.c_str(), L"Remote-Addr") == 0) {
+            head.request.remoteAddr = value;
+        } else if (lstrcmpiW(name.c_str(), L"Local-Addr") == 0) {
+            head.request.localAddr = value;
+        } else if (lstrcmpiW(name.c_str(), L"Header") == 0) {
+            // The client's bytes as they came: the page reads them in its
+            // own code page.
+            RequestHeader header;
+            if (!SplitHeader(rawValue, header)) {
+                Report(L"pagehost: not a header: " + value);
+                return 2;
+            }
+            head.request.headers.push_back(std::move(header));
         } else if (lstrcmpiW(name.c_str(), L"Content-Length") == 0) {
             wchar_t* pEnd = nullptr;
             head.cbBody = wcstoull(value.c_str(), &pEnd, 10);
@@ -107,6 +141,8 @@ int Serve() {
         std::string answer = "Status: " + HeaderValue(result.status) + "\nContent-Type: " +
                              HeaderValue(result.contentType) + "\nContent-Length: " +
                              std::to_string(result.body.size()) + "\n";
+        for (const auto& header : result.headers)
+            answer += "Header: " + HeaderValue(header.first) + ": " + HeaderValue(header.second) + "\n";
         if (!result.error.empty()) answer += "Error: " + HeaderValue(result.error) + "\n";
         // Measured once the page and its engine are gone: what the next
         // request starts from, for a client that recycles a growing host.

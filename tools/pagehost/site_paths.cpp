@@ -75,7 +75,14 @@ bool SitePaths::Init(const std::wstring& pagePath, const std::wstring& root, con
         return false;
     }
     m_pageFolder = Split(folder.substr(m_root.size()));
+    m_pageName = page.substr(folder.size() + 1);
     return true;
+}
+
+std::wstring SitePaths::PageUrl() const {
+    std::wstring url;
+    for (const std::wstring& name : m_pageFolder) url += L"/" + name;
+    return url + L"/" + m_pageName;
 }
 
 bool SitePaths::Map(const std::wstring& virtualPath, std::wstring& physical, std::wstring& failure) const {

@@ -16,9 +16,12 @@ public:
     // page, for a path that is not virtual (a drive, a stream, a wildcard)
     // or that leads outside the served root.
     bool Map(const std::wstring& virtualPath, std::wstring& physical, std::wstring& failure) const;
+    // The page's own virtual path, "/folder/page.asp" below the root.
+    std::wstring PageUrl() const;
 
 private:
     std::wstring m_root;  // full, without a trailing backslash
     std::wstring m_uploads;
     std::vector<std::wstring> m_pageFolder;  // the page's folder below root, a name each
+    std::wstring m_pageName;
 };

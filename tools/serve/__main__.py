@@ -1,7 +1,12 @@
 """Serves a folder of classic pages at http://127.0.0.1:PORT/ through page
 hosts under Wine, with VARO.DLL built and registered in the build's prefix:
 GET shows a page, POST runs it over the request as the browser sent it,
-other files are served as they are. A small pool of page host processes
+other files are served as they are. A page also takes HEAD, PATCH, DELETE
+and OPTIONS (what a resumable upload's client sends), with the client's
+headers as HTTP_* server variables and the body (but a GET's or a HEAD's)
+as Request.BinaryRead reads it; its answer goes out with the status and
+headers it set (a HEAD's and a 204's without a body); any other method is
+405. A small pool of page host processes
 (--hosts) runs the pages, so a page answers quickly once the hosts have
 started and one slow upload holds up only its own host; a page request
 waits up to --host-wait seconds for a free one. Each host is replaced by a

@@ -5,8 +5,10 @@ that is not read ends its connection, so nothing inside it is ever taken
 for a request."""
 import email.utils
 import html
+import http
 import mimetypes
 import os
+import re
 import socket
 import socketserver
 import time
@@ -22,9 +24,25 @@ LINGER_SECONDS = 2
 LINGER_BYTES = 64 << 20
 
 
+# What a page may be asked, as a web server's page handler takes once its
+# verbs allow them (a resumable upload's client sends them all); any other
+# method is refused. Files and listings take the reading ones.
+PAGE_METHODS = ("GET", "HEAD", "POST", "PATCH", "DELETE", "OPTIONS")
+FILE_METHODS = ("GET", "HEAD", "OPTIONS")
+# The methods whose body a page gets; a GET's or a HEAD's is left unread.
+BODY_METHODS = ("POST", "PATCH", "DELETE", "OPTIONS")
+# Answers that never carry a body (RFC 9110 6.4.1), nor a length for one.
+BODILESS = (204, 304)
+FINAL_STATUS = re.compile(r"[2-9][0-9][0-9]( [^\r\n]*)?")
+
+
 class Reply:
     def __init__(self, status, content_type, body, headers=()):
         self.status, self.content_type, self.body, self.headers = status, content_type, body, list(headers)
+
+    @property
+    def code(self):
+        return int(self.status.partition(" ")[0])
 
 
 def plain(status, text, headers=()):
@@ -72,6 +90,8 @@ class Connection(socketserver.BaseRequestHandler):
                 self.stream.limit = None
             reply, body_read = self.route(head, state)
             close = not head.keep_alive or not body_read
+            if reply.code in BODILESS and reply.body:
+                state.note = f"the page's {len(reply.body)} bytes are not sent: a {reply.code} has no body"
             self.send(state, reply, head.method == "HEAD", close)
             if not close:
                 self.log(state)
@@ -103,9 +123,9 @@ class Connection(socketserver.BaseRequestHandler):
 
     def route(self, head, state):
         """(the reply, whether the body was read whole)."""
-        if head.method not in ("GET", "HEAD", "POST"):
-            raise Refusal("405 Method Not Allowed", f"{head.method} is not taken here: use GET, HEAD or POST",
-                          [("Allow", "GET, HEAD, POST")])
+        if head.method not in PAGE_METHODS:
+            raise Refusal("405 Method Not Allowed", f"{head.method} is not taken here: use GET, HEAD or POST "
+                          "(a page also takes PATCH, DELETE and OPTIONS)", [("Allow", ", ".join(PAGE_METHODS))])
         if head.length > self.server.max_body:
             raise Refusal("413 Request Entity Too Large",
                           f"the request body ({head.length} bytes) is larger than this server takes "
@@ -126,9 +146,11 @@ class Connection(socketserver.BaseRequestHandler):
             return plain("404 Not Found", f"not found: no file {head.path} in the served folder"), no_body
         if os.path.isfile(path) and path.lower().endswith(".asp"):
             return self.run_page(head, path, state)
-        if head.method == "POST":
-            return plain("405 Method Not Allowed", "only pages (.asp) take a POST: send it to a page",
-                         [("Allow", "GET, HEAD")]), no_body
+        if head.method not in FILE_METHODS:
+            return plain("405 Method Not Allowed", f"only pages (.asp) take a {head.method}: send it to a page",
+                         [("Allow", ", ".join(FILE_METHODS))]), no_body
+        if head.method == "OPTIONS":
+            return Reply("200 OK", "text/plain; charset=UTF-8", b"", [("Allow", ", ".join(FILE_METHODS))]), no_body
         try:
             if os.path.isdir(path):
                 return Reply("200 OK", "text/html; charset=UTF-8", listing(path, head.path)), no_body
@@ -139,18 +161,19 @@ class Connection(socketserver.BaseRequestHandler):
         return Reply("200 OK", mimetypes.guess_type(path)[0] or "application/octet-stream", body), no_body
 
     def run_page(self, head, path, state):
-        # Only a POST hands its body to the page.
-        length = head.length if head.method == "POST" else 0
+        length = head.length if head.method in BODY_METHODS else 0
         state.length = length
         server = self.server
+        where = pagehost.Where(server.server_address[1], False, head.version, self.client_address[0],
+                               self.sock.getsockname()[0])
         try:
             with server.pool.host(server.host_wait) as host:
                 if head.expect_continue and length:
                     self.sock.sendall(b"HTTP/1.1 100 Continue\r\n\r\n")
                 status, headers, body = host.request(
-                    path, server.uploads, "POST" if head.method == "POST" else "GET",
-                    (head.field("content-type") or "") if length else "", head.query,
-                    self.body_chunks(length, state), length, root=server.root)
+                    path, server.uploads, head.method, head.field("content-type") or "", head.query,
+                    self.body_chunks(length, state), length, root=server.root, headers=head.sent_fields,
+                    url=head.path, where=where)
         except pagehost.PoolBusy:
             return plain("503 Service Unavailable",
                          f"all {len(server.pool.hosts)} page hosts are busy (waited {server.host_wait:g} s): "
@@ -158,9 +181,15 @@ class Connection(socketserver.BaseRequestHandler):
         except pagehost.PageHostError as e:
             state.note = str(e)
             return plain("502 Bad Gateway", f"{e}: the next request gets a fresh page host"), False
+        if not FINAL_STATUS.fullmatch(status):
+            # The page host checks what a page sets; anything else would
+            # break the answer's framing.
+            state.note = f"the page host answered the status {status!r}"
+            return plain("502 Bad Gateway", f"the page host answered the status {status!r}"), length == head.length
         if "error" in headers:
             state.note = f"page error: {headers['error']}"
-        return Reply(status, headers.get("content-type", "text/html"), body), length == head.length
+        return Reply(status, headers.get("content-type", "text/html"), body, headers["header"]), \
+            length == head.length
 
     def body_chunks(self, length, state):
         # --throttle: the body is taken no faster than that many bytes a
@@ -185,7 +214,7 @@ class Connection(socketserver.BaseRequestHandler):
             self.stream.limit = None
 
     def send(self, state, reply, head_only, close):
-        body = b"" if head_only else reply.body
+        body = b"" if head_only or reply.code in BODILESS else reply.body
         state.status, state.answering = reply.status.partition(" ")[0], True
         self.sock.settimeout(self.server.idle_timeout)
         self.sock.sendall(answer_head(reply, close) + body)
@@ -221,12 +250,22 @@ class Connection(socketserver.BaseRequestHandler):
 
 
 def answer_head(reply, close):
-    lines = [f"HTTP/1.1 {reply.status}", "Server: VaroServe/2.0", f"Date: {email.utils.formatdate(usegmt=True)}",
-             f"Content-Type: {reply.content_type}", f"Content-Length: {len(reply.body)}"]
+    """The status line and header of an answer; a HEAD's tells the length of
+    the body it leaves out, a 204 or 304 has neither body nor length. The
+    page's own headers go out in UTF-8 (a page may write any text)."""
+    code, _, reason = reply.status.partition(" ")
+    if not reason:
+        try:
+            reason = http.HTTPStatus(int(code)).phrase
+        except ValueError:
+            pass
+    lines = [f"HTTP/1.1 {code} {reason}", "Server: VaroServe/2.0", f"Date: {email.utils.formatdate(usegmt=True)}"]
+    if reply.code not in BODILESS:
+        lines += [f"Content-Type: {reply.content_type}", f"Content-Length: {len(reply.body)}"]
     lines += [f"{name}: {value}" for name, value in reply.headers]
     if close:
         lines.append("Connection: close")
-    return ("\r\n".join(lines) + "\r\n\r\n").encode("latin-1")
+    return ("\r\n".join(lines) + "\r\n\r\n").encode("utf-8")
 
 
 def turn_away(sock, client, text, log):

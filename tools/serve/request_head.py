@@ -143,8 +143,9 @@ class ClientStream:
 
 class RequestHead:
     """method, target (as sent), version (1.0 or 1.1), path (decoded),
-    query (as sent), fields ([(lower-case name, value)]), length (of the
-    body), keep_alive, expect_continue."""
+    query (as sent), fields ([(lower-case name, value)]), sent_fields (the
+    same with the names as sent), length (of the body), keep_alive,
+    expect_continue."""
 
     def field(self, name):
         values = [v for n, v in self.fields if n == name]
@@ -187,7 +188,8 @@ def read_head(stream, state):
         raise Refusal("505 HTTP Version Not Supported",
                       f"{parts[2].decode('ascii')} is not spoken here: send HTTP/1.1 (or HTTP/1.0)")
     head.method, head.target, head.version = state.method, state.target, version.group(0).decode("ascii")
-    head.fields = read_fields(stream)
+    head.sent_fields = read_fields(stream)
+    head.fields = [(name.lower(), value) for name, value in head.sent_fields]
     head.path, head.query = split_target(head.target)
     check_host(head)
     head.length = body_length(head)
@@ -220,7 +222,7 @@ def read_fields(stream):
         if re.search(rb"[\x00-\x08\x0a-\x1f\x7f]", value):
             raise Refusal("400 Bad Request",
                           f"the {name.decode('ascii')} field holds a control character: remove it")
-        fields.append((name.decode("ascii").lower(), value.strip(b" \t").decode("latin-1")))
+        fields.append((name.decode("ascii"), value.strip(b" \t").decode("latin-1")))
 
 
 def line_content(line):

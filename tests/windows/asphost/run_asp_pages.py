@@ -7,7 +7,9 @@ files the page saved, byte for byte; host_check.asp checks what the pages
 take from the host, host_request.asp the request (its body read in pieces
 as a server gives it) and response one host process serves request after
 request, upload_each.asp a host recycled between requests, and map_path.asp
-Server.MapPath. The UTF-8 samples, upload-utf8.asp (Load), upload-large.asp
+Server.MapPath, host_verbs.asp the server variables of a request's
+headers and where it came in, and the headers and status a page answers
+with. The UTF-8 samples, upload-utf8.asp (Load), upload-large.asp
 (LoadRequest) and upload-js.asp (JScript, LoadRequest), run over a generated
 form; gallery.asp keeps images by their hash and refuses other types.
 Every sample refuses a body over its size limit (413) and one that is
@@ -45,6 +47,7 @@ EACH_PAGE = os.path.join(HERE, "upload_each.asp")
 MAP_PAGE = os.path.join(HERE, "map_path.asp")
 GALLERY_PAGE = os.path.join(pages.SOURCE, "samples", "gallery.asp")
 FACTS_JS_PAGE = os.path.join(HERE, "upload_facts_js.asp")
+VERBS_PAGE = os.path.join(HERE, "host_verbs.asp")
 FORM_BODIES = ["chromium-form.bin", "firefox-form.bin", "curl-form.bin"]
 
 # upload_page_js.asp's field list: memo is not in the form; empty is a file
@@ -763,6 +766,92 @@ def check_facts_js(host, codepage, env, out_root):
     return check
 
 
+# The client's header lines (names as sent, values as their bytes), where
+# the request came in, and the server variables a page reads of them.
+VAR_HEADERS = [("Host", "example.test:8443"), ("tus-resumable", "1.0.0"), ("Upload-Metadata", "filename d29ybGQ="),
+               ("X-HTTP-Method-Override", "PATCH"), ("upload-metadata", "is_confidential"),
+               ("X-Name", "\u65e5\u672c".encode("utf-8")), ("X-Empty", "")]
+VAR_WHERE = pagehost.Where(server_port=8443, https=True, protocol="HTTP/1.0", remote_addr="10.0.0.7",
+                           local_addr="10.0.0.1")
+VAR_CASES = [
+    ("HTTP_TUS_RESUMABLE", "1.0.0"),
+    ("http_tus_resumable", "1.0.0"),
+    ("HTTP_X_HTTP_METHOD_OVERRIDE", "PATCH"),
+    ("HTTP_UPLOAD_METADATA", "filename d29ybGQ=, is_confidential"),
+    ("HEADER_Upload-Metadata", "filename d29ybGQ=, is_confidential"),
+    ("HTTP_X_NAME", "\u65e5\u672c"),
+    ("HTTP_X_EMPTY", ""),
+    ("HTTP_UPLOAD_OFFSET", ""),
+    ("HTTP_", ""),
+    ("HTTP_HOST", "example.test:8443"),
+    ("SERVER_NAME", "example.test"),
+    ("SERVER_PORT", "8443"),
+    ("SERVER_PORT_SECURE", "1"),
+    ("HTTPS", "on"),
+    ("SERVER_PROTOCOL", "HTTP/1.0"),
+    ("REMOTE_ADDR", "10.0.0.7"),
+    ("LOCAL_ADDR", "10.0.0.1"),
+    ("URL", "/app/up.asp"),
+    ("SCRIPT_NAME", "/app/up.asp"),
+    ("PATH_INFO", "/app/up.asp"),
+    ("REQUEST_METHOD", "PATCH"),
+    ("CONTENT_LENGTH", "3"),
+    ("ALL_HTTP", "HTTP_HOST:example.test:8443\r\nHTTP_TUS_RESUMABLE:1.0.0\r\n"
+     "HTTP_UPLOAD_METADATA:filename d29ybGQ=, is_confidential\r\nHTTP_X_HTTP_METHOD_OVERRIDE:PATCH\r\n"
+     "HTTP_X_NAME:\u65e5\u672c\r\nHTTP_X_EMPTY:\r\n"),
+    ("ALL_RAW", "Host: example.test:8443\r\ntus-resumable: 1.0.0\r\nUpload-Metadata: filename d29ybGQ=\r\n"
+     "X-HTTP-Method-Override: PATCH\r\nupload-metadata: is_confidential\r\nX-Name: \u65e5\u672c\r\nX-Empty: \r\n"),
+    ("NO_SUCH_VARIABLE", ""),
+]
+# Host headers and the SERVER_NAME each gives (the server's address when
+# there is none).
+SERVER_NAMES = [([("Host", "[::1]:8080")], "[::1]"), ([("Host", "a.test")], "a.test"), ([], "10.0.0.1")]
+
+
+def check_server_variables(host, codepage, env, out_root):
+    """Request.ServerVariables: one HTTP_ name for each header, whatever the
+    case it was sent in, the lines of a repeated header joined, an absent
+    one empty, the values read in the page's code page; where the request
+    came in and the page's own path; and the headers the page adds going
+    out in its order, those with a line break refused."""
+    check = pages.Checker(f"server variables and response headers cp{codepage}")
+    uploads = os.path.join(out_root, "verbs-uploads")
+    os.makedirs(uploads, exist_ok=True)
+    server = pagehost.PageHost(host, env, stderr=subprocess.DEVNULL)
+    try:
+        names = ",".join(name for name, _ in VAR_CASES)
+        status, _, body = server.request(VERBS_PAGE, uploads, "PATCH", "application/offset+octet-stream",
+                                         f"mode=vars&names={names}", b"abc", headers=VAR_HEADERS,
+                                         url="/app/up.asp", where=VAR_WHERE)
+        got = body.decode("utf-8", "replace")
+        want = "".join(f"{name}={value}\n" for name, value in VAR_CASES)
+        check.expect(status == "200 OK" and got == want, f"server variables: {status}\n{got!r}\nexpected\n{want!r}")
+        for headers, name in SERVER_NAMES:
+            status, _, body = server.request(VERBS_PAGE, uploads, "GET", "", "mode=vars&names=SERVER_NAME,URL",
+                                             headers=headers, where=VAR_WHERE)
+            check.expect(body == f"SERVER_NAME={name}\nURL=/host_verbs.asp\n".encode("utf-8"),
+                         f"SERVER_NAME with {headers}: {body!r}")
+        status, headers, body = server.request(VERBS_PAGE, uploads, "POST", "", "mode=answer&status=201%20Created&"
+                                               "location=http://a.test/up.asp%3Fid%3Dx&offset=0")
+        check.expect(status == "201 Created" and body == b"" and headers["header"] ==
+                     [("Tus-Resumable", "1.0.0"), ("Location", "http://a.test/up.asp?id=x"), ("Upload-Offset", "0"),
+                      ("Cache-Control", "no-store")], f"201: {status} {headers} {body!r}")
+        for query, word in [("name=X-A%0D%0AX-B&value=1", "line break"), ("name=X-A&value=1%0A2", "line break"),
+                            ("name=X-A&value=1%0D", "line break"), ("name=X-A&value=1%07", "control character"),
+                            ("name=&value=1", "not a header name"), ("name=X:A&value=1", "not a header name"),
+                            ("name=transfer-encoding&value=chunked", "server's to set")]:
+            status, headers, body = server.request(VERBS_PAGE, uploads, "GET", "", "mode=inject&" + query)
+            check.expect(status == "200 OK" and body.startswith(b"refused: ") and word.encode() in body and
+                         headers["header"] == [], f"AddHeader {query}: {status} {headers} {body!r}")
+        status, headers, body = server.request(VERBS_PAGE, uploads, "GET", "", "mode=answer&status=100%20Continue")
+        check.expect(status.startswith("500") and b"not a final status" in body, f"a 1xx status: {status} {body!r}")
+    except pagehost.PageHostError as e:
+        check.expect(False, str(e))
+    finally:
+        server.close()
+    return check
+
+
 def main():
     build, dll, host, codepage = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4])
     host = [pagehost.wine_loader(pages.wine_arch(build)), host]  # the page host, as a command
@@ -798,6 +887,7 @@ def main():
             add(check_upload_jscript(host, codepage, env, out_root, mode))
         add(check_serve(host, codepage, env, out_root))
         add(check_map_path(host, codepage, env, out_root))
+        add(check_server_variables(host, codepage, env, out_root))
         add(check_recycling(host, codepage, env, out_root))
         add(check_body_reading(host, codepage, env, out_root))
         add(check_gallery(host, codepage, env, out_root))

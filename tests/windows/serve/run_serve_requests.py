@@ -11,11 +11,16 @@ stall in both other hosts... until they run out, then 503; a stalled,
 dripping or vanished upload frees its host, and a dripping head is cut
 without ever holding one; scripts/main runs beside the server without
 ending its hosts; and the terminal shows one line per request and no
-traceback.
+traceback. A page (host_verbs.asp) takes HEAD, PATCH, DELETE and OPTIONS
+with their headers (as HTTP_* variables, a repeated one joined) and
+bodies, and answers any status with its own headers (a HEAD's and a 204's
+without a body, a header with a line break refused).
 
 usage: run_serve_requests.py BUILD_DIR DLL_PATH
 """
+import hashlib
 import os
+import random
 import re
 import shutil
 import signal
@@ -29,6 +34,7 @@ sys.path.insert(0, os.path.join(HERE, "..", "scripts"))
 import run_page_scripts as pages  # noqa: E402
 
 SERVE = os.path.join(pages.SOURCE, "scripts", "serve")
+VERBS_PAGE = os.path.join(HERE, "..", "asphost", "host_verbs.asp")
 IDLE = 2
 HOST_WAIT = 1
 HOSTS = 2  # the pool's size
@@ -219,6 +225,10 @@ REFUSED = [
      "--max-body"),
     ("an Expect it does not know", get("/", "Expect: magic\r\n"), 417, "Expect"),
     ("PUT", b"PUT /upload-utf8.asp HTTP/1.1\r\nHost: x\r\nContent-Length: 0\r\n\r\n", 405, "POST"),
+    ("PROPFIND to a page", b"PROPFIND /host_verbs.asp HTTP/1.1\r\nHost: x\r\n\r\n", 405, "PATCH"),
+    ("a PATCH just over --max-body, 100-continue",
+     f"PATCH /host_verbs.asp HTTP/1.1\r\nHost: x\r\nContent-Length: {MAX_BODY + 1}\r\n"
+     "Expect: 100-continue\r\n\r\n".encode("ascii"), 413, "--max-body"),
     # A CR that ends no line: another reader of the same bytes may split
     # the head there.
     ("a CR before the CR LF of Content-Length", b"GET /upload.vbs HTTP/1.1\r\nHost: x\r\nContent-Length: 4\r\r\n\r\n"
@@ -471,6 +481,159 @@ def check_dripping_bodies(serve):
     return check
 
 
+def request(method, target, headers=(), body=b""):
+    """A request with a Host, the given header lines and a body (with its
+    length when there is one)."""
+    lines = [f"{method} {target} HTTP/1.1", "Host: x"] + [f"{n}: {v}" for n, v in headers]
+    if body:
+        lines.append(f"Content-Length: {len(body)}")
+    return ("\r\n".join(lines) + "\r\n\r\n").encode("latin-1") + body
+
+
+def final_answers(data):
+    """The answers on a connection other than 100 Continue."""
+    answers, rest = responses(data)
+    return [a for a in answers if a[0] != 100], rest
+
+
+TUS = [("Tus-Resumable", "1.0.0"), ("Upload-Offset", "0"), ("Content-Type", "application/offset+octet-stream")]
+VARS = "HTTP_TUS_RESUMABLE,HTTP_UPLOAD_OFFSET,HTTP_X_HTTP_METHOD_OVERRIDE,HTTP_UPLOAD_METADATA,HTTP_NONE,CONTENT_TYPE"
+# Each verb to the echo page: method, header lines, body, and the
+# variables the page must have seen (those of VARS not named are "").
+VERB_BODY = random.Random(7).randbytes(5000)
+VERB_CASES = [
+    ("PATCH with a chunk", "PATCH", TUS, VERB_BODY,
+     {"HTTP_TUS_RESUMABLE": "1.0.0", "HTTP_UPLOAD_OFFSET": "0", "CONTENT_TYPE": "application/offset+octet-stream"}),
+    ("PATCH, 100-continue", "PATCH", TUS + [("Expect", "100-continue")], VERB_BODY[:1500],
+     {"HTTP_TUS_RESUMABLE": "1.0.0", "HTTP_UPLOAD_OFFSET": "0", "CONTENT_TYPE": "application/offset+octet-stream"}),
+    ("PATCH with an empty chunk", "PATCH", TUS + [("Content-Length", "0")], b"",
+     {"HTTP_TUS_RESUMABLE": "1.0.0", "HTTP_UPLOAD_OFFSET": "0", "CONTENT_TYPE": "application/offset+octet-stream"}),
+    ("POST overriding its method", "POST", [("x-http-method-override", "PATCH"), ("Upload-Offset", "7")],
+     VERB_BODY[:777], {"HTTP_X_HTTP_METHOD_OVERRIDE": "PATCH", "HTTP_UPLOAD_OFFSET": "7"}),
+    ("POST creating an upload", "POST", [("Upload-Length", "5000"), ("Upload-Metadata", "filename d29ybGQ="),
+                                         ("Upload-Metadata", "filetype dGV4dA==")], b"",
+     {"HTTP_UPLOAD_METADATA": "filename d29ybGQ=, filetype dGV4dA=="}),
+    ("DELETE", "DELETE", [("Tus-Resumable", "1.0.0")], b"", {"HTTP_TUS_RESUMABLE": "1.0.0"}),
+    ("DELETE with a body", "DELETE", [], VERB_BODY[:10], {}),
+    ("OPTIONS", "OPTIONS", [("Origin", "http://a.test")], b"", {}),
+]
+
+
+def check_verbs(serve):
+    """Each verb reaches the page with its headers and its body, read in
+    pieces, and the page's answer comes back with the headers it added."""
+    check = pages.Checker("serve: HEAD, PATCH, DELETE and OPTIONS reach a page with their headers and bodies")
+    for label, method, headers, body, seen in VERB_CASES:
+        data, _ = exchange(serve.port, request(method, f"/host_verbs.asp?names={VARS}",
+                                               headers + [("Connection", "close")], body))
+        answers, rest = final_answers(data)
+        what = f"{label}: {data[:600]!r}"
+        check.expect(len(answers) == 1 and not rest and answers[0][0] == 200, what)
+        if not answers:
+            continue
+        _, fields, echoed = answers[0]
+        check.expect(fields.get("x-method") == method and fields.get("x-total-bytes") == str(len(body)) and
+                     fields.get("x-body-read") == str(len(body)), f"{what}: method and length")
+        check.expect(hashlib.sha256(echoed).digest() == hashlib.sha256(body).digest(), f"{what}: body echoed")
+        for name in VARS.split(","):
+            check.expect(fields.get("x-var-" + name.lower()) == seen.get(name, ""), f"{what}: {name}")
+        if ("Expect", "100-continue") in headers:
+            check.expect(data.startswith(b"HTTP/1.1 100 Continue\r\n\r\n"), f"{what}: no go-ahead first")
+    # Where the page is: what it needs to name its own address.
+    names = "URL,SCRIPT_NAME,PATH_INFO,SERVER_NAME,SERVER_PORT,HTTPS,HTTP_HOST,REQUEST_METHOD"
+    data, _ = exchange(serve.port, f"GET /host_verbs.asp?names={names} HTTP/1.1\r\nHost: example.test:1234\r\n"
+                       "Connection: close\r\n\r\n".encode("ascii"))
+    answers, _ = final_answers(data)
+    want = {"url": "/host_verbs.asp", "script_name": "/host_verbs.asp", "path_info": "/host_verbs.asp",
+            "server_name": "example.test", "server_port": str(serve.port), "https": "off",
+            "http_host": "example.test:1234", "request_method": "GET"}
+    check.expect(len(answers) == 1 and all(answers[0][1].get("x-var-" + n) == v for n, v in want.items()),
+                 f"the page's own address: {data[:600]!r}")
+    # A HEAD is answered with the page's status and headers, the length of
+    # what it wrote, and no body: the next answer on the connection follows
+    # at once.
+    target = "/host_verbs.asp?mode=answer&status=200%20OK&write=hello"
+    data, _ = exchange(serve.port, request("HEAD", target) + request("GET", target, [("Connection", "close")]))
+    head, _, after = data.partition(b"\r\n\r\n")
+    answers, rest = responses(after)
+    check.expect(head.startswith(b"HTTP/1.1 200 OK\r\n") and b"\r\nContent-Length: 5\r\n" in head and
+                 b"\r\nTus-Resumable: 1.0.0" in head and
+                 [(a[0], a[1].get("content-length"), a[2]) for a in answers] == [(200, "5", b"hello")] and not rest,
+                 f"HEAD, then GET on one connection: {data[:600]!r}")
+    # The limits hold for the new verbs as for a POST: a PATCH that stalls
+    # gets 408.
+    body = VERB_BODY
+    sock = stall(serve.port, request("PATCH", "/host_verbs.asp", TUS, body)[:-len(body) + 100], b"")
+    data, closed = read_to_end(sock)
+    sock.close()
+    answers, _ = final_answers(data)
+    check.expect([a[0] for a in answers] == [408] and f"100 of {len(body)}".encode() in answers[0][2] and closed,
+                 f"a stalled PATCH: {data[:300]!r}")
+    serve.logged += len(VERB_CASES) + 4
+    return check
+
+
+# Answers a page may give: the query to host_verbs.asp's answer mode, the
+# status line and headers that must go out, and whether a body and its
+# length go with it.
+ANSWER_CASES = [
+    ("201 with a Location", "status=201%20Created&location=/up.asp%3Fid%3Dab_c", "201 Created",
+     {"location": "/up.asp?id=ab_c", "tus-resumable": "1.0.0", "cache-control": "no-store"}, b""),
+    ("204 that wrote text", "status=204%20No%20Content&offset=5&write=dropped", "204 No Content",
+     {"upload-offset": "5", "tus-resumable": "1.0.0"}, None),
+    ("204 without its reason", "status=204", "204 No Content", {"tus-resumable": "1.0.0"}, None),
+    ("a status of the upload protocol's own", "status=460%20Checksum%20Mismatch&write=x", "460 Checksum Mismatch",
+     {"tus-resumable": "1.0.0"}, b"x"),
+    ("412", "status=412%20Precondition%20Failed", "412 Precondition Failed", {"tus-resumable": "1.0.0"}, b""),
+]
+
+
+def check_answers(serve):
+    """The page's status goes out as its status line, with its headers; a
+    204 has neither body nor Content-Length, and the next answer on the
+    connection follows it at once."""
+    check = pages.Checker("serve: a page answers any status with its own headers; a 204 without a body")
+    for label, query, status, headers, body in ANSWER_CASES:
+        target = f"/host_verbs.asp?mode=answer&{query}"
+        data, _ = exchange(serve.port, request("PATCH", target, TUS, b"abc") +
+                           request("GET", "/upload.vbs", [("Connection", "close")]))
+        first, _, after = data.partition(b"\r\n\r\n")
+        lines = first.decode("latin-1").split("\r\n")
+        fields = {n.strip().lower(): v.strip() for n, _, v in (line.partition(":") for line in lines[1:])}
+        what = f"{label}: {data[:500]!r}"
+        check.expect(lines[0] == f"HTTP/1.1 {status}" and all(fields.get(n) == v for n, v in headers.items()), what)
+        if body is None:
+            check.expect("content-length" not in fields and "content-type" not in fields and
+                         after.startswith(b"HTTP/1.1 200 OK\r\n"), f"{what}: a body or its length")
+        else:
+            check.expect(fields.get("content-length") == str(len(body)) and after.startswith(body + b"HTTP/1.1 200"),
+                         f"{what}: its body")
+    # A header name or value with a line break is the page's error, and
+    # nothing of it goes out.
+    for name, value, word in [("X-A%0D%0AX-Evil", "1", "line break"), ("X-A", "1%0D%0AX-Evil:%201", "line break"),
+                              ("X-A", "1%0AX-Evil:%201", "line break"), ("X-A", "1%00", "control character"),
+                              ("Content-Length", "0", "server's to set"), ("X%20A", "1", "not a header name")]:
+        data, _ = exchange(serve.port, request("GET", f"/host_verbs.asp?mode=inject&name={name}&value={value}",
+                                               [("Connection", "close")]))
+        answers, rest = final_answers(data)
+        check.expect(len(answers) == 1 and not rest and "x-evil" not in answers[0][1] and
+                     answers[0][2].startswith(b"refused: ") and word.encode() in answers[0][2],
+                     f"AddHeader({name!r}, {value!r}): {data[:500]!r}")
+    data, _ = exchange(serve.port, request("GET", "/host_verbs.asp?mode=inject&name=Upload-Expires&value="
+                                           "Wed,%2025%20Jun%202025%2016:00:00%20GMT", [("Connection", "close")]))
+    answers, _ = final_answers(data)
+    check.expect(len(answers) == 1 and answers[0][2] == b"added" and
+                 answers[0][1].get("upload-expires") == "Wed, 25 Jun 2025 16:00:00 GMT", f"a date: {data[:500]!r}")
+    # Files take the reading methods only.
+    for method, status, allow in [("OPTIONS", 200, "GET, HEAD, OPTIONS"), ("PATCH", 405, "GET, HEAD, OPTIONS"),
+                                  ("DELETE", 405, "GET, HEAD, OPTIONS")]:
+        data, _ = exchange(serve.port, request(method, "/upload.vbs", [("Connection", "close")]))
+        answers, _ = final_answers(data)
+        check.expect([(a[0], a[1].get("allow")) for a in answers] == [(status, allow)], f"{method} of a file: {data!r}")
+    serve.logged += 2 * len(ANSWER_CASES) + 6 + 1 + 3
+    return check
+
+
 def check_beside_main(serve, build):
     """scripts/main uses the same Wine prefix: the server's hosts live on."""
     check = pages.Checker("serve: scripts/main runs beside it without ending its page hosts")
@@ -509,7 +672,9 @@ def check_log(serve, status, out):
     for method, path, code in [("GET", "/%00", "400"), ("-", "-", "400"), ("GET", "/aaaaaaaa", "414"),
                                ("POST", PAGE, "408"), ("GET", "/", "408"), ("POST", PAGE, "-"),
                                ("GET", PAGE, "503"), ("PUT", PAGE, "405"), ("-", "-", "503"),
-                               ("GET", "/.env", "404")]:
+                               ("GET", "/.env", "404"), ("PATCH", "/host_verbs.asp", "200"),
+                               ("HEAD", "/host_verbs.asp", "200"), ("PATCH", "/host_verbs.asp", "204"),
+                               ("PATCH", "/host_verbs.asp", "408")]:
         check.expect(any(m.group(1) == method and m.group(2).startswith(path) and m.group(3) == code
                          for m in lines), f"no line for {method} {path} {code}")
     check.expect(status == 0 and "stopped (page host exit status 0)" in out, f"stop: {status} {out!r}")
@@ -524,6 +689,7 @@ def main():
     os.makedirs(os.path.join(work, "uploads"))
     root = os.path.join(work, "root")
     shutil.copytree(os.path.join(pages.SOURCE, "samples"), root)
+    shutil.copy(VERBS_PAGE, root)
     for name, content in DOT_FILES.items():
         os.makedirs(os.path.dirname(os.path.join(root, name)), exist_ok=True)
         with open(os.path.join(root, name), "wb") as f:
@@ -541,7 +707,7 @@ def main():
                                     "--min-rate-grace", str(MIN_RATE_GRACE),
                                     "--max-connections", str(MAX_CONNECTIONS)])
         for step in (check_connection_cap, check_refused, check_unread_bodies, check_hidden, check_slow_clients,
-                     check_dripping_heads, check_dripping_bodies):
+                     check_dripping_heads, check_dripping_bodies, check_verbs, check_answers):
             checks.append(step(serve))
         checks.append(check_beside_main(serve, build))
         status, out = serve.stop()
