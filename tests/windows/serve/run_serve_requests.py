@@ -14,7 +14,9 @@ ending its hosts; and the terminal shows one line per request and no
 traceback. A page (host_verbs.asp) takes HEAD, PATCH, DELETE and OPTIONS
 with their headers (as HTTP_* variables, a repeated one joined) and
 bodies, and answers any status with its own headers (a HEAD's and a 204's
-without a body, a header with a line break refused).
+without a body, a header with a line break refused); a PATCH cut short by
+the fault injector (tests/tools/cutting_proxy.py) leaves the page exactly
+the bytes that came.
 
 usage: run_serve_requests.py BUILD_DIR DLL_PATH
 """
@@ -35,6 +37,7 @@ import run_page_scripts as pages  # noqa: E402
 
 SERVE = os.path.join(pages.SOURCE, "scripts", "serve")
 VERBS_PAGE = os.path.join(HERE, "..", "asphost", "host_verbs.asp")
+CUTTING_PROXY = os.path.join(pages.SOURCE, "tests", "tools", "cutting_proxy.py")
 IDLE = 2
 HOST_WAIT = 1
 HOSTS = 2  # the pool's size
@@ -634,6 +637,70 @@ def check_answers(serve):
     return check
 
 
+class CuttingProxy:
+    """tests/tools/cutting_proxy.py in front of the server."""
+
+    def __init__(self, port, args):
+        self.proc = subprocess.Popen([sys.executable, CUTTING_PROXY, "--upstream", f"127.0.0.1:{port}"] + args,
+                                     stdout=subprocess.PIPE, text=True)
+        line = self.proc.stdout.readline()
+        match = re.fullmatch(r"listening on 127\.0\.0\.1:(\d+)\n", line)
+        if not match:
+            self.stop()
+            raise RuntimeError(f"the cutting proxy did not start: {line!r}")
+        self.port = int(match.group(1))
+
+    def stop(self):
+        self.proc.terminate()
+        return self.proc.communicate(timeout=30)[0]
+
+
+KEEP_TARGET = "/host_verbs.asp?mode=keep&tag=cut&piece=1000"
+
+
+def check_cut_body(serve, work):
+    """Through the fault injector, the second PATCH cut after N body bytes
+    reaches the page as a body that ends early: it reads exactly those N
+    bytes (its pieces kept in files) and then nothing, as from a client that
+    dropped; the client sees its connection end without an answer. A GET
+    and the PATCHes before and after it pass whole."""
+    check = pages.Checker("serve: a PATCH cut short by the fault injector leaves the page the bytes that came")
+    cut, body = 2500, random.Random(11).randbytes(10_000)
+    uploads = os.path.join(work, "uploads")
+    proxy = CuttingProxy(serve.port, ["--method", "PATCH", "--request", "2", "--cut-after", str(cut)])
+    try:
+        data, closed = exchange(proxy.port, request("GET", "/host_verbs.asp", [("Connection", "close")]))
+        check.expect([a[0] for a in final_answers(data)[0]] == [200] and closed,
+                     f"a GET through the proxy: {data[:300]!r}")
+        data, closed = exchange(proxy.port, request("PATCH", "/host_verbs.asp", TUS + [("Connection", "close")], body))
+        answers, _ = final_answers(data)
+        check.expect(len(answers) == 1 and answers[0][2] == body, f"the first PATCH: {data[:300]!r}")
+        data, closed = exchange(proxy.port, request("PATCH", KEEP_TARGET, TUS, body))
+        check.expect(data == b"" and closed, f"the cut PATCH was answered: {data[:300]!r}")
+        end = os.path.join(uploads, f"cut-end-{cut}-of-{len(body)}.txt")
+        deadline = time.monotonic() + SOCKET_TIMEOUT
+        while not os.path.exists(end) and time.monotonic() < deadline:
+            time.sleep(0.1)
+        kept = sorted(n for n in os.listdir(uploads) if n.startswith("cut-"))
+        check.expect(kept == ["cut-0001.bin", "cut-0002.bin", "cut-0003.bin", os.path.basename(end)],
+                     f"the page kept {kept}")
+        got = b"".join(pages.read(os.path.join(uploads, n)) for n in kept if n.endswith(".bin"))
+        check.expect(got == body[:cut], f"the page read {len(got)} bytes, expected the first {cut} sent")
+        data, closed = exchange(proxy.port, request("PATCH", "/host_verbs.asp", TUS + [("Connection", "close")], body))
+        answers, _ = final_answers(data)
+        check.expect(len(answers) == 1 and answers[0][1].get("x-body-read") == str(len(body)) and
+                     answers[0][2] == body, f"the PATCH after it: {data[:300]!r}")
+    finally:
+        said = proxy.stop()
+    check.expect(said == f"cut 2: PATCH {KEEP_TARGET} after {cut} of {len(body)} body bytes\n",
+                 f"the proxy said {said!r}")
+    check.expect(f"PATCH {KEEP_TARGET} - 0 B" in serve.log() and
+                 f"the client closed the connection ({cut} of {len(body)} body bytes came)" in serve.log(),
+                 "the cut PATCH is not in the log")
+    serve.logged += 4
+    return check
+
+
 def check_beside_main(serve, build):
     """scripts/main uses the same Wine prefix: the server's hosts live on."""
     check = pages.Checker("serve: scripts/main runs beside it without ending its page hosts")
@@ -674,7 +741,7 @@ def check_log(serve, status, out):
                                ("GET", PAGE, "503"), ("PUT", PAGE, "405"), ("-", "-", "503"),
                                ("GET", "/.env", "404"), ("PATCH", "/host_verbs.asp", "200"),
                                ("HEAD", "/host_verbs.asp", "200"), ("PATCH", "/host_verbs.asp", "204"),
-                               ("PATCH", "/host_verbs.asp", "408")]:
+                               ("PATCH", "/host_verbs.asp", "408"), ("PATCH", "/host_verbs.asp", "-")]:
         check.expect(any(m.group(1) == method and m.group(2).startswith(path) and m.group(3) == code
                          for m in lines), f"no line for {method} {path} {code}")
     check.expect(status == 0 and "stopped (page host exit status 0)" in out, f"stop: {status} {out!r}")
@@ -709,6 +776,7 @@ def main():
         for step in (check_connection_cap, check_refused, check_unread_bodies, check_hidden, check_slow_clients,
                      check_dripping_heads, check_dripping_bodies, check_verbs, check_answers):
             checks.append(step(serve))
+        checks.append(check_cut_body(serve, work))
         checks.append(check_beside_main(serve, build))
         status, out = serve.stop()
         checks.append(check_log(serve, status, out))
