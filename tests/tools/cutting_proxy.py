@@ -62,9 +62,10 @@ def say(line):
     sys.stdout.flush()
 
 
-def pump(source, target):
+def pump(source, target, cutting=None):
     """Copies source to target until source ends; then ends target's
-    writing side."""
+    writing side, unless cutting (an Event) is set by then: a cut
+    connection is reset instead."""
     try:
         while True:
             data = source.recv(1 << 16)
@@ -73,6 +74,8 @@ def pump(source, target):
             target.sendall(data)
     except OSError:
         pass
+    if cutting is not None and cutting.is_set():
+        return
     try:
         target.shutdown(socket.SHUT_WR)
     except OSError:
@@ -120,7 +123,8 @@ class Proxy(socketserver.BaseRequestHandler):
         except OSError as e:
             say(f"error: cannot reach the upstream server: {e}")
             return
-        answers = threading.Thread(target=pump, args=(upstream, client), daemon=True)
+        self.cutting = threading.Event()
+        answers = threading.Thread(target=pump, args=(upstream, client, self.cutting), daemon=True)
         answers.start()
         try:
             self.forward_requests(client, upstream, answers)
@@ -151,8 +155,13 @@ class Proxy(socketserver.BaseRequestHandler):
             number = self.server.counter.take(method)
             cut = self.server.cut_after
             if number is not None and length > cut:
-                self.cut(client, upstream, answers, head, rest, cut)
-                say(f"cut {number}: {method} {target} after {cut} of {length} body bytes")
+                sent = self.cut(client, upstream, answers, head, rest, cut)
+                # Told before the client sees its connection drop.
+                say(f"cut {number}: {method} {target} after {sent} of {length} body bytes")
+                # A reset, not an orderly end: the client sees its
+                # connection drop.
+                client.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                client.close()
                 return
             upstream.sendall(head)
             left = length
@@ -166,11 +175,10 @@ class Proxy(socketserver.BaseRequestHandler):
                 upstream.sendall(piece)
                 left -= len(piece)
 
-    @staticmethod
-    def cut(client, upstream, answers, head, rest, cut):
-        """The head and cut body bytes to the server, which is then told
-        its client is gone; the client's connection is reset once the
-        server has closed its side."""
+    def cut(self, client, upstream, answers, head, rest, cut):
+        """The head and cut body bytes to the server (fewer if the client
+        ends first), which is then told its client is gone; returns, with
+        how many body bytes went, once the server has closed its side."""
         upstream.sendall(head)
         sent = 0
         while sent < cut:
@@ -181,11 +189,10 @@ class Proxy(socketserver.BaseRequestHandler):
             piece, rest = rest[:cut - sent], rest[cut - sent:]
             upstream.sendall(piece)
             sent += len(piece)
+        self.cutting.set()
         upstream.shutdown(socket.SHUT_WR)
         answers.join(timeout=SERVER_CLOSE_WAIT)
-        # A reset, not an orderly end: the client sees its connection drop.
-        client.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-        client.close()
+        return sent
 
 
 class Server(socketserver.ThreadingTCPServer):
