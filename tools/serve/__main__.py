@@ -69,26 +69,29 @@ DEFAULT_MIN_RATE_GRACE = 10
 DEFAULT_MAX_CONNECTIONS = 64
 
 
-def build(preset, arch, wine, compile_it):
+def build(preset, arch, wine, compile_it, own_prefix=None):
     """Builds VARO.DLL and the page host when needed and registers the DLL
-    in the build's prefix (compile_it False: as they are); the environment
-    and host command to use."""
+    in the build's prefix, or in own_prefix (compile_it False: as they are,
+    the build's prefix already holding the DLL); the environment and host
+    command to use."""
     build_dir = os.path.join(SOURCE, "build", preset)
     quiet = dict(stdout=subprocess.DEVNULL)
-    env = dict(os.environ, WINEARCH=arch, WINEDEBUG="-all", WINEPREFIX=os.path.join(build_dir, "wine-prefix"),
+    prefix = own_prefix or os.path.join(build_dir, "wine-prefix")
+    env = dict(os.environ, WINEARCH=arch, WINEDEBUG="-all", WINEPREFIX=prefix,
                LC_ALL=os.environ.get("VARO_SERVE_LOCALE", "ja_JP.UTF-8"))
     command = [wine, os.path.join(build_dir, "tools", "pagehost", "pagehost.exe")]
-    if not compile_it:
+    if not compile_it and not own_prefix:
         return env, command, build_dir
-    if not os.path.exists(os.path.join(build_dir, "build.ninja")):
-        subprocess.run(["cmake", "--preset", preset], cwd=SOURCE, check=True, **quiet)
-    subprocess.run(["cmake", "--build", "--preset", preset, "-j2", "--target", "VARO", "pagehost"], cwd=SOURCE,
-                   check=True, **quiet)
+    if compile_it:
+        if not os.path.exists(os.path.join(build_dir, "build.ninja")):
+            subprocess.run(["cmake", "--preset", preset], cwd=SOURCE, check=True, **quiet)
+        subprocess.run(["cmake", "--build", "--preset", preset, "-j2", "--target", "VARO", "pagehost"], cwd=SOURCE,
+                       check=True, **quiet)
     # Progress goes to stderr: stdout's first line is the address. The
     # prefix's server is left to end by itself, never stopped, as other
     # programs may be using the prefix.
     subprocess.run([os.path.join(SOURCE, "scripts", "wine-prefix"), build_dir, "ensure"], check=True,
-                   stdout=sys.stderr)
+                   stdout=sys.stderr, env=dict(os.environ, VARO_WINE_PREFIX=prefix))
     folder = "C:\\windows\\system32\\" if arch == "win64" else ""
     dll = pagehost.wine_path(os.path.join(build_dir, "VARO.DLL"))
     subprocess.run([wine, folder + "regsvr32.exe", "/s", dll], env=env, check=True, stdin=subprocess.DEVNULL,
@@ -225,6 +228,9 @@ def main():
                         help="a fresh page host once its private bytes pass M MiB, 0 never (default %(default)s)")
     parser.add_argument("--no-build", dest="compile", action="store_false",
                         help="serve the build as it is, VARO already registered (for tests run by the build)")
+    parser.add_argument("--wine-prefix", metavar="DIR",
+                        help="run the page hosts in this Wine prefix, made and VARO registered in it when needed, "
+                        "instead of the build's: a second server on one machine, as another server of a farm")
     args = parser.parse_args()
     if args.throttle < 0:
         parser.error("--throttle is 0 (none) or a number of bytes a second")
@@ -247,7 +253,8 @@ def main():
     if not os.path.isdir(root):
         parser.error(f"no folder {args.root}")
     try:
-        env, command, build_dir = build(preset, arch, wine, args.compile)
+        env, command, build_dir = build(preset, arch, wine, args.compile,
+                                        args.wine_prefix and os.path.abspath(args.wine_prefix))
     except subprocess.CalledProcessError as e:
         print(f"serve: {' '.join(e.cmd)} failed ({e.returncode})", file=sys.stderr)
         said = (e.stdout or b"").decode(errors="replace").strip()
