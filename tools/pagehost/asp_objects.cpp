@@ -24,6 +24,7 @@ enum : DISPID {
     kMapPath,
     kHtmlEncode,
     kUrlEncode,
+    kScriptTimeout,
 };
 
 const WORD kGet = DISPATCH_PROPERTYGET;
@@ -50,6 +51,7 @@ const ScriptMember kServerMembers[] = {
     {L"MapPath", kMapPath, kMethod, 1, 0},
     {L"HTMLEncode", kHtmlEncode, kMethod, 1, 0},
     {L"URLEncode", kUrlEncode, kMethod, 1, 0},
+    {L"ScriptTimeout", kScriptTimeout, kGet | kPut, 0, 0},
 };
 
 template <size_t N>
@@ -351,8 +353,9 @@ HRESULT ResponseObject::BinaryWrite(const VARIANT* pvar, EXCEPINFO* pExcepInfo) 
 ServerObject::ServerObject(SitePaths site, UINT uCodePage)
     : ScriptObject(L"Server", kServerMembers, Count(kServerMembers)), m_site(std::move(site)), m_uCodePage(uCodePage) {}
 
-HRESULT ServerObject::Call(DISPID dispid, WORD, const ScriptArgs& args, VARIANT* pvarResult, EXCEPINFO* pExcepInfo,
-                           UINT* puArgErr) {
+HRESULT ServerObject::Call(DISPID dispid, WORD wFlags, const ScriptArgs& args, VARIANT* pvarResult,
+                           EXCEPINFO* pExcepInfo, UINT* puArgErr) {
+    if (dispid == kScriptTimeout) return ScriptTimeout(wFlags, args, pvarResult, pExcepInfo, puArgErr);
     std::wstring text;
     HRESULT hr = TextArg(args, 0, text, puArgErr);
     if (FAILED(hr)) return hr;
@@ -367,6 +370,27 @@ HRESULT ServerObject::Call(DISPID dispid, WORD, const ScriptArgs& args, VARIANT*
         return ReturnText(pvarResult, UrlEncode(text, m_uCodePage));
     }
     return DISP_E_MEMBERNOTFOUND;
+}
+
+// Kept and told back, as pages set it before long work; the host's own
+// limits (scripts/serve's timeouts) are what end a page here.
+HRESULT ServerObject::ScriptTimeout(WORD wFlags, const ScriptArgs& args, VARIANT* pvarResult, EXCEPINFO* pExcepInfo,
+                                    UINT* puArgErr) {
+    if (!(wFlags & kPut)) {
+        V_VT(pvarResult) = VT_I4;
+        V_I4(pvarResult) = m_lScriptTimeout;
+        return S_OK;
+    }
+    VARIANT seconds;
+    VariantInit(&seconds);
+    HRESULT hr = VariantChangeType(&seconds, args.PutValue(), 0, VT_I4);
+    if (FAILED(hr)) {
+        if (puArgErr) *puArgErr = 0;
+        return DISP_E_TYPEMISMATCH;
+    }
+    if (V_I4(&seconds) <= 0) return RaiseError(pExcepInfo, L"ScriptTimeout", L"the seconds are not above 0", E_INVALIDARG);
+    m_lScriptTimeout = V_I4(&seconds);
+    return S_OK;
 }
 
 HRESULT ServerObject::CreateObject(const std::wstring& progid, VARIANT* pvarResult, EXCEPINFO* pExcepInfo) {

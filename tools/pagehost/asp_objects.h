@@ -80,9 +80,12 @@ protected:
 private:
     HRESULT CreateObject(const std::wstring& progid, VARIANT* pvarResult, EXCEPINFO* pExcepInfo);
     HRESULT MapPath(const std::wstring& path, VARIANT* pvarResult, EXCEPINFO* pExcepInfo) const;
+    HRESULT ScriptTimeout(WORD wFlags, const ScriptArgs& args, VARIANT* pvarResult, EXCEPINFO* pExcepInfo,
+                          UINT* puArgErr);
 
     SitePaths m_site;
     UINT m_uCodePage;
+    LONG m_lScriptTimeout = 90;  // a page's default on that kind of server
 };
 
 std::wstring HtmlEncode(const std::wstring& text);

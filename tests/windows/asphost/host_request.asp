@@ -38,6 +38,15 @@ Case "badstatus"
     Response.Status = "OK 200"
 Case "badcharset"
     Response.CharSet = "no-such-set"
+Case "timeout"
+    ' Kept as set, and a time that is not one refused.
+    Response.Write Server.ScriptTimeout & " "
+    Server.ScriptTimeout = 3600
+    Response.Write Server.ScriptTimeout & " "
+    On Error Resume Next
+    Server.ScriptTimeout = 0
+    If Err.Number <> 0 Then Response.Write "refused "
+    Response.Write Server.ScriptTimeout
 Case "fail"
     Response.Write "before"
     Err.Raise 5, "page", "失敗 <b>"

@@ -454,6 +454,7 @@ SERVE_CASES = [
     # A status or character set the host cannot send is the page's error.
     ("bad status", REQUEST_PAGE, "GET", "", "mode=badstatus", b"", "500 Internal Server Error", "text/html",
      lambda body: b"not a status line: OK 200" in body),
+    ("script timeout", REQUEST_PAGE, "GET", "", "mode=timeout", b"", "200 OK", "text/html", b"90 3600 refused 3600\n"),
     ("bad character set", REQUEST_PAGE, "GET", "", "mode=badcharset", b"", "500 Internal Server Error", "text/html",
      lambda body: b"unknown character set no-such-set" in body),
     ("missing page", os.path.join(HERE, "no-such-page.asp"), "POST", "", "", UNREAD_BODY, "500 Internal Server Error",
