@@ -11,6 +11,8 @@
 #include "platform/module_state.h"
 #include "tests/common/fact_bytes.h"
 #include "test_paths.h"
+#include "variant_args.h"
+#include "variant_bytes.h"
 #include "uploadedfile/store_file.h"
 #include "uploadedfile/uploaded_file_methods.h"
 #include "webmng/scratch_folder.h"
@@ -57,22 +59,6 @@ std::string StoredBytes(const std::wstring& path) {
         bytes = "<unreadable>";
     CloseHandle(h);
     return bytes;
-}
-
-VARIANT Bool(bool b) {
-    VARIANT var;
-    VariantInit(&var);
-    var.vt = VT_BOOL;
-    var.boolVal = b ? VARIANT_TRUE : VARIANT_FALSE;
-    return var;
-}
-
-VARIANT Missing() {
-    VARIANT var;
-    VariantInit(&var);
-    var.vt = VT_ERROR;
-    var.scode = DISP_E_PARAMNOTFOUND;
-    return var;
 }
 
 VARIANT Algorithm(const wchar_t* psz) {
@@ -140,10 +126,7 @@ protected:
         VARIANT var;
         VariantInit(&var);
         if (FAILED(m_pFile->get_Bytes(&var))) return "<failed>";
-        void* pv = nullptr;
-        SafeArrayAccessData(var.parray, &pv);
-        std::string bytes(static_cast<const char*>(pv), var.parray->rgsabound[0].cElements);
-        SafeArrayUnaccessData(var.parray);
+        const std::string bytes = BytesOf(var);
         VariantClear(&var);
         return bytes;
     }
