@@ -6,6 +6,7 @@
 #include <aclapi.h>
 
 #include <string>
+#include <utility>
 
 #include "import_patch.h"
 #include "platform/module_state.h"
@@ -264,6 +265,44 @@ TEST_F(StoreFileTest, ARefusedSaveLeavesTheFileInTheStore) {
     ASSERT_EQ(S_OK, SaveAs(taken, Bool(true)));
     EXPECT_EQ("uploaded", StoredBytes(taken));
     EXPECT_FALSE(Exists(m_source));
+}
+
+// A store that holds the file open already hands its handle over: the
+// object closes it, whether it takes the file or refuses it.
+TEST_F(StoreFileTest, TakesOverAnOpenHandle) {
+    const auto open = [&] {
+        return UniqueFileHandle(CreateFileW(m_source.c_str(), GENERIC_READ | DELETE | WRITE_DAC, FILE_SHARE_READ,
+                                            nullptr, OPEN_EXISTING, 0, nullptr));
+    };
+    const std::string png = facts_test::Png(2, 3);
+    ASSERT_TRUE(PutFile(m_source, png));
+    UploadedFileSource* pSource = nullptr;
+    UniqueFileHandle refused = open();
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_DATA),
+              TakeOverStoreFile(m_source.c_str(), std::move(refused), L"h.png", L"image/png", 3, &pSource));
+    EXPECT_FALSE(HeldOpen(m_source)) << "a refused handle is closed";
+
+    UniqueFileHandle taken = open();
+    ASSERT_TRUE(taken);
+    // Its file pointer stands anywhere; the facts are read from the start.
+    SetFilePointer(taken.get(), 4, nullptr, FILE_BEGIN);
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+              TakeOverStoreFile(m_source.c_str(), std::move(taken), L"h.png", L"image/png", png.size(), &pSource));
+    m_pFile = new FileObject(pSource, 0, CP_UTF8);
+    pSource->Release();
+    BSTR bstr = nullptr;
+    ASSERT_EQ(S_OK, m_pFile->get_DetectedType(&bstr));
+    EXPECT_EQ(L"image/png", Text(bstr));
+    LONG lHeight = 0;
+    ASSERT_EQ(S_OK, m_pFile->get_ImageHeight(&lHeight));
+    EXPECT_EQ(3, lHeight);
+    const std::wstring target = m_site + L"\\h.png";
+    ASSERT_EQ(S_OK, SaveAs(target, Missing()));
+    EXPECT_EQ(png, StoredBytes(target));
+    EXPECT_FALSE(Exists(m_source));
+    Drop();
+    EXPECT_FALSE(HeldOpen(target));
 }
 
 TEST_F(StoreFileTest, SaveUniqueMovesItUnderAServerMadeName) {
