@@ -1,11 +1,12 @@
 #!/usr/bin/python3
 """Builds one of VARO's Windows Installer packages with wixl.
 
-  make_package.py ARCH VERSION EPOCH ROWS_TOOL RGS_FOLDER RGS_LIST OUT.msi DLL_x64 DLL_x86
+  make_package.py ARCH VERSION EPOCH TOOLS_DIR OUT.msi DLL_x64 DLL_x86
 
 ARCH x64 makes the package for 64-bit Windows (the x64 DLL, and the x86 DLL
 unless INSTALLX86=0), ARCH x86 the one for 32-bit Windows (the x86 DLL; give
-"-" for DLL_x64). The same inputs give the same bytes: the product code comes
+"-" for DLL_x64). TOOLS_DIR is a native build folder for registry_rows,
+configured and built there when it is not yet. The same inputs give the same bytes: the product code comes
 from the version, the package code from the version and the files, and the
 times the builder writes are replaced by EPOCH.
 """
@@ -27,6 +28,13 @@ UPGRADE_CODES = {"x64": "8E0C7B5A-0D6B-4F5E-9C1A-3F2A7D6B9E41", "x86": "4B7D2E19
 # Names the product and package codes made from the version.
 NAMESPACE = uuid.UUID("2D7A9C1E-5B34-4F08-A6E2-91C3D58B7F0A")
 FEATURE = {"x64": "VARO64", "x86": "VARO86"}
+SYSTEM_FOLDER = {"x64": "ProgramFiles64Folder", "x86": "ProgramFilesFolder"}
+
+
+def folder_property(archs, arch):
+    """The property naming a DLL's folder: INSTALLDIR for the package's own
+    architecture, INSTALLDIR86 for the x86 DLL beside the x64 one."""
+    return "INSTALLDIR86" if arch == "x86" and "x64" in archs else "INSTALLDIR"
 
 
 def run(args, **kwargs):
@@ -54,18 +62,19 @@ def component(arch, file_id, rows, guid):
     return lines
 
 
-def directories(archs, rows):
+def directories(archs, rows, version):
     out = []
-    folders = {"x64": ("ProgramFiles64Folder", "INSTALLDIR"), "x86": ("ProgramFilesFolder", "INSTALLDIR86")}
-    if archs == ["x86"]:
-        folders["x86"] = ("ProgramFilesFolder", "INSTALLDIR")
     for arch in archs:
-        system, prop = folders[arch]
-        guid = str(uuid.uuid5(NAMESPACE, f"component {arch}")).upper()
-        out += [f'<Directory Id="{system}">', f'  <Directory Id="{prop}" Name="VARO">',
-                f'    <Directory Id="Folder_{arch}" Name="{arch}">']
-        out += ["      " + line for line in component(arch, f"VARO.DLL_{arch}", rows[arch], guid)]
-        out += ["    </Directory>", "  </Directory>", "</Directory>"]
+        system, prop = SYSTEM_FOLDER[arch], folder_property(archs, arch)
+        # A new folder each version, so a new component each version.
+        guid = str(uuid.uuid5(NAMESPACE, f"component {arch} {version}")).upper()
+        # A folder per version, straight under Program Files: an upgrade
+        # puts the new DLL beside the one that running page hosts hold, so
+        # the next process loads the new one at once, and the uninstall of
+        # a version removes its whole folder.
+        out += [f'<Directory Id="{system}">', f'  <Directory Id="{prop}" Name="VARO {version}">']
+        out += ["    " + line for line in component(arch, f"VARO.DLL_{arch}", rows[arch], guid)]
+        out += ["  </Directory>", "</Directory>"]
     return "\n".join("      " + line for line in out)
 
 
@@ -147,12 +156,24 @@ def pin_summary_times(path, epoch):
     sys.exit("make_package: no summary information in the package")
 
 
+def rows_tool(folder):
+    """registry_rows built natively in folder, and the scripts the DLL embeds."""
+    env = {k: v for k, v in os.environ.items() if k not in ("CMAKE_TOOLCHAIN_FILE", "CC", "CXX")}
+    if not os.path.exists(os.path.join(folder, "CMakeCache.txt")):
+        run(["cmake", "-S", ROOT, "-B", folder, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release"], env=env)
+    run(["cmake", "--build", folder, "-j2", "--target", "registry_rows"], env=env)
+    names = open(os.path.join(folder, "installer", "registry_scripts.txt")).read().split()
+    return os.path.join(folder, "installer", "registry_rows"), [os.path.join(ROOT, "resources", n) for n in names]
+
+
 def main():
-    arch, version, epoch, tool, rgs_folder, rgs_list, out, dll64, dll86 = sys.argv[1:10]
+    if len(sys.argv) != 8:
+        sys.exit(__doc__)
+    arch, version, epoch, tools, out, dll64, dll86 = sys.argv[1:8]
     epoch = int(epoch)
     archs = ["x64", "x86"] if arch == "x64" else ["x86"]
     dlls = {"x64": dll64, "x86": dll86}
-    scripts = [os.path.join(rgs_folder, name) for name in open(rgs_list).read().split()]
+    tool, scripts = rows_tool(tools)
     rows = {a: run([tool, f"VARO.DLL_{a}"] + scripts).splitlines() for a in archs}
     digest = hashlib.sha256(version.encode())
     for a in archs:
@@ -160,7 +181,7 @@ def main():
     template = open(os.path.join(HERE, "varo.wxs.in"), encoding="utf-8").read()
     fields = {"PRODUCT_CODE": str(uuid.uuid5(NAMESPACE, f"product {arch} {version}")).upper(),
               "UPGRADE_CODE": UPGRADE_CODES[arch], "VERSION": version, "ARCH": arch,
-              "DIRECTORIES": directories(archs, rows), "FEATURES": features(archs)}
+              "DIRECTORIES": directories(archs, rows, version), "FEATURES": features(archs)}
     for key, value in fields.items():
         template = template.replace(f"@{key}@", value)
     package_code = "{" + str(uuid.uuid5(NAMESPACE, "package " + digest.hexdigest())).upper() + "}"
@@ -185,7 +206,7 @@ def main():
             "TypeLib.idt": idt("TypeLib", ["LibID", "Language", "Component_", "Version", "Description", "Directory_",
                                            "Feature_", "Cost"],
                                ["s38", "i2", "s72", "I4", "L128", "S72", "s38", "I4"], ["LibID", "Language", "Component_"],
-                               [[libid, lcid, f"Component_{a}", major << 8 | minor, "", f"Folder_{a}", FEATURE[a], ""]
+                               [[libid, lcid, f"Component_{a}", major << 8 | minor, "", folder_property(archs, a), FEATURE[a], ""]
                                 for a in archs]),
         }
         if arch == "x64":
