@@ -159,11 +159,14 @@ def pin_summary_times(path, epoch):
 def rows_tool(folder):
     """registry_rows built natively in folder, and the scripts the DLL embeds."""
     env = {k: v for k, v in os.environ.items() if k not in ("CMAKE_TOOLCHAIN_FILE", "CC", "CXX")}
-    if not os.path.exists(os.path.join(folder, "CMakeCache.txt")):
-        run(["cmake", "-S", ROOT, "-B", folder, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release"], env=env)
-    run(["cmake", "--build", folder, "-j2", "--target", "registry_rows"], env=env)
+    tool = os.path.join(folder, "installer", "registry_rows")
+    # The emulated guest has no compiler: it uses the tool the host built.
+    if shutil.which("ninja") or not os.path.exists(tool):
+        if not os.path.exists(os.path.join(folder, "CMakeCache.txt")):
+            run(["cmake", "-S", ROOT, "-B", folder, "-G", "Ninja", "-DCMAKE_BUILD_TYPE=Release"], env=env)
+        run(["cmake", "--build", folder, "-j2", "--target", "registry_rows"], env=env)
     names = open(os.path.join(folder, "installer", "registry_scripts.txt")).read().split()
-    return os.path.join(folder, "installer", "registry_rows"), [os.path.join(ROOT, "resources", n) for n in names]
+    return tool, [os.path.join(ROOT, "resources", n) for n in names]
 
 
 def main():
