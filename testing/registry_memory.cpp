@@ -251,3 +251,17 @@ void MemoryRegistry::DumpNode(const Node& node, const std::string& strPath, std:
     for (const auto& sub : node.subkeys)
         DumpNode(*sub, strPath.empty() ? sub->strName : strPath + "\\" + sub->strName, lines);
 }
+
+std::vector<MemoryRegistry::Entry> MemoryRegistry::Entries(HKEY hRoot) const {
+    std::vector<Entry> entries;
+    auto root = m_roots.find(hRoot);
+    if (root != m_roots.end()) WalkNode(*root->second, "", entries);
+    return entries;
+}
+
+void MemoryRegistry::WalkNode(const Node& node, const std::string& strPath, std::vector<Entry>& entries) const {
+    if (!strPath.empty()) entries.push_back({strPath, false, "", 0, {}, !node.subkeys.empty()});
+    for (const Value& value : node.values) entries.push_back({strPath, true, value.strName, value.dwType, value.data, false});
+    for (const auto& sub : node.subkeys)
+        WalkNode(*sub, strPath.empty() ? sub->strName : strPath + "\\" + sub->strName, entries);
+}

@@ -44,6 +44,18 @@ public:
     //   Key\Sub [name] REG_BINARY 0a ff
     std::vector<std::string> Dump(HKEY hRoot) const;
 
+    // The same walk as data: one entry per key (bValue false) and per value,
+    // in Dump's order; strKey is relative to the root.
+    struct Entry {
+        std::string strKey;
+        bool bValue;
+        std::string strName;
+        DWORD dwType;
+        std::vector<BYTE> data;
+        bool bHasSubkeys;  // keys only
+    };
+    std::vector<Entry> Entries(HKEY hRoot) const;
+
 private:
     struct Value {
         std::string strName;
@@ -67,6 +79,7 @@ private:
     Node* FindPath(Node* pNode, const char* pszPath) const;
     LONG NewHandle(Node* pNode, REGSAM sam, HKEY* phkResult);
     void DumpNode(const Node& node, const std::string& strPath, std::vector<std::string>& lines) const;
+    void WalkNode(const Node& node, const std::string& strPath, std::vector<Entry>& entries) const;
 
     std::map<HKEY, std::unique_ptr<Node>> m_roots;
     std::map<HKEY, Handle> m_handles;

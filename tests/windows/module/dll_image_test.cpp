@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <set>
@@ -123,16 +124,22 @@ TEST_F(DllImage, VersionResourceNamesTheModule) {
     VS_FIXEDFILEINFO* pFixed = nullptr;
     UINT cbFixed = 0;
     ASSERT_TRUE(VerQueryValueA(&data[0], "\\", reinterpret_cast<void**>(&pFixed), &cbFixed));
-    EXPECT_EQ(MAKELONG(0, 1), pFixed->dwFileVersionMS);
-    EXPECT_EQ(MAKELONG(1, 0), pFixed->dwFileVersionLS);
-    EXPECT_EQ(MAKELONG(0, 1), pFixed->dwProductVersionMS);
-    EXPECT_EQ(MAKELONG(1, 0), pFixed->dwProductVersionLS);
+    // The release's three fields, and 0 in the fourth, in both numbers.
+    unsigned major = 0, minor = 0, patch = 0;
+    char extra = 0;
+    ASSERT_EQ(3, std::sscanf(VARO_RELEASE_VERSION, "%u.%u.%u%c", &major, &minor, &patch, &extra)) << VARO_RELEASE_VERSION;
+    EXPECT_EQ(MAKELONG(minor, major), pFixed->dwFileVersionMS);
+    EXPECT_EQ(MAKELONG(0, patch), pFixed->dwFileVersionLS);
+    EXPECT_EQ(MAKELONG(minor, major), pFixed->dwProductVersionMS);
+    EXPECT_EQ(MAKELONG(0, patch), pFixed->dwProductVersionLS);
     EXPECT_EQ(static_cast<DWORD>(VFT_DLL), pFixed->dwFileType);
 
+    const std::string fileVersion = std::string(VARO_RELEASE_VERSION) + ".0";
     struct { const char* key; const char* value; } strings[] = {
         {"FileDescription", "VARO Module"}, {"ProductName", "VARO Module"},
         {"InternalName", "VARO"},           {"OriginalFilename", "VARO.DLL"},
-        {"OLESelfRegister", ""},
+        {"OLESelfRegister", ""},            {"FileVersion", fileVersion.c_str()},
+        {"ProductVersion", VARO_RELEASE_VERSION},
     };
     for (auto& s : strings) {
         std::string key = std::string("\\StringFileInfo\\041103a4\\") + s.key;
