@@ -212,6 +212,9 @@ public:
     }
 
     void Run() {
+        const NumberStatus body = ReadUploadNumber(m_request.contentLength.pb, m_request.contentLength.cb, &m_cbBody);
+        if (body == NumberStatus::kMalformed) return m_answer.Refuse(400, TusOutcome::kBadRequest);
+        if (body == NumberStatus::kTooLarge) return m_answer.Refuse(413, TusOutcome::kTooLarge);
         TusMethod method = MethodFromToken(m_request.method.pb, m_request.method.cb);
         if (method == TusMethod::kPost) {
             TusMethod overridden = TusMethod::kOther;
@@ -309,7 +312,7 @@ private:
             return m_answer.Refuse(400, TusOutcome::kBadRequest);
         SentChecksum sent;
         if (!ReadChecksum(&sent)) return m_answer.Refuse(400, TusOutcome::kBadRequest);
-        const std::uint64_t cbBody = m_request.cbBody;
+        const std::uint64_t cbBody = m_cbBody;
         if (cbBody) {
             if (!IsOffsetOctetStream(m_request.contentType.pb, m_request.contentType.cb))
                 return m_answer.Refuse(415, TusOutcome::kMediaType);
@@ -396,7 +399,7 @@ private:
         }
         const bool bDeferred = (rec.flags & kRecordLengthDeferred) && length != NumberStatus::kOk;
         const std::uint64_t cbEnd = bDeferred ? m_cbMax : length == NumberStatus::kOk ? cbLength : rec.cbLength;
-        if (m_request.cbBody > (cbEnd > cbOffset ? cbEnd - cbOffset : 0)) return m_answer.Refuse(413, TusOutcome::kTooLarge);
+        if (m_cbBody > (cbEnd > cbOffset ? cbEnd - cbOffset : 0)) return m_answer.Refuse(413, TusOutcome::kTooLarge);
         if (length == NumberStatus::kOk) {
             rec.flags &= ~static_cast<std::uint32_t>(kRecordLengthDeferred);
             rec.cbLength = cbLength;
@@ -404,7 +407,7 @@ private:
         // The record keeps what the store read until the first Keep; the
         // metadata is the exchange's copy from here.
         rec.pbMetadata = m_p->abMetadata;
-        const TusOutcome outcome = WriteBody(m_settings, m_store, m_body, m_hasher, m_request.cbBody, sent, &rec);
+        const TusOutcome outcome = WriteBody(m_settings, m_store, m_body, m_hasher, m_cbBody, sent, &rec);
         if (outcome == TusOutcome::kChecksumMismatch || (outcome == TusOutcome::kBodyCut && sent.bSent)) {
             // Nothing of the chunk counts, the length given with it neither.
             m_p->cbOffset = cbOffset;
@@ -438,6 +441,7 @@ private:
     Answer m_answer;
     std::int64_t m_tNow;
     std::uint64_t m_cbMax;
+    std::uint64_t m_cbBody = 0;  // the body's length as the request states it
 };
 
 }  // namespace

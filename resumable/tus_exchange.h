@@ -90,7 +90,7 @@ struct TusRequest {
     HeaderBytes uploadChecksum;
     HeaderBytes uploadConcat;
     HeaderBytes contentType;
-    std::uint64_t cbBody = 0;  // the body's length as the request states it
+    HeaderBytes contentLength;  // absent: no body
     HeaderBytes id;            // the id the query names; empty: none
     HeaderBytes location;      // what a new upload's Location is, up to its id
 };

@@ -257,6 +257,10 @@ std::vector<Case> Cases() {
         {"another version: 412 with Tus-Version", Holding(10, 3),
          {{"Method", "HEAD"}, {"Tus-Resumable", "0.2.2"}, {"Id", kszKnown}}, "", 412, {{"Tus-Version", "1.0.0"}}},
         {"no version: 412", Holding(10, 3), {{"Method", "HEAD"}, {"Id", kszKnown}}, "", 412, {}},
+        {"a Content-Length that is no number: 400", Holding(10, 3),
+         {{"Method", "PATCH"}, {"Tus-Resumable", "1.0.0"}, {"Id", kszKnown}, {"Upload-Offset", "3"},
+          {"Content-Type", kOctets}, {"Content-Length", "1e3"}},
+         "", 400, {}, 3},
         {"a method not served: 405", Holding(10, 3), Named("GET"), "", 405, {}},
         {"a malformed override: 400", Holding(10, 3),
          {{"Method", "POST"}, {"Tus-Resumable", "1.0.0"}, {"Id", kszKnown}, {"X-HTTP-Method-Override", "PA TCH"}}, "",
@@ -431,12 +435,14 @@ void Answer(const Case& c, Trial* pRun, resumable::TusSettings settings = {}) {
         {"Upload-Checksum", &request.uploadChecksum},
         {"Upload-Concat", &request.uploadConcat},
         {"Content-Type", &request.contentType},
+        {"Content-Length", &request.contentLength},
         {"Id", &request.id}};
     for (const auto& header : c.request) {
         ASSERT_TRUE(fields.count(header.first)) << header.first;
         *fields[header.first] = resumable::HeaderBytes{U(header.second), header.second.size()};
     }
-    request.cbBody = c.body.size();
+    const Bytes length = std::to_string(c.body.size());
+    if (!c.body.empty()) request.contentLength = {U(length), length.size()};
     request.location = {U(kLocation), kLocation.size()};
     settings.cbMaxSize = c.cbMaxSize;
     settings.tNow = ktNow;
