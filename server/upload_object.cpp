@@ -4,21 +4,23 @@
 #include "server/counted_object.h"
 #include "server/dual_interfaces.h"
 #include "upload/upload_methods.h"
-#include "upload/uploaded_file_methods.h"
+#include "uploadedfile/uploaded_file_methods.h"
 
 namespace {
 using UploadObject = CountedObject<DualInterfaces<UploadMethods, IUpload, &IID_IUpload>>;
 using UploadedFileObject = CountedObject<DualInterfaces<UploadedFileMethods, IUploadedFile, &IID_IUploadedFile>>;
 
-HRESULT CreateUploadedFile(LoadedForm* pForm, std::uint32_t iPart, UINT uCodePage, IDispatch** ppFile) {
-    return UploadedFileObject::Create(IID_IDispatch, reinterpret_cast<void**>(ppFile), pForm, iPart, uCodePage);
-}
 }  // namespace
+
+HRESULT CreateUploadedFileObject(UploadedFileSource* pSource, std::uint32_t iItem, UINT uCodePage,
+                                 IDispatch** ppFile) {
+    return UploadedFileObject::Create(IID_IDispatch, reinterpret_cast<void**>(ppFile), pSource, iItem, uCodePage);
+}
 
 HRESULT CreateUpload(IUnknown* pOuter, REFIID riid, void** ppv) {
     if (pOuter) {
         if (ppv) *ppv = nullptr;
         return CLASS_E_NOAGGREGATION;
     }
-    return UploadObject::Create(riid, ppv, CreateUploadedFile);
+    return UploadObject::Create(riid, ppv, CreateUploadedFileObject);
 }

@@ -7,7 +7,7 @@
 
 #include "formscan/part_stream.h"
 #include "platform/module_heap.h"
-#include "upload/spool_file.h"
+#include "uploadedfile/spool_file.h"
 
 struct SpoolLimits {
     std::uint64_t cbMaxFile = 0;   // any one file part's value; 0: none

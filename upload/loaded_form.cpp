@@ -4,8 +4,7 @@
 #include <utility>
 
 #include "platform/module_object.h"
-#include "upload/leftovers.h"
-#include "upload/save_file.h"
+#include "upload/part_text.h"
 
 LoadedForm* LoadedForm::Load(const unsigned char* pbBody, std::uint32_t cbBody, std::uint32_t nMaxParts,
                              PartsResult* pResult) {
@@ -56,18 +55,36 @@ DWORD LoadedForm::ReadValue(std::uint32_t iPart, unsigned char* pb) const {
     return ERROR_SUCCESS;
 }
 
+BSTR LoadedForm::FieldName(std::uint32_t iPart, UINT uCodePage) const {
+    return PartName(*this, m_parts.Part(iPart), uCodePage);
+}
+
+BSTR LoadedForm::ClientFileName(std::uint32_t iPart, UINT uCodePage) const {
+    return PartFileName(*this, m_parts.Part(iPart), uCodePage);
+}
+
+BSTR LoadedForm::ContentType(std::uint32_t iPart, UINT uCodePage) const {
+    return PartContentType(*this, m_parts.Part(iPart), uCodePage);
+}
+
+DWORD LoadedForm::ReadPieces(std::uint32_t iPart, DWORD (*pfnPiece)(void*, const unsigned char*, DWORD),
+                             void* pvContext) const {
+    const FormPart& part = m_parts.Part(iPart);
+    if (SpoolFile* pFile = File(iPart)) return pFile->ReadPieces(part.valueLength, pfnPiece, pvContext);
+    DWORD dwError = ERROR_SUCCESS;
+    for (std::uint32_t cbDone = 0; cbDone < part.valueLength && dwError == ERROR_SUCCESS;) {
+        const std::uint32_t cb = part.valueLength - cbDone < kcbPiece ? part.valueLength - cbDone : kcbPiece;
+        dwError = pfnPiece(pvContext, Value(part) + cbDone, cb);
+        cbDone += cb;
+    }
+    return dwError;
+}
+
+// A file this form saved at the path before is what a replacing save lets go.
 DWORD LoadedForm::SaveValue(std::uint32_t iPart, const wchar_t* pszPath, bool bReplace) {
-    ModuleBlock full;
-    const DWORD dwError = SaveTargetPath(pszPath, &full);
-    if (dwError != ERROR_SUCCESS) return dwError;
-    const wchar_t* pszFull = full.as<wchar_t>();
-    SweepLeftoversBeside(pszFull);
-    const DWORD dwSaved = SaveOnce(iPart, pszFull, bReplace);
-    // A file this form saved there before is held open, which some systems
-    // keep from being replaced: the page replaces it, so it is let go.
-    if (bReplace && (dwSaved == ERROR_ACCESS_DENIED || dwSaved == ERROR_SHARING_VIOLATION) && LetGoOfFileAt(pszFull))
-        return SaveOnce(iPart, pszFull, bReplace);
-    return dwSaved;
+    return SaveAtPagePath(
+        pszPath, bReplace, [&](const wchar_t* pszFull) { return SaveOnce(iPart, pszFull, bReplace); },
+        [&](const wchar_t* pszFull) { return LetGoOfFileAt(pszFull); });
 }
 
 DWORD LoadedForm::SaveOnce(std::uint32_t iPart, const wchar_t* pszFullPath, bool bReplace) {

@@ -1,21 +1,21 @@
 // A loaded request body and its index of parts, shared by the Upload object
-// and every UploadedFile it hands out: a file stays readable after a later
-// Load replaces the form, and after the Upload object is gone. A form read
-// from a stream holds its text values in memory and its files on disk.
+// and every UploadedFile it hands out (the source of each, a part an item):
+// a file stays readable after a later Load replaces the form, and after the
+// Upload object is gone. A form read from a stream holds its text values in
+// memory and its files on disk.
 #pragma once
 #include <windows.h>
 
 #include <cstdint>
 #include <utility>
 
-#include <cstring>
-
 #include "formscan/form_parts.h"
 #include "platform/module_heap.h"
-#include "upload/part_facts.h"
-#include "upload/spool_file.h"
+#include "uploadedfile/known_facts.h"
+#include "uploadedfile/spool_file.h"
+#include "uploadedfile/uploaded_file_source.h"
 
-class LoadedForm {
+class LoadedForm final : public UploadedFileSource {
 public:
     // A form holding a copy of the bytes, indexed with at most nMaxParts parts
     // (0: no limit); null with *pResult saying why.
@@ -27,40 +27,31 @@ public:
     // released.
     static LoadedForm* Adopt(FormParts&& parts, ModuleBlock&& values, ModuleBlock&& files);
 
-    void AddRef() { InterlockedIncrement(&m_lRefCount); }
-    void Release();
+    void AddRef() override { InterlockedIncrement(&m_lRefCount); }
+    void Release() override;
 
     const FormParts& Parts() const { return m_parts; }
     // The part's header texts and, for a value held in memory, its bytes.
     const char* Text(std::uint32_t offset) const { return reinterpret_cast<const char*>(m_parts.Text() + offset); }
     const unsigned char* Value(const FormPart& part) const { return Body() + part.valueOffset; }
 
-    // Part iPart's value, wherever it is held: read into pb (valueLength
-    // bytes), or saved as a new file. ERROR_SUCCESS or the system's code.
-    DWORD ReadValue(std::uint32_t iPart, unsigned char* pb) const;
-    // Saved as a new file, or with bReplace in the place of a file there.
-    DWORD SaveValue(std::uint32_t iPart, const wchar_t* pszPath, bool bReplace = false);
-    // Part iPart's value in pieces, to piece(pb, cb) (ERROR_SUCCESS, or the
-    // error that ends the reading), never all of it in memory at once.
-    template <class Piece>
-    DWORD ReadPieces(std::uint32_t iPart, Piece piece) const {
-        const FormPart& part = m_parts.Part(iPart);
-        if (SpoolFile* pFile = File(iPart))
-            return pFile->ReadPieces(part.valueLength, [](void* pv, const unsigned char* pb, DWORD cb) {
-                return (*static_cast<Piece*>(pv))(pb, cb);
-            }, &piece);
-        DWORD dwError = ERROR_SUCCESS;
-        for (std::uint32_t cbDone = 0; cbDone < part.valueLength && dwError == ERROR_SUCCESS;) {
-            const std::uint32_t cb = part.valueLength - cbDone < kcbPiece ? part.valueLength - cbDone : kcbPiece;
-            dwError = piece(Value(part) + cbDone, cb);
-            cbDone += cb;
-        }
-        return dwError;
-    }
+    // Part iPart as an UploadedFile's source sees it: its texts, and its
+    // value wherever it is held (never all of it in memory at once when read
+    // in pieces).
+    BSTR FieldName(std::uint32_t iPart, UINT uCodePage) const override;
+    BSTR ClientFileName(std::uint32_t iPart, UINT uCodePage) const override;
+    BSTR ContentType(std::uint32_t iPart, UINT uCodePage) const override;
+    std::uint64_t Size(std::uint32_t iPart) const override { return m_parts.Part(iPart).valueLength; }
+    DWORD ReadValue(std::uint32_t iPart, unsigned char* pb) const override;
+    DWORD ReadPieces(std::uint32_t iPart, DWORD (*pfnPiece)(void*, const unsigned char*, DWORD),
+                     void* pvContext) const override;
+    DWORD SaveValue(std::uint32_t iPart, const wchar_t* pszPath, bool bReplace) override;
 
     // What the form knows of part iPart beyond its headers (null when the
     // form was made without facts).
-    PartFacts* Facts(std::uint32_t iPart) const { return m_facts ? m_facts.as<PartFacts>() + iPart : nullptr; }
+    KnownFacts* Facts(std::uint32_t iPart) const override {
+        return m_facts ? m_facts.as<KnownFacts>() + iPart : nullptr;
+    }
     void SetFacts(ModuleBlock&& facts) { m_facts = std::move(facts); }
 
     LoadedForm() = default;
@@ -81,5 +72,5 @@ private:
     ModuleBlock m_body;  // the body, or a stream's text values
     FormParts m_parts;
     ModuleBlock m_files;  // a stream's SpoolFile* per part
-    ModuleBlock m_facts;  // PartFacts per part
+    ModuleBlock m_facts;  // KnownFacts per part
 };

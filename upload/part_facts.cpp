@@ -6,23 +6,6 @@
 #include "filefacts/file_facts.h"
 #include "upload/loaded_form.h"
 
-void PartFacts::Keep(HashAlgorithm algorithm, const unsigned char (&abDigest)[kcbMaxDigest]) {
-    std::memcpy(abDigests[static_cast<int>(algorithm)], abDigest, kcbMaxDigest);
-    fDigestsKnown = static_cast<std::uint8_t>(fDigestsKnown | 1 << static_cast<int>(algorithm));
-}
-
-ModuleBlock NewFactsTable(std::uint32_t nParts) {
-    const std::size_t cb = (nParts ? nParts : 1) * sizeof(PartFacts);
-    ModuleBlock table(ModuleAlloc(cb));
-    if (table) std::memset(table.get(), 0, cb);
-    return table;
-}
-
-void ReadHeadFacts(const unsigned char* pb, std::size_t cb, PartFacts* pFacts) {
-    pFacts->pszDetectedType = filefacts::DetectedType(pb, cb);
-    if (!filefacts::ImageSize(pb, cb, &pFacts->nWidth, &pFacts->nHeight)) pFacts->nWidth = pFacts->nHeight = 0;
-}
-
 namespace {
 bool IsListSeparator(wchar_t ch) { return ch == L' ' || ch == L'\t' || ch == L',' || ch == L';'; }
 
@@ -56,9 +39,9 @@ bool FactsSink::Fail(Stop stop, DWORD dwError) {
 }
 
 bool FactsSink::PartBegins(std::uint32_t iPart, const FormPart& part, const unsigned char* pbText) {
-    if (!ReserveItems(m_facts, &m_nFactsCapacity, iPart + 1ull, sizeof(PartFacts), 16)) return Fail(Stop::kNoMemory);
-    std::memset(m_facts.as<PartFacts>() + iPart, 0, sizeof(PartFacts));
-    m_facts.as<PartFacts>()[iPart].pszDetectedType = "";
+    if (!ReserveItems(m_facts, &m_nFactsCapacity, iPart + 1ull, sizeof(KnownFacts), 16)) return Fail(Stop::kNoMemory);
+    std::memset(m_facts.as<KnownFacts>() + iPart, 0, sizeof(KnownFacts));
+    m_facts.as<KnownFacts>()[iPart].pszDetectedType = "";
     m_iPart = iPart;
     m_bFile = IsNamedFile(part);
     m_cbHead = 0;
@@ -97,7 +80,7 @@ bool FactsSink::PartData(const unsigned char* pb, std::uint32_t cb) {
 
 bool FactsSink::PartEnds() {
     if (m_bFile) {
-        PartFacts& facts = m_facts.as<PartFacts>()[m_iPart];
+        KnownFacts& facts = m_facts.as<KnownFacts>()[m_iPart];
         ReadHeadFacts(m_head.as<unsigned char>(), m_cbHead, &facts);
         if (m_hash.Active()) {
             unsigned char abDigest[kcbMaxDigest];
@@ -135,7 +118,7 @@ DWORD ReadFormFacts(const LoadedForm& form, HashAlgorithm hashWhileLoading, cons
     if (!table) return ERROR_NOT_ENOUGH_MEMORY;
     ContentHash hash;
     for (std::uint32_t i = 0; i < parts.Count(); ++i) {
-        PartFacts& facts = table.as<PartFacts>()[i];
+        KnownFacts& facts = table.as<KnownFacts>()[i];
         facts.pszDetectedType = "";
         const FormPart& part = parts.Part(i);
         if (!IsNamedFile(part)) continue;
@@ -155,13 +138,4 @@ DWORD ReadFormFacts(const LoadedForm& form, HashAlgorithm hashWhileLoading, cons
     }
     *pFacts = std::move(table);
     return ERROR_SUCCESS;
-}
-
-DWORD HashLoadedFile(const LoadedForm& form, std::uint32_t iPart, HashAlgorithm algorithm,
-                     unsigned char (&abDigest)[kcbMaxDigest]) {
-    ContentHash hash;
-    DWORD dwError = hash.Begin(algorithm);
-    if (dwError != ERROR_SUCCESS) return dwError;
-    dwError = form.ReadPieces(iPart, [&hash](const unsigned char* pb, DWORD cb) { return hash.Data(pb, cb); });
-    return dwError == ERROR_SUCCESS ? hash.Finish(abDigest) : dwError;
 }

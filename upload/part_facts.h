@@ -1,7 +1,6 @@
-// What VARO.Upload knows of each file beyond what its client said: the media
-// type and image size its first bytes tell, learnt while the form loads (so
-// asking costs no read), and its hashes, learnt while it loads when the page
-// asked for one beforehand, else on the first question.
+// What VARO.Upload learns of each file while the form loads: the media type
+// and image size its first bytes tell (so asking costs no read), and its
+// hash when the page asked for one beforehand; the types the page takes.
 #pragma once
 #include <windows.h>
 
@@ -11,22 +10,7 @@
 #include "formscan/part_stream.h"
 #include "platform/content_hash.h"
 #include "platform/module_heap.h"
-
-struct PartFacts {
-    const char* pszDetectedType;  // a constant of filefacts, "" when unknown
-    std::uint32_t nWidth, nHeight;
-    std::uint8_t fDigestsKnown;  // bit 1 << HashAlgorithm
-    unsigned char abDigests[4][kcbMaxDigest];  // by HashAlgorithm (entry 0 unused)
-
-    bool Knows(HashAlgorithm algorithm) const { return (fDigestsKnown >> static_cast<int>(algorithm)) & 1; }
-    void Keep(HashAlgorithm algorithm, const unsigned char (&abDigest)[kcbMaxDigest]);
-};
-
-// One PartFacts per part (zero: nothing known), in a module-heap block.
-ModuleBlock NewFactsTable(std::uint32_t nParts);
-
-// The type and size read from a file's first bytes (at most kcbFactsHead).
-void ReadHeadFacts(const unsigned char* pb, std::size_t cb, PartFacts* pFacts);
+#include "uploadedfile/known_facts.h"
 
 // The page's list of media types it takes (AllowedTypes): types separated
 // by blanks, commas or semicolons, compared without regard to case.
@@ -59,7 +43,7 @@ public:
     std::uint32_t RefusedFlags() const { return m_refusedFlags; }
     const char* RefusedType() const { return m_pszRefusedType; }
 
-    // The facts of every part so far (PartFacts[parts]).
+    // The facts of every part so far (KnownFacts[parts]).
     ModuleBlock TakeFacts() { return std::move(m_facts); }
 
 private:
@@ -71,7 +55,7 @@ private:
     Stop m_stop = Stop::kNone;
     DWORD m_dwError = ERROR_SUCCESS;
 
-    ModuleBlock m_facts;  // PartFacts per part
+    ModuleBlock m_facts;  // KnownFacts per part
     std::uint32_t m_nFactsCapacity = 0;
     ModuleBlock m_head;   // the current file's first bytes
     std::size_t m_cbHead = 0;
@@ -95,7 +79,3 @@ private:
 class LoadedForm;
 DWORD ReadFormFacts(const LoadedForm& form, HashAlgorithm hashWhileLoading, const wchar_t* pszAllowedTypes,
                     ModuleBlock* pFacts, std::uint32_t* piRefused);
-
-// The hash of a loaded file, read once from wherever its bytes are.
-DWORD HashLoadedFile(const LoadedForm& form, std::uint32_t iPart, HashAlgorithm algorithm,
-                     unsigned char (&abDigest)[kcbMaxDigest]);

@@ -1,6 +1,7 @@
 #include "upload/part_text.h"
 
 #include "platform/multibyte_text.h"
+#include "uploadedfile/uploaded_file_source.h"
 
 BSTR PartName(const LoadedForm& form, const FormPart& part, UINT uCodePage) {
     return MultiByteToBstr(uCodePage, form.Text(part.nameOffset), static_cast<int>(part.nameLength));
@@ -13,10 +14,7 @@ BSTR PartFileName(const LoadedForm& form, const FormPart& part, UINT uCodePage) 
 BSTR FileNameText(const char* pch, std::uint32_t cch, std::uint32_t flags, UINT uCodePage) {
     const UINT uFileCodePage = (flags & kPartFileNameUtf8) ? CP_UTF8 : uCodePage;
     BSTR bstrName = MultiByteToBstr(uFileCodePage, pch, static_cast<int>(cch));
-    // A control character (a NUL above all) could hide the real extension
-    // from whoever reads the name only up to it.
-    for (UINT i = 0, cch = bstrName ? SysStringLen(bstrName) : 0; i < cch; ++i)
-        if (bstrName[i] < 0x20 || bstrName[i] == 0x7F) bstrName[i] = 0xFFFD;
+    if (bstrName) MaskControlCharacters(bstrName, SysStringLen(bstrName));
     return bstrName;
 }
 

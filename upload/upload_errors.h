@@ -9,9 +9,8 @@
 #include "platform/refusal_codes.h"
 #include "upload/upload_interface.h"
 
-// The Upload object's failures and an UploadedFile's.
+// The Upload object's failures.
 constexpr ErrorSource kUploadErrors(CLSID_Upload, IID_IUpload);
-constexpr ErrorSource kFileErrors(CLSID_Upload, IID_IUploadedFile);
 
 // A byte count as decimal digits, for messages.
 struct CountText {

@@ -9,12 +9,9 @@
 #include "upload/name_index.h"
 #include "upload/part_facts.h"
 #include "upload/upload_interface.h"
+#include "uploadedfile/uploaded_file_methods.h"
 
 class UploadProgress;
-
-// Makes the UploadedFile object for part iPart of the form, read in
-// uCodePage; supplied by the layer that gives objects their identity.
-typedef HRESULT (*PFNCREATEFILEOBJECT)(LoadedForm* pForm, std::uint32_t iPart, UINT uCodePage, IDispatch** ppFile);
 
 class UploadMethods : public IUpload {
 public:

@@ -7,7 +7,7 @@
 #include "formscan/part_stream.h"
 #include "platform/bstr_text.h"
 #include "upload/form_spooler.h"
-#include "upload/leftovers.h"
+#include "uploadedfile/leftovers.h"
 #include "upload/request_body.h"
 #include "upload/part_text.h"
 #include "upload/upload_errors.h"

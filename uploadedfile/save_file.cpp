@@ -1,4 +1,4 @@
-#include "upload/save_file.h"
+#include "uploadedfile/save_file.h"
 
 #include <cstring>
 #include <utility>

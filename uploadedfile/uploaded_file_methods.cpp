@@ -1,4 +1,4 @@
-#include "upload/uploaded_file_methods.h"
+#include "uploadedfile/uploaded_file_methods.h"
 
 #include <cwchar>
 
@@ -6,9 +6,8 @@
 #include "platform/hresult_checks.h"
 #include "platform/safe_array.h"
 #include "platform/win32_owners.h"
-#include "upload/part_text.h"
-#include "upload/save_file.h"
-#include "upload/upload_errors.h"
+#include "uploadedfile/file_errors.h"
+#include "uploadedfile/save_file.h"
 
 namespace {
 // Offset just past the last '\' or '/', 0 when there is none.
@@ -20,21 +19,21 @@ UINT BaseNameStart(BSTR bstrPath) {
 }
 }  // namespace
 
-UploadedFileMethods::UploadedFileMethods(LoadedForm* pForm, std::uint32_t iPart, UINT uCodePage)
-    : m_pForm(pForm), m_iPart(iPart), m_uCodePage(uCodePage) {
-    m_pForm->AddRef();
+UploadedFileMethods::UploadedFileMethods(UploadedFileSource* pSource, std::uint32_t iItem, UINT uCodePage)
+    : m_pSource(pSource), m_iItem(iItem), m_uCodePage(uCodePage) {
+    m_pSource->AddRef();
 }
 
-UploadedFileMethods::~UploadedFileMethods() { m_pForm->Release(); }
+UploadedFileMethods::~UploadedFileMethods() { m_pSource->Release(); }
 
 STDMETHODIMP UploadedFileMethods::get_Name(BSTR* pbstrName) {
     if (!pbstrName) return E_POINTER;
-    *pbstrName = PartName(*m_pForm, Part(), m_uCodePage);
+    *pbstrName = m_pSource->FieldName(m_iItem, m_uCodePage);
     return *pbstrName ? S_OK : kFileErrors.NoMemory();
 }
 
 HRESULT UploadedFileMethods::SplitFileName(BSTR* pbstrFolder, BSTR* pbstrBase) const {
-    UniqueBstr full(PartFileName(*m_pForm, Part(), m_uCodePage));
+    UniqueBstr full(m_pSource->ClientFileName(m_iItem, m_uCodePage));
     if (!full) return kFileErrors.NoMemory();
     const UINT iBase = BaseNameStart(full.get());
     const UINT cchFolder = iBase > 0 ? iBase - 1 : 0;
@@ -71,23 +70,26 @@ STDMETHODIMP UploadedFileMethods::get_Extension(BSTR* pbstrExtension) {
 
 STDMETHODIMP UploadedFileMethods::get_ContentType(BSTR* pbstrContentType) {
     if (!pbstrContentType) return E_POINTER;
-    *pbstrContentType = PartContentType(*m_pForm, Part(), m_uCodePage);
+    *pbstrContentType = m_pSource->ContentType(m_iItem, m_uCodePage);
     return *pbstrContentType ? S_OK : kFileErrors.NoMemory();
 }
 
 STDMETHODIMP UploadedFileMethods::get_Size(double* pdblSize) {
     if (!pdblSize) return E_POINTER;
-    *pdblSize = static_cast<double>(Part().valueLength);
+    *pdblSize = static_cast<double>(m_pSource->Size(m_iItem));
     return S_OK;
 }
 
 STDMETHODIMP UploadedFileMethods::get_Bytes(VARIANT* pvarBytes) {
     if (!pvarBytes) return E_POINTER;
     VariantInit(pvarBytes);
-    UniqueSafeArray bytes(SafeArrayCreateVector(VT_UI1, 0, Part().valueLength));
+    // A safe array counts its elements in a ULONG.
+    const std::uint64_t cb = m_pSource->Size(m_iItem);
+    if (cb > 0xFFFFFFFFu) return kFileErrors.NoMemory();
+    UniqueSafeArray bytes(SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(cb)));
     SafeArrayAccess access;
     if (!bytes || !access.Lock(bytes.get())) return kFileErrors.NoMemory();
-    const DWORD dwError = m_pForm->ReadValue(m_iPart, access.data<unsigned char>());
+    const DWORD dwError = m_pSource->ReadValue(m_iItem, access.data<unsigned char>());
     access.Unlock();
     if (dwError != ERROR_SUCCESS) return ReadFailure(Msg::kTempFileRead, dwError);
     MoveArrayTo(bytes, VT_UI1, pvarBytes);
@@ -116,7 +118,7 @@ HRESULT UploadedFileMethods::Save(BSTR bstrPath, bool bReplace) {
     if (!bstrPath || !bstrPath[0]) return kFileErrors.Fail(E_INVALIDARG, Msg::kFileNameNull);
     // The system would stop reading the path there and save under its start.
     if (HasEmbeddedZero(bstrPath)) return kFileErrors.Fail(Refusal::kPathHasZero, Msg::kPathHasZero);
-    const DWORD dwError = m_pForm->SaveValue(m_iPart, bstrPath, bReplace);
+    const DWORD dwError = m_pSource->SaveValue(m_iItem, bstrPath, bReplace);
     switch (dwError) {
     case ERROR_SUCCESS:
         return S_OK;

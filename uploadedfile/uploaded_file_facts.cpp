@@ -1,9 +1,9 @@
 // What an uploaded file is: its hash, and the type and image size its first
-// bytes told while the form loaded.
+// bytes told when its source learnt them.
 #include "platform/content_hash.h"
 #include "platform/win32_owners.h"
-#include "upload/upload_errors.h"
-#include "upload/uploaded_file_methods.h"
+#include "uploadedfile/file_errors.h"
+#include "uploadedfile/uploaded_file_methods.h"
 
 namespace {
 // The algorithm a script names: absent or empty is SHA-256; ERROR_SUCCESS
@@ -33,20 +33,20 @@ BSTR AsciiBstr(const char* psz) {
 }
 }  // namespace
 
-// Read from the file's bytes once per algorithm, then kept with the form;
-// a hash taken while the form loaded is read from there.
+// Read from the file's bytes once per algorithm, then kept with the source;
+// a hash taken while a form loaded is read from there.
 STDMETHODIMP UploadedFileMethods::Hash(VARIANT varAlgorithm, BSTR* pbstrHash) {
     if (!pbstrHash) return E_POINTER;
     *pbstrHash = nullptr;
     HashAlgorithm algorithm;
     HRESULT hr = AlgorithmArgument(varAlgorithm, &algorithm);
     if (FAILED(hr)) return hr;
-    PartFacts* pFacts = m_pForm->Facts(m_iPart);
+    KnownFacts* pFacts = m_pSource->Facts(m_iItem);
     unsigned char abDigest[kcbMaxDigest];
     if (pFacts && pFacts->Knows(algorithm)) {
         for (std::size_t i = 0; i < kcbMaxDigest; ++i) abDigest[i] = pFacts->abDigests[static_cast<int>(algorithm)][i];
     } else {
-        const DWORD dwError = HashLoadedFile(*m_pForm, m_iPart, algorithm, abDigest);
+        const DWORD dwError = HashHeldFile(*m_pSource, m_iItem, algorithm, abDigest);
         if (dwError != ERROR_SUCCESS) return ReadFailure(Msg::kHashFailed, dwError);
         if (pFacts) pFacts->Keep(algorithm, abDigest);
     }
@@ -58,21 +58,21 @@ STDMETHODIMP UploadedFileMethods::Hash(VARIANT varAlgorithm, BSTR* pbstrHash) {
 
 STDMETHODIMP UploadedFileMethods::get_DetectedType(BSTR* pbstrType) {
     if (!pbstrType) return E_POINTER;
-    const PartFacts* pFacts = m_pForm->Facts(m_iPart);
+    const KnownFacts* pFacts = m_pSource->Facts(m_iItem);
     *pbstrType = AsciiBstr(pFacts && pFacts->pszDetectedType ? pFacts->pszDetectedType : "");
     return *pbstrType ? S_OK : kFileErrors.NoMemory();
 }
 
 STDMETHODIMP UploadedFileMethods::get_ImageWidth(LONG* plWidth) {
     if (!plWidth) return E_POINTER;
-    const PartFacts* pFacts = m_pForm->Facts(m_iPart);
+    const KnownFacts* pFacts = m_pSource->Facts(m_iItem);
     *plWidth = pFacts ? static_cast<LONG>(pFacts->nWidth) : 0;
     return S_OK;
 }
 
 STDMETHODIMP UploadedFileMethods::get_ImageHeight(LONG* plHeight) {
     if (!plHeight) return E_POINTER;
-    const PartFacts* pFacts = m_pForm->Facts(m_iPart);
+    const KnownFacts* pFacts = m_pSource->Facts(m_iItem);
     *plHeight = pFacts ? static_cast<LONG>(pFacts->nHeight) : 0;
     return S_OK;
 }

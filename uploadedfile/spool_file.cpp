@@ -1,11 +1,10 @@
-#include "upload/spool_file.h"
+#include "uploadedfile/spool_file.h"
 
 #include <aclapi.h>
 #include <utility>
 
 #include "platform/file_by_handle.h"
 #include "platform/module_object.h"
-#include "upload/save_file.h"
 
 namespace {
 
@@ -98,7 +97,14 @@ DWORD SpoolFile::Create(const wchar_t* pszFolder) {
     }
     m_file = std::move(file);
     m_tempPath = std::move(tempPath);
+    m_bRemoveOnClose = true;
     return ERROR_SUCCESS;
+}
+
+void SpoolFile::Adopt(UniqueFileHandle&& file, ModuleBlock&& fullPath) {
+    m_file = std::move(file);
+    m_tempPath = std::move(fullPath);
+    m_bRemoveOnClose = false;
 }
 
 DWORD SpoolFile::Append(const unsigned char* pb, DWORD cb) {
@@ -142,9 +148,9 @@ DWORD SpoolFile::ReadPieces(std::uint64_t cb, DWORD (*pfnPiece)(void*, const uns
 }
 
 DWORD SpoolFile::MoveTo(const wchar_t* pszFullPath) {
-    // Still hidden here: should the worker die before the file is
-    // in its place, what it leaves is known for a leftover.
-    DWORD dwError = MarkForDeletion(m_file.get(), false);
+    // A temporary file is still hidden here: should the worker die before
+    // the file is in its place, what it leaves is known for a leftover.
+    DWORD dwError = m_bRemoveOnClose ? MarkForDeletion(m_file.get(), false) : static_cast<DWORD>(ERROR_SUCCESS);
     if (dwError == ERROR_SUCCESS) dwError = RenameOpenFile(m_file.get(), pszFullPath);
     if (dwError == ERROR_ALREADY_EXISTS) dwError = ERROR_FILE_EXISTS;
     if (dwError == ERROR_SUCCESS && InheritFolderSecurity(m_file.get()) != ERROR_SUCCESS) {
@@ -153,7 +159,7 @@ DWORD SpoolFile::MoveTo(const wchar_t* pszFullPath) {
                       ? static_cast<DWORD>(ERROR_NOT_SAME_DEVICE)
                       : static_cast<DWORD>(ERROR_ACCESS_DENIED);
     }
-    if (dwError != ERROR_SUCCESS) MarkForDeletion(m_file.get(), true);
+    if (dwError != ERROR_SUCCESS && m_bRemoveOnClose) MarkForDeletion(m_file.get(), true);
     return dwError;
 }
 
@@ -167,7 +173,8 @@ DWORD SpoolFile::MoveInPlaceOf(const wchar_t* pszFullPath) {
     dwError = RenameOpenFile(m_file.get(), pszFullPath, true);
     if (dwError == ERROR_SUCCESS) return ERROR_SUCCESS;
     RenameOpenFile(m_file.get(), m_tempPath.as<wchar_t>());
-    MarkForDeletion(m_file.get(), true);  // wherever it stands now, it goes with the form
+    // Wherever it stands now, a temporary file goes with its owner.
+    if (m_bRemoveOnClose) MarkForDeletion(m_file.get(), true);
     return dwError;
 }
 
@@ -202,7 +209,12 @@ DWORD SpoolFile::SaveTo(const wchar_t* pszFullPath, std::uint64_t cb, bool bRepl
     // Replacing the held file by itself: it holds these bytes already, and
     // some systems replace no file that is open, even one shared for deletion.
     if (bReplace && !m_file && IsFileAt(hSource, pszFullPath)) return ERROR_SUCCESS;
-    return CopyTo(hSource, pszFullPath, bReplace, cb);
+    const DWORD dwCopied = CopyTo(hSource, pszFullPath, bReplace, cb);
+    // A store's file copied elsewhere has been saved: it leaves the store
+    // once closed, and is read from until then.
+    if (dwCopied == ERROR_SUCCESS && m_file && !m_bRemoveOnClose)
+        m_bRemoveOnClose = MarkForDeletion(m_file.get(), true) == ERROR_SUCCESS;
+    return dwCopied;
 }
 
 bool SpoolFile::LetGoIfAt(const wchar_t* pszFullPath) {

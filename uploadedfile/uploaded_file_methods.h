@@ -1,14 +1,20 @@
-// IUploadedFile's methods: one file part of a loaded form, read in the code
-// page the form was read in when the object was made.
+// IUploadedFile's methods: one item of a source (a file part of a loaded
+// form, a store's file), its texts read in the code page of the moment the
+// object was made.
 #pragma once
 #include <cstdint>
 
-#include "upload/loaded_form.h"
-#include "upload/upload_interface.h"
+#include "uploadedfile/uploaded_file_interface.h"
+#include "uploadedfile/uploaded_file_source.h"
+
+// Makes the UploadedFile object for item iItem of the source, read in
+// uCodePage; supplied by the layer that gives objects their identity.
+typedef HRESULT (*PFNCREATEFILEOBJECT)(UploadedFileSource* pSource, std::uint32_t iItem, UINT uCodePage,
+                                       IDispatch** ppFile);
 
 class UploadedFileMethods : public IUploadedFile {
 public:
-    UploadedFileMethods(LoadedForm* pForm, std::uint32_t iPart, UINT uCodePage);
+    UploadedFileMethods(UploadedFileSource* pSource, std::uint32_t iItem, UINT uCodePage);
     virtual ~UploadedFileMethods();
     UploadedFileMethods(const UploadedFileMethods&) = delete;
     UploadedFileMethods& operator=(const UploadedFileMethods&) = delete;
@@ -29,7 +35,6 @@ public:
     STDMETHODIMP get_ImageHeight(LONG* plHeight) override;
 
 private:
-    const FormPart& Part() const { return m_pForm->Parts().Part(m_iPart); }
     // The client's file name split at its last '\' or '/': the folder before
     // it, the base name after it.
     HRESULT SplitFileName(BSTR* pbstrFolder, BSTR* pbstrBase) const;
@@ -37,7 +42,7 @@ private:
     // A failure to read the file's bytes, published with pszMessage.
     static HRESULT ReadFailure(const wchar_t* pszMessage, DWORD dwError);
 
-    LoadedForm* m_pForm;
-    std::uint32_t m_iPart;
+    UploadedFileSource* m_pSource;
+    std::uint32_t m_iItem;
     UINT m_uCodePage;
 };

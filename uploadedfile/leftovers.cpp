@@ -1,9 +1,9 @@
-#include "upload/leftovers.h"
+#include "uploadedfile/leftovers.h"
 
 #include <cstdint>
 
 #include "platform/module_heap.h"
-#include "upload/save_file.h"
+#include "uploadedfile/save_file.h"
 
 namespace {
 
