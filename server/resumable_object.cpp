@@ -2,6 +2,7 @@
 
 #include "server/counted_object.h"
 #include "server/dual_interfaces.h"
+#include "server/upload_object.h"
 #include "tus/resumable_methods.h"
 
 namespace {
@@ -13,5 +14,5 @@ HRESULT CreateResumable(IUnknown* pOuter, REFIID riid, void** ppv) {
         if (ppv) *ppv = nullptr;
         return CLASS_E_NOAGGREGATION;
     }
-    return ResumableObject::Create(riid, ppv);
+    return ResumableObject::Create(riid, ppv, CreateUploadedFileObject);
 }

@@ -16,6 +16,7 @@
 #include "tus/sweep_due.h"
 #include "tus/tus_messages.h"
 #include "tus/upload_store.h"
+#include "uploadedfile/store_file.h"
 
 namespace {
 
@@ -129,7 +130,13 @@ STDMETHODIMP ResumableMethods::get_ChecksumAlgorithms(BSTR* pbstrAlgorithms) {
     return *pbstrAlgorithms ? S_OK : kErrors.NoMemory();
 }
 
+ResumableMethods::~ResumableMethods() { Forget(); }
+
 void ResumableMethods::Forget() {
+    if (m_pFile) {
+        m_pFile->Release();
+        m_pFile = nullptr;
+    }
     m_lStatus = 0;
     m_bUpload = false;
     m_szId[0] = '\0';
@@ -275,19 +282,89 @@ STDMETHODIMP ResumableMethods::get_Metadata(BSTR bstrKey, BSTR* pbstrValue) {
     return *pbstrValue ? S_OK : kErrors.NoMemory();
 }
 
+HRESULT ResumableMethods::TakeFile(IDispatch** ppFile) {
+    if (m_pFile) {
+        m_pFile->AddRef();
+        *ppFile = m_pFile;
+        return S_OK;
+    }
+    Workspace work;
+    if (!work || !work.pStore->SetFolder(m_folder.get(), SysStringLen(m_folder.get()))) return kErrors.NoMemory();
+    FileStore& store = *work.pStore;
+    // Read under the lock, so no writer is at work on it; the lock goes
+    // before the file is taken over, which shares no writing.
+    resumable::UploadRecord rec;
+    const resumable::StoreResult opened = store.Open(m_szId, &rec);
+    store.Close();
+    wchar_t szId[resumable::kcchUploadId + 1];
+    for (std::size_t i = 0; i <= resumable::kcchUploadId; ++i) szId[i] = static_cast<unsigned char>(m_szId[i]);
+    switch (opened) {
+    case resumable::StoreResult::kOk: break;
+    case resumable::StoreResult::kNotFound: return kErrors.FailText(E_FAIL, TusMsg::kUnknownUpload, szId);
+    case resumable::StoreResult::kLocked: return kErrors.Fail(E_FAIL, TusMsg::kUploadBusy);
+    default: return kErrors.FailSystem(TusMsg::kStoreFailed, store.LastError());
+    }
+    if (!Note(m_szId, rec.cbOffset, rec.cbLength, (rec.flags & resumable::kRecordLengthDeferred) != 0,
+              rec.pbMetadata, rec.cbMetadata))
+        return kErrors.NoMemory();
+    if (m_bDeferred || m_cbOffset != m_cbLength) return kErrors.Fail(E_FAIL, TusMsg::kNotComplete);
+    UniqueBstr nameKey(SysAllocString(L"filename")), typeKey(SysAllocString(L"filetype"));
+    if (!nameKey || !typeKey) return kErrors.NoMemory();
+    BSTR bstrName = nullptr, bstrType = nullptr;
+    HRESULT hr = get_Metadata(nameKey.get(), &bstrName);
+    UniqueBstr fileName(bstrName);
+    if (SUCCEEDED(hr)) hr = get_Metadata(typeKey.get(), &bstrType);
+    UniqueBstr fileType(bstrType);
+    if (FAILED(hr)) return hr;
+    UploadedFileSource* pSource = nullptr;
+    const DWORD dwTaken = TakeOverStoreFile(store.PathOf(m_szId, L".bin"), UniqueFileHandle(), fileName.get(),
+                                            fileType.get(), m_cbLength, &pSource);
+    if (dwTaken == ERROR_FILE_NOT_FOUND) return kErrors.FailText(E_FAIL, TusMsg::kUnknownUpload, szId);
+    if (dwTaken == ERROR_SHARING_VIOLATION) return kErrors.Fail(E_FAIL, TusMsg::kUploadBusy);
+    if (dwTaken != ERROR_SUCCESS) return kErrors.FailSystem(TusMsg::kStoreFileOpen, dwTaken);
+    hr = m_pfnCreateFile(pSource, 0, 0, &m_pFile);
+    pSource->Release();
+    if (FAILED(hr)) {
+        m_pFile = nullptr;
+        return hr == E_OUTOFMEMORY ? kErrors.NoMemory() : hr;
+    }
+    m_pFile->AddRef();
+    *ppFile = m_pFile;
+    return S_OK;
+}
+
 STDMETHODIMP ResumableMethods::get_File(IDispatch** ppFile) {
     if (!ppFile) return E_POINTER;
     *ppFile = nullptr;
     if (!m_bUpload) return kErrors.Fail(E_FAIL, TusMsg::kNoUpload);
     if (m_bDeferred || m_cbOffset != m_cbLength) return kErrors.Fail(E_FAIL, TusMsg::kNotComplete);
-    return kErrors.Fail(E_NOTIMPL, TusMsg::kFileNotReady);
+    const HRESULT hr = FolderReady();
+    if (FAILED(hr)) return hr;
+    return TakeFile(ppFile);
 }
 
 STDMETHODIMP ResumableMethods::Open(BSTR bstrIdOrUrl, IDispatch** ppFile) {
     if (!ppFile) return E_POINTER;
     *ppFile = nullptr;
-    (void)bstrIdOrUrl;
-    return kErrors.Fail(E_NOTIMPL, TusMsg::kFileNotReady);
+    Forget();
+    const HRESULT hr = FolderReady();
+    if (FAILED(hr)) return hr;
+    // An id alone, or a URL (or query) naming one in its query: taken only
+    // in the spelling this store makes, never as a path.
+    const UINT cch = SysStringLen(bstrIdOrUrl);
+    ModuleBlock bytes(ModuleAlloc(cch ? cch : 1));
+    if (!bytes) return kErrors.NoMemory();
+    unsigned char* pb = bytes.as<unsigned char>();
+    for (UINT i = 0; i < cch; ++i) pb[i] = bstrIdOrUrl[i] < 0x80 ? static_cast<unsigned char>(bstrIdOrUrl[i]) : 0x7F;
+    resumable::HeaderBytes id{pb, cch};
+    if (!resumable::UploadIdValid(reinterpret_cast<const char*>(pb), cch)) id = QueryId(pb, cch);
+    if (!resumable::UploadIdValid(reinterpret_cast<const char*>(id.pb), id.cb))
+        return kErrors.FailText(E_INVALIDARG, TusMsg::kUnknownUpload, bstrIdOrUrl ? bstrIdOrUrl : L"");
+    std::memcpy(m_szId, id.pb, resumable::kcchUploadId);
+    m_szId[resumable::kcchUploadId] = '\0';
+    const HRESULT hrTaken = TakeFile(ppFile);
+    if (FAILED(hrTaken)) Forget();
+    return hrTaken;
 }
 
 STDMETHODIMP ResumableMethods::Sweep(LONG* plRemoved) {

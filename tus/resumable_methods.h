@@ -10,11 +10,12 @@
 #include "resumable/upload_id.h"
 #include "resumable/upload_record.h"
 #include "tus/resumable_interface.h"
+#include "uploadedfile/uploaded_file_methods.h"
 
 class ResumableMethods : public IResumable {
 public:
-    ResumableMethods() = default;
-    virtual ~ResumableMethods() = default;
+    explicit ResumableMethods(PFNCREATEFILEOBJECT pfnCreateFile) : m_pfnCreateFile(pfnCreateFile) {}
+    virtual ~ResumableMethods();
     ResumableMethods(const ResumableMethods&) = delete;
     ResumableMethods& operator=(const ResumableMethods&) = delete;
 
@@ -40,10 +41,15 @@ private:
     // The folder is set and there; S_OK or the failure published.
     HRESULT FolderReady();
     void Forget();
+    // The file object of the completed upload m_szId, made once: it holds
+    // the store's file against other takers.
+    HRESULT TakeFile(IDispatch** ppFile);
     // What the page learns of an upload; false without memory.
     bool Note(const char* pszId, std::uint64_t cbOffset, std::uint64_t cbLength, bool bDeferred,
               const unsigned char* pbMetadata, std::uint32_t cbMetadata);
 
+    PFNCREATEFILEOBJECT m_pfnCreateFile;
+    IDispatch* m_pFile = nullptr;
     UniqueBstr m_folder;
     double m_dblMaxSize = 0;
     long m_lExpires = 24 * 60;

@@ -15,5 +15,7 @@ constexpr wchar_t kBadExpires[] = L"Expires には 0 以上の分数を指定し
 constexpr wchar_t kNotComplete[] = L"アップロードはまだ終わっていません。File は受け取り終えたアップロードにだけ使えます。";
 constexpr wchar_t kNoUpload[] = L"アップロードがありません。Handle か Open のあとに使ってください。";
 constexpr wchar_t kUnknownUpload[] = L"ID「%s」のアップロードはありません (期限切れか、保存済みか、ID が正しくありません)。";
-constexpr wchar_t kFileNotReady[] = L"File と Open はこの版ではまだ使えません。";
+constexpr wchar_t kUploadBusy[] = L"アップロードは書き込み中です。受け取り終えてから File か Open を使ってください。";
+constexpr wchar_t kStoreFileOpen[] = L"アップロードされたファイルを開けませんでした。";
+constexpr wchar_t kStoreFailed[] = L"アップロードの記録を読めませんでした。";
 }  // namespace TusMsg

@@ -47,6 +47,7 @@ public:
 private:
     resumable::StoreResult ReadRecord(const char* pszId, resumable::UploadRecord* pRec);
     resumable::StoreResult Failed(DWORD dwError);
+    void ForgetClaimed(const char* pszId);
 
     ModuleBlock m_path;  // the folder, a separator, an id and its extension
     UINT m_cchFolder = 0;

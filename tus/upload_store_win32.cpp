@@ -87,7 +87,8 @@ const wchar_t* FileStore::PathOf(const char* pszId, const wchar_t* pszExtension,
 StoreResult FileStore::Failed(DWORD dwError) {
     m_dwError = dwError;
     if (dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND) return StoreResult::kNotFound;
-    if (dwError == ERROR_LOCK_VIOLATION) return StoreResult::kLocked;
+    // A lock, or the file taken over by a page that holds it against writing.
+    if (dwError == ERROR_LOCK_VIOLATION || dwError == ERROR_SHARING_VIOLATION) return StoreResult::kLocked;
     if (DiskFull(dwError)) return StoreResult::kDiskFull;
     return StoreResult::kFailed;
 }
@@ -119,7 +120,20 @@ StoreResult FileStore::ReadRecord(const char* pszId, UploadRecord* pRec) {
 
 StoreResult FileStore::Read(const char* pszId, UploadRecord* pRec) {
     if (!m_path) return StoreResult::kFailed;
-    return ReadRecord(pszId, pRec);
+    const StoreResult read = ReadRecord(pszId, pRec);
+    if (read == StoreResult::kOk && GetFileAttributesW(PathOf(pszId, L".bin")) == INVALID_FILE_ATTRIBUTES &&
+        GetLastError() == ERROR_FILE_NOT_FOUND) {
+        ForgetClaimed(pszId);
+        return StoreResult::kNotFound;
+    }
+    return read;
+}
+
+void FileStore::ForgetClaimed(const char* pszId) {
+    // Bytes are made before their record and removed after it: a record
+    // without them is of an upload a page saved elsewhere.
+    if (GetFileAttributesW(PathOf(pszId, L".bin")) == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_FILE_NOT_FOUND)
+        DeleteFileW(PathOf(pszId, L".rec"));
 }
 
 StoreResult FileStore::Create(UploadRecord* pRec) {
@@ -164,6 +178,7 @@ StoreResult FileStore::Open(const char* pszId, UploadRecord* pRec) {
         // or never there.
         if (dwError == ERROR_ACCESS_DENIED && GetFileAttributesW(PathOf(pszId, L".rec")) == INVALID_FILE_ATTRIBUTES)
             return StoreResult::kNotFound;
+        if (dwError == ERROR_FILE_NOT_FOUND) ForgetClaimed(pszId);
         return Failed(dwError);
     }
     const DWORD dwLock = TakeStoreLock(bin.get());

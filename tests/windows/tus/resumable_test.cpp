@@ -219,6 +219,76 @@ TEST_F(ResumableTest, UploadMadeSentInChunksAndAskedAbout) {
     TusResponse head = Head(id);
     EXPECT_EQ(head.Header(L"Upload-Offset"), L"300000");
     EXPECT_EQ(head.Header(L"Upload-Expires"), L"<absent>");
+
+    // The file, as VARO.Upload's files are; saving it takes it out of the store.
+    IDispatch* pDispatch = nullptr;
+    ASSERT_EQ(S_OK, m_p->get_File(&pDispatch)) << PublishedDescription();
+    IUploadedFile* pFile = nullptr;
+    ASSERT_EQ(S_OK, pDispatch->QueryInterface(IID_IUploadedFile, reinterpret_cast<void**>(&pFile)));
+    pDispatch->Release();
+    const FileFacts facts = Describe(pFile);
+    EXPECT_EQ(name, facts.fileName);
+    EXPECT_EQ(L"pdf", facts.extension);
+    EXPECT_EQ(L"application/pdf", facts.contentType);
+    EXPECT_EQ(300000, facts.size);
+    EXPECT_EQ(data, facts.bytes);
+    EXPECT_EQ(64u, HashOf(pFile, L"SHA256").size());
+    const std::wstring target = m_dir + L"\\saved.pdf";
+    BSTR bstrTarget = SysAllocString(target.c_str());
+    EXPECT_EQ(S_OK, pFile->SaveAs(bstrTarget, Missing())) << PublishedDescription();
+    SysFreeString(bstrTarget);
+    pFile->Release();
+    EXPECT_EQ(data, ReadFileBytesW(target));
+    EXPECT_EQ(Head(id).Code(), 404);
+    EXPECT_EQ(Files(), std::set<std::wstring>{L"saved.pdf"});
+}
+
+TEST_F(ResumableTest, OpenGivesACompletedUploadsFileInALaterRequest) {
+    const std::wstring id = Create(5, Wide("filename " + Base64("a.txt")));
+    const std::wstring unfinished = Create(5);
+    ASSERT_EQ(Patch(id, 0, "hello").Code(), 204);
+    m_p->Release();
+    m_p = nullptr;
+    // A later request: a new object, the upload named by its URL.
+    IClassFactory* pFactory = nullptr;
+    ASSERT_EQ(S_OK, m_dll.GetClassObject(CLSID_Resumable, IID_IClassFactory, reinterpret_cast<void**>(&pFactory)));
+    pFactory->CreateInstance(nullptr, IID_IResumable, reinterpret_cast<void**>(&m_p));
+    pFactory->Release();
+    ASSERT_NE(nullptr, m_p);
+    BSTR bstr = SysAllocString(m_dir.c_str());
+    m_p->put_Folder(bstr);
+    SysFreeString(bstr);
+    for (const std::wstring& bad : {std::wstring(L"..\\x"), L"http://h/up.asp?id=" + unfinished,
+                                    L"http://h/up.asp?id=" + id + L"&id=" + id, std::wstring(L"CON")}) {
+        IDispatch* pNone = reinterpret_cast<IDispatch*>(1);
+        BSTR bstrBad = SysAllocString(bad.c_str());
+        EXPECT_TRUE(FAILED(m_p->Open(bstrBad, &pNone))) << std::string(bad.begin(), bad.end());
+        EXPECT_EQ(nullptr, pNone);
+        SysFreeString(bstrBad);
+        EXPECT_NE(PublishedDescription().find(L"アップロード"), std::wstring::npos);
+    }
+    BSTR bstrUrl = SysAllocString((L"http://h/up.asp?x=1&id=" + id).c_str());
+    IDispatch* pDispatch = nullptr;
+    ASSERT_EQ(S_OK, m_p->Open(bstrUrl, &pDispatch)) << PublishedDescription();
+    SysFreeString(bstrUrl);
+    EXPECT_EQ(id, Property(&IResumable::get_Id));
+    IUploadedFile* pFile = nullptr;
+    ASSERT_EQ(S_OK, pDispatch->QueryInterface(IID_IUploadedFile, reinterpret_cast<void**>(&pFile)));
+    pDispatch->Release();
+    EXPECT_EQ(L"a.txt", Describe(pFile).fileName);
+    EXPECT_EQ("hello", Describe(pFile).bytes);
+    // Held by the page: a writer is refused rather than let in.
+    EXPECT_EQ(Send({{L"REQUEST_METHOD", L"DELETE"}, {L"QUERY_STRING", L"id=" + id}}).Code(), 423);
+    BSTR bstrFolder = SysAllocString(m_dir.c_str());
+    BSTR bstrSaved = nullptr;
+    EXPECT_EQ(S_OK, pFile->SaveUnique(bstrFolder, &bstrSaved)) << PublishedDescription();
+    SysFreeString(bstrFolder);
+    pFile->Release();
+    EXPECT_EQ("hello", ReadFileBytesW(Text(bstrSaved)));
+    SysFreeString(bstrSaved);
+    EXPECT_EQ(GetFileAttributesW(PathOf(id, L".bin").c_str()), INVALID_FILE_ATTRIBUTES);
+    EXPECT_EQ(Head(id).Code(), 404);
+    EXPECT_EQ(GetFileAttributesW(PathOf(id, L".rec").c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(ResumableTest, OptionsTellsWhatIsServed) {
