@@ -186,6 +186,17 @@ StoreResult FileStore::Open(const char* pszId, UploadRecord* pRec) {
     // Read under the lock: it is the last writer's record.
     const StoreResult read = ReadRecord(pszId, pRec);
     if (read != StoreResult::kOk) return read;
+    // Bytes past the offset (a chunk whose digest did not match, a write a
+    // killed worker left) count for nothing; they go, so that a finished
+    // upload's file is exactly its length.
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(bin.get(), &size)) return Failed(GetLastError());
+    if (static_cast<std::uint64_t>(size.QuadPart) > pRec->cbOffset) {
+        LARGE_INTEGER end{};
+        end.QuadPart = static_cast<LONGLONG>(pRec->cbOffset);
+        if (!SetFilePointerEx(bin.get(), end, nullptr, FILE_BEGIN) || !SetEndOfFile(bin.get()))
+            return Failed(GetLastError());
+    }
     m_bin = std::move(bin);
     std::memcpy(m_szOpen, pszId, resumable::kcchUploadId);
     m_szOpen[resumable::kcchUploadId] = '\0';

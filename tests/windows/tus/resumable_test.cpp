@@ -401,6 +401,22 @@ TEST_F(ResumableTest, ChecksumIsCheckedThroughTheSystemsHashes) {
     EXPECT_EQ("abcabcabc", ReadFileBytesW(PathOf(id, L".bin")));
 }
 
+// A refused chunk's bytes never become part of the file, even when the
+// length, given later, ends before them.
+TEST_F(ResumableTest, RefusedBytesAreNotLeftInAFinishedFile) {
+    TusResponse created = Send({{L"REQUEST_METHOD", L"POST"}, {L"HTTP_UPLOAD_DEFER_LENGTH", L"1"}});
+    const std::wstring made = created.Header(L"Location").substr(created.Header(L"Location").size() - 32);
+    EXPECT_EQ(Patch(made, 0, "abcdefgh", {{L"HTTP_UPLOAD_CHECKSUM", L"sha1 qZk+NkcGgWq6PiVxeFDCbJzQ2J0="}}).Code(), 460);
+    EXPECT_EQ(Patch(made, 0, "abc", {{L"HTTP_UPLOAD_LENGTH", L"3"}}).Code(), 204);
+    VARIANT_BOOL bComplete = VARIANT_FALSE;
+    m_p->get_Complete(&bComplete);
+    EXPECT_EQ(VARIANT_TRUE, bComplete);
+    EXPECT_EQ("abc", ReadFileBytesW(PathOf(made, L".bin")));
+    IDispatch* pFile = nullptr;
+    EXPECT_EQ(S_OK, m_p->get_File(&pFile)) << PublishedDescription();
+    if (pFile) pFile->Release();
+}
+
 TEST_F(ResumableTest, SecondWriterInThisProcessIsLockedOut) {
     const std::wstring id = Create(10);
     {
