@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "platform/module_object.h"
-#include "upload/part_text.h"
 
 LoadedForm* LoadedForm::Load(const unsigned char* pbBody, std::uint32_t cbBody, std::uint32_t nMaxParts,
                              PartsResult* pResult) {
@@ -53,18 +52,6 @@ DWORD LoadedForm::ReadValue(std::uint32_t iPart, unsigned char* pb) const {
     if (SpoolFile* pFile = File(iPart)) return pFile->Read(pb, part.valueLength);
     if (part.valueLength) std::memcpy(pb, Value(part), part.valueLength);
     return ERROR_SUCCESS;
-}
-
-BSTR LoadedForm::FieldName(std::uint32_t iPart, UINT uCodePage) const {
-    return PartName(*this, m_parts.Part(iPart), uCodePage);
-}
-
-BSTR LoadedForm::ClientFileName(std::uint32_t iPart, UINT uCodePage) const {
-    return PartFileName(*this, m_parts.Part(iPart), uCodePage);
-}
-
-BSTR LoadedForm::ContentType(std::uint32_t iPart, UINT uCodePage) const {
-    return PartContentType(*this, m_parts.Part(iPart), uCodePage);
 }
 
 DWORD LoadedForm::ReadPieces(std::uint32_t iPart, DWORD (*pfnPiece)(void*, const unsigned char*, DWORD),

@@ -35,9 +35,9 @@ public:
     const char* Text(std::uint32_t offset) const { return reinterpret_cast<const char*>(m_parts.Text() + offset); }
     const unsigned char* Value(const FormPart& part) const { return Body() + part.valueOffset; }
 
-    // Part iPart as an UploadedFile's source sees it: its texts, and its
-    // value wherever it is held (never all of it in memory at once when read
-    // in pieces).
+    // Part iPart as an UploadedFile's source sees it: its texts (read in a
+    // code page in part_text.cpp), and its value wherever it is held (never
+    // all of it in memory at once when read in pieces).
     BSTR FieldName(std::uint32_t iPart, UINT uCodePage) const override;
     BSTR ClientFileName(std::uint32_t iPart, UINT uCodePage) const override;
     BSTR ContentType(std::uint32_t iPart, UINT uCodePage) const override;

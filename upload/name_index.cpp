@@ -54,7 +54,7 @@ bool NameIndex::Build(const LoadedForm& form, UINT uCodePage) {
     }
     std::uint32_t* pLast = lastBlock.as<std::uint32_t>();
     for (std::uint32_t i = 0; i < cParts; ++i) {
-        m_pNames[i] = PartName(form, form.Parts().Part(i), uCodePage);
+        m_pNames[i] = form.FieldName(i, uCodePage);
         m_pKeys[i] = m_pNames[i] ? FoldCase(m_pNames[i], SysStringLen(m_pNames[i])) : nullptr;
         m_cParts = i + 1;  // what Clear frees
         if (!m_pKeys[i]) {

@@ -3,12 +3,14 @@
 #include "platform/multibyte_text.h"
 #include "uploadedfile/uploaded_file_source.h"
 
-BSTR PartName(const LoadedForm& form, const FormPart& part, UINT uCodePage) {
-    return MultiByteToBstr(uCodePage, form.Text(part.nameOffset), static_cast<int>(part.nameLength));
+BSTR LoadedForm::FieldName(std::uint32_t iPart, UINT uCodePage) const {
+    const FormPart& part = m_parts.Part(iPart);
+    return MultiByteToBstr(uCodePage, Text(part.nameOffset), static_cast<int>(part.nameLength));
 }
 
-BSTR PartFileName(const LoadedForm& form, const FormPart& part, UINT uCodePage) {
-    return FileNameText(form.Text(part.fileNameOffset), part.fileNameLength, part.flags, uCodePage);
+BSTR LoadedForm::ClientFileName(std::uint32_t iPart, UINT uCodePage) const {
+    const FormPart& part = m_parts.Part(iPart);
+    return FileNameText(Text(part.fileNameOffset), part.fileNameLength, part.flags, uCodePage);
 }
 
 BSTR FileNameText(const char* pch, std::uint32_t cch, std::uint32_t flags, UINT uCodePage) {
@@ -18,8 +20,9 @@ BSTR FileNameText(const char* pch, std::uint32_t cch, std::uint32_t flags, UINT 
     return bstrName;
 }
 
-BSTR PartContentType(const LoadedForm& form, const FormPart& part, UINT uCodePage) {
-    return MultiByteToBstr(uCodePage, form.Text(part.contentTypeOffset), static_cast<int>(part.contentTypeLength));
+BSTR LoadedForm::ContentType(std::uint32_t iPart, UINT uCodePage) const {
+    const FormPart& part = m_parts.Part(iPart);
+    return MultiByteToBstr(uCodePage, Text(part.contentTypeOffset), static_cast<int>(part.contentTypeLength));
 }
 
 BSTR PartTextValue(const LoadedForm& form, const FormPart& part, UINT uCodePage) {

@@ -8,13 +8,12 @@
 // The code page a CodePage property value stands for (0: the ANSI code page).
 inline UINT EffectiveCodePage(long lCodePage) { return lCodePage == 0 ? CP_ACP : static_cast<UINT>(lCodePage); }
 
-BSTR PartName(const LoadedForm& form, const FormPart& part, UINT uCodePage);
-// The file name the client sent, folder included; decoded as UTF-8 when it
-// came from filename*; control characters (U+0000-U+001F, U+007F) as U+FFFD.
-BSTR PartFileName(const LoadedForm& form, const FormPart& part, UINT uCodePage);
-// The same of a file name's text bytes and its part's flags.
+// A part's name, file name and content type are the form's own (its
+// FieldName, ClientFileName and ContentType, defined with these). The file
+// name the client sent, folder included, is decoded as UTF-8 when it came
+// from filename*; control characters (U+0000-U+001F, U+007F) become U+FFFD.
+// The same of a file name's text bytes and its part's flags:
 BSTR FileNameText(const char* pch, std::uint32_t cch, std::uint32_t flags, UINT uCodePage);
-BSTR PartContentType(const LoadedForm& form, const FormPart& part, UINT uCodePage);
 BSTR PartTextValue(const LoadedForm& form, const FormPart& part, UINT uCodePage);
 
 // A file part: one with a file name; an untouched file input sends an empty one.

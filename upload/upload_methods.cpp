@@ -1,31 +1,11 @@
 #include "upload/upload_methods.h"
-#include "upload/upload_progress.h"
 
 #include "platform/bstr_text.h"
-#include "platform/byte_array.h"
 #include "platform/hresult_checks.h"
 #include "platform/variant_array.h"
-#include "platform/win32_owners.h"
+#include "upload/form_loader.h"
 #include "upload/part_text.h"
 #include "upload/upload_errors.h"
-
-namespace {
-// Load takes the byte array as a script hands it over: by value, or by
-// reference to a byte array or to a variable holding one.
-const VARIANT* ByteArrayOf(const VARIANT* pvar) {
-    if (pvar && pvar->vt == (VT_BYREF | VT_VARIANT)) pvar = pvar->pvarVal;
-    return pvar;
-}
-
-SAFEARRAY* BodyArray(const VARIANT* pvar) {
-    if (!pvar) return nullptr;
-    if (pvar->vt == (VT_BYREF | VT_ARRAY | VT_UI1)) {
-        SAFEARRAY* psa = pvar->pparray ? *pvar->pparray : nullptr;
-        return IsByteArray(psa) ? psa : nullptr;
-    }
-    return IsByteArrayArg(pvar) ? pvar->parray : nullptr;
-}
-}  // namespace
 
 UploadMethods::~UploadMethods() {
     m_names.Clear();
@@ -46,48 +26,18 @@ STDMETHODIMP UploadMethods::put_CodePage(LONG lCodePage) {
     return S_OK;
 }
 
-STDMETHODIMP UploadMethods::get_MaxParts(LONG* plMaxParts) {
-    if (!plMaxParts) return E_POINTER;
-    *plMaxParts = m_lMaxParts;
-    return S_OK;
-}
-
-STDMETHODIMP UploadMethods::put_MaxParts(LONG lMaxParts) {
-    if (lMaxParts < 0) return kUploadErrors.Fail(E_INVALIDARG, Msg::kBadMaxParts);
-    m_lMaxParts = lMaxParts;
-    return S_OK;
-}
-
-// An earlier form is replaced only by one that loads.
-HRESULT UploadMethods::LoadBytes(VARIANT* pvarBody, UploadProgress* pProgress) {
-    SAFEARRAY* psa = BodyArray(ByteArrayOf(pvarBody));
-    if (!psa) return kUploadErrors.Fail(E_INVALIDARG, Msg::kNotByteArray);
-    LockedByteArray body;
-    if (!body.Lock(psa)) return kUploadErrors.Fail(E_FAIL, Msg::kNotByteArray);
-    // A body in memory is one step: nothing is read while it loads.
-    pProgress->Start(body.size());
-    pProgress->Advance(body.size());
-    PartsResult result;
-    LoadedForm* pForm = LoadedForm::Load(body.data(), body.size(), static_cast<std::uint32_t>(m_lMaxParts), &result);
-    body.Unlock();
-    if (!pForm) return LoadFailure(result, m_lMaxParts);
-    const HRESULT hr = AddFacts(pForm);
-    if (FAILED(hr)) {
-        pForm->Release();
-        return hr;
-    }
+// The page's code page is the loader's for the names in its messages.
+STDMETHODIMP UploadMethods::Load(VARIANT* pvarBody) {
+    LoadedForm* pForm = nullptr;
+    RETURN_IF_FAILED(FormLoader(m_settings, EffectiveCodePage(m_lCodePage)).LoadBytes(pvarBody, &pForm));
     Replace(pForm);
     return S_OK;
 }
 
-HRESULT UploadMethods::KeepText(BSTR bstrText, UniqueBstr* pKept) {
-    if (!bstrText || !bstrText[0]) {
-        pKept->reset();
-        return S_OK;
-    }
-    BSTR bstrCopy = CopyBstr(bstrText);
-    if (!bstrCopy) return kUploadErrors.NoMemory();
-    pKept->reset(bstrCopy);
+STDMETHODIMP UploadMethods::LoadRequest(IDispatch* pRequest) {
+    LoadedForm* pForm = nullptr;
+    RETURN_IF_FAILED(FormLoader(m_settings, EffectiveCodePage(m_lCodePage)).ReadRequest(pRequest, &pForm));
+    Replace(pForm);
     return S_OK;
 }
 

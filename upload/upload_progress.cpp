@@ -1,13 +1,10 @@
 #include "upload/upload_progress.h"
 
-#include "platform/bstr_text.h"
 #include "platform/error_info.h"
 #include "platform/multibyte_text.h"
+#include "platform/refusal_codes.h"
 #include "platform/win32_owners.h"
-#include "progress/progress_id.h"
 #include "upload/part_text.h"
-#include "upload/upload_errors.h"
-#include "upload/upload_methods.h"
 
 namespace {
 
@@ -61,36 +58,4 @@ bool ProgressSink::PartEnds() {
     if (bTaken && m_bFile) m_pProgress->FileDone();
     m_bFile = false;
     return bTaken;
-}
-
-STDMETHODIMP UploadMethods::Load(VARIANT* pvarBody) {
-    UploadProgress progress(m_progressId.get());
-    return progress.End(LoadBytes(pvarBody, &progress));
-}
-
-STDMETHODIMP UploadMethods::LoadRequest(IDispatch* pRequest) {
-    UploadProgress progress(m_progressId.get());
-    return progress.End(ReadRequest(pRequest, &progress));
-}
-
-STDMETHODIMP UploadMethods::get_ProgressID(BSTR* pbstrId) {
-    if (!pbstrId) return E_POINTER;
-    const BSTR bstrId = m_progressId.get();
-    *pbstrId = CopyBstr(bstrId);  // an empty text for none
-    return *pbstrId ? S_OK : kUploadErrors.NoMemory();
-}
-
-// "" clears the id; anything else must name a record as it stands.
-STDMETHODIMP UploadMethods::put_ProgressID(BSTR bstrId) {
-    const UINT cch = bstrId ? SysStringLen(bstrId) : 0;
-    if (cch == 0) {
-        m_progressId.reset();
-        return S_OK;
-    }
-    if (!ProgressIdValid(reinterpret_cast<const char16_t*>(bstrId), cch))
-        return kUploadErrors.Fail(E_INVALIDARG, Msg::kBadProgressId);
-    BSTR bstrCopy = SysAllocStringLen(bstrId, cch);
-    if (!bstrCopy) return kUploadErrors.NoMemory();
-    m_progressId.reset(bstrCopy);
-    return S_OK;
 }

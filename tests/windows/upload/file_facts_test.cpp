@@ -57,14 +57,6 @@ Facts FactsOf(IUploadedFile* pFile) {
     return facts;
 }
 
-VARIANT Bool(bool b) {
-    VARIANT var;
-    VariantInit(&var);
-    var.vt = VT_BOOL;
-    var.boolVal = b ? VARIANT_TRUE : VARIANT_FALSE;
-    return var;
-}
-
 // A JPEG whose frame header lies 100 KB in, behind an Exif segment and an
 // ICC piece, as a camera's photo has it.
 const Bytes kCameraJpeg = kSoi + App1(65000) + Segment(0xE2, Bytes(35000, 'i')) + Sof(0xC0, 4000, 3000) +

@@ -8,6 +8,7 @@
 
 #include "dll_client.h"
 #include "import_patch.h"
+#include "variant_args.h"
 
 // The Err.Number of each refusal, as the README lists them for pages.
 namespace Refused {
@@ -60,15 +61,6 @@ inline std::vector<std::wstring> FileNamesIn(const std::wstring& dir) {
     while (FindNextFileW(hFind, &found));
     FindClose(hFind);
     return names;
-}
-
-// An optional argument left out, as a script's call leaves it.
-inline VARIANT Missing() {
-    VARIANT var;
-    VariantInit(&var);
-    var.vt = VT_ERROR;
-    var.scode = DISP_E_PARAMNOTFOUND;
-    return var;
 }
 
 inline std::wstring Text(BSTR bstr) { return bstr ? std::wstring(bstr, SysStringLen(bstr)) : L"<null>"; }

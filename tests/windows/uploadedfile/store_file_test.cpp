@@ -6,11 +6,14 @@
 #include <aclapi.h>
 
 #include <string>
+#include <utility>
 
 #include "import_patch.h"
 #include "platform/module_state.h"
 #include "tests/common/fact_bytes.h"
 #include "test_paths.h"
+#include "variant_args.h"
+#include "variant_bytes.h"
 #include "uploadedfile/store_file.h"
 #include "uploadedfile/uploaded_file_methods.h"
 #include "webmng/scratch_folder.h"
@@ -57,22 +60,6 @@ std::string StoredBytes(const std::wstring& path) {
         bytes = "<unreadable>";
     CloseHandle(h);
     return bytes;
-}
-
-VARIANT Bool(bool b) {
-    VARIANT var;
-    VariantInit(&var);
-    var.vt = VT_BOOL;
-    var.boolVal = b ? VARIANT_TRUE : VARIANT_FALSE;
-    return var;
-}
-
-VARIANT Missing() {
-    VARIANT var;
-    VariantInit(&var);
-    var.vt = VT_ERROR;
-    var.scode = DISP_E_PARAMNOTFOUND;
-    return var;
 }
 
 VARIANT Algorithm(const wchar_t* psz) {
@@ -140,10 +127,7 @@ protected:
         VARIANT var;
         VariantInit(&var);
         if (FAILED(m_pFile->get_Bytes(&var))) return "<failed>";
-        void* pv = nullptr;
-        SafeArrayAccessData(var.parray, &pv);
-        std::string bytes(static_cast<const char*>(pv), var.parray->rgsabound[0].cElements);
-        SafeArrayUnaccessData(var.parray);
+        const std::string bytes = BytesOf(var);
         VariantClear(&var);
         return bytes;
     }
@@ -281,6 +265,44 @@ TEST_F(StoreFileTest, ARefusedSaveLeavesTheFileInTheStore) {
     ASSERT_EQ(S_OK, SaveAs(taken, Bool(true)));
     EXPECT_EQ("uploaded", StoredBytes(taken));
     EXPECT_FALSE(Exists(m_source));
+}
+
+// A store that holds the file open already hands its handle over: the
+// object closes it, whether it takes the file or refuses it.
+TEST_F(StoreFileTest, TakesOverAnOpenHandle) {
+    const auto open = [&] {
+        return UniqueFileHandle(CreateFileW(m_source.c_str(), GENERIC_READ | DELETE | WRITE_DAC, FILE_SHARE_READ,
+                                            nullptr, OPEN_EXISTING, 0, nullptr));
+    };
+    const std::string png = facts_test::Png(2, 3);
+    ASSERT_TRUE(PutFile(m_source, png));
+    UploadedFileSource* pSource = nullptr;
+    UniqueFileHandle refused = open();
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_DATA),
+              TakeOverStoreFile(m_source.c_str(), std::move(refused), L"h.png", L"image/png", 3, &pSource));
+    EXPECT_FALSE(HeldOpen(m_source)) << "a refused handle is closed";
+
+    UniqueFileHandle taken = open();
+    ASSERT_TRUE(taken);
+    // Its file pointer stands anywhere; the facts are read from the start.
+    SetFilePointer(taken.get(), 4, nullptr, FILE_BEGIN);
+    ASSERT_EQ(static_cast<DWORD>(ERROR_SUCCESS),
+              TakeOverStoreFile(m_source.c_str(), std::move(taken), L"h.png", L"image/png", png.size(), &pSource));
+    m_pFile = new FileObject(pSource, 0, CP_UTF8);
+    pSource->Release();
+    BSTR bstr = nullptr;
+    ASSERT_EQ(S_OK, m_pFile->get_DetectedType(&bstr));
+    EXPECT_EQ(L"image/png", Text(bstr));
+    LONG lHeight = 0;
+    ASSERT_EQ(S_OK, m_pFile->get_ImageHeight(&lHeight));
+    EXPECT_EQ(3, lHeight);
+    const std::wstring target = m_site + L"\\h.png";
+    ASSERT_EQ(S_OK, SaveAs(target, Missing()));
+    EXPECT_EQ(png, StoredBytes(target));
+    EXPECT_FALSE(Exists(m_source));
+    Drop();
+    EXPECT_FALSE(HeldOpen(target));
 }
 
 TEST_F(StoreFileTest, SaveUniqueMovesItUnderAServerMadeName) {
