@@ -7,6 +7,7 @@
 #include "resources/varo_interfaces.h"
 #include "server/class_object.h"
 #include "server/progress_object.h"
+#include "server/resumable_object.h"
 #include "server/upload_object.h"
 #include "server/webmng_object.h"
 
@@ -26,5 +27,7 @@ ClassTableEntry g_ClassTable[] = {
      NoCategories, NoClassInit},
     {&CLSID_Progress, RegisterScript<VARO_PROGRESS_SCRIPT>, CreateClassObject, CreateProgress, nullptr, NoDescription,
      NoCategories, NoClassInit},
+    {&CLSID_Resumable, RegisterScript<VARO_RESUMABLE_SCRIPT>, CreateClassObject, CreateResumable, nullptr,
+     NoDescription, NoCategories, NoClassInit},
     {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
 };

@@ -14,7 +14,12 @@
 //   - a date written of the input's first 8 bytes reads back as that time;
 //   - the record, read as it is and with its size field and CRC made right
 //     (so that its fields' checks are reached): a record read writes back
-//     to the same bytes.
+//     to the same bytes;
+//   - a request made of the input's lines, answered against a store holding
+//     one upload: a status the protocol has, the upload closed again, its
+//     record valid, its offset never past the bytes written or its length,
+//     nothing read past the body's stated length, and the answer's offset
+//     the page's.
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -30,6 +35,7 @@
 #include "resumable/http_date.h"
 #include "resumable/metadata_header.h"
 #include "resumable/metadata_text.h"
+#include "resumable/tus_exchange.h"
 #include "resumable/tus_headers.h"
 #include "resumable/upload_id.h"
 #include "resumable/upload_record.h"
@@ -245,6 +251,173 @@ void CheckRecord(const unsigned char* pb, std::size_t cb) {
           "a record read writes back to its bytes");
 }
 
+// One upload in memory, as the exchange's store.
+class FuzzStore : public UploadStore {
+public:
+    static constexpr char kszId[] = "0123456789abcdef0123456789abcdef";
+    Bytes record, data;
+    bool bExists = true, bOpen = false, bLocked = false;
+    bool bFullDisk = false;
+    Bytes read;
+
+    StoreResult Read(const char* pszId, UploadRecord* pRec) override {
+        if (!bExists || std::strcmp(pszId, kszId) != 0) return StoreResult::kNotFound;
+        read = record;
+        return ReadUploadRecord(U(read), read.size(), pRec) == RecordStatus::kOk ? StoreResult::kOk
+                                                                                 : StoreResult::kNotFound;
+    }
+    StoreResult Create(UploadRecord* pRec) override {
+        Check(!bOpen, "created while an upload was open");
+        std::memcpy(pRec->szId, kszId, sizeof kszId);
+        bExists = bOpen = true;
+        data.clear();
+        return Store(*pRec);
+    }
+    StoreResult Open(const char* pszId, UploadRecord* pRec) override {
+        Check(!bOpen, "opened twice");
+        if (bLocked && bExists) return StoreResult::kLocked;
+        const StoreResult result = Read(pszId, pRec);
+        bOpen = result == StoreResult::kOk;
+        return result;
+    }
+    StoreResult Write(std::uint64_t cbOffset, const unsigned char* pb, std::uint32_t cb) override {
+        Check(bOpen, "written while closed");
+        if (bFullDisk && cbOffset > 20) return StoreResult::kDiskFull;
+        if (data.size() < cbOffset + cb) data.resize(cbOffset + cb);
+        data.replace(cbOffset, cb, reinterpret_cast<const char*>(pb), cb);
+        return StoreResult::kOk;
+    }
+    StoreResult Keep(const UploadRecord& rec) override {
+        Check(bOpen, "kept while closed");
+        Check(rec.cbOffset <= data.size(), "a record promised bytes never written");
+        return Store(rec);
+    }
+    StoreResult Remove() override {
+        Check(bOpen, "removed while closed");
+        bExists = false;
+        return StoreResult::kOk;
+    }
+    void Close() override {
+        Check(bOpen, "closed while closed");
+        bOpen = false;
+    }
+
+private:
+    StoreResult Store(const UploadRecord& rec) {
+        unsigned char ab[kcbMaxUploadRecord];
+        const std::size_t cb = WriteUploadRecord(rec, ab, sizeof ab);
+        Check(cb != 0, "the exchange kept a record that is not valid");
+        record.assign(reinterpret_cast<char*>(ab), cb);
+        return StoreResult::kOk;
+    }
+};
+
+class FuzzBody : public RequestPieces {
+public:
+    explicit FuzzBody(const Bytes& bytes) : m_bytes(bytes) {}
+    std::size_t cbRead = 0;
+    bool Next(std::uint32_t cbWant, const unsigned char** ppb, std::uint32_t* pcb) override {
+        const std::size_t cb = std::min<std::size_t>({cbWant, m_bytes.size() - cbRead, 5});
+        *ppb = U(m_bytes) + cbRead;
+        *pcb = static_cast<std::uint32_t>(cb);
+        cbRead += cb;
+        return true;
+    }
+
+private:
+    const Bytes& m_bytes;
+};
+
+// Digests that match when the body's first byte is even.
+class FuzzHasher : public ChunkHasher {
+public:
+    const Bytes* pSent = nullptr;
+    bool bFirst = true, bEven = false;
+    bool Begin(ChecksumAlgorithm) override { return bFirst = true; }
+    bool Data(const unsigned char* pb, std::size_t cb) override {
+        if (bFirst && cb) bEven = pb[0] % 2 == 0, bFirst = false;
+        return true;
+    }
+    bool Finish(unsigned char (&abDigest)[resumable::kcbMaxDigest]) override {
+        UploadChecksum checksum;
+        std::memset(abDigest, 0, sizeof abDigest);
+        if (bEven && pSent && ReadUploadChecksum(U(*pSent), pSent->size(), &checksum) == ChecksumStatus::kOk)
+            std::memcpy(abDigest, checksum.abDigest, checksum.cbDigest);
+        return true;
+    }
+};
+
+// The input's lines are the request's headers in TusRequest's order, the
+// rest its body; the first byte's bits choose the upload's state.
+void CheckExchange(const Bytes& input) {
+    if (input.empty()) return;
+    const unsigned char flags = static_cast<unsigned char>(input[0]);
+    std::vector<Bytes> lines;
+    std::size_t l = 1;
+    for (int i = 0; i < 11; ++i) {
+        const std::size_t e = input.find('\n', l);
+        if (e == Bytes::npos) {
+            lines.push_back(l <= input.size() ? input.substr(l) : Bytes());
+            l = input.size() + 1;
+        } else {
+            lines.push_back(input.substr(l, e - l));
+            l = e + 1;
+        }
+    }
+    const Bytes body = l <= input.size() ? input.substr(l) : Bytes();
+    FuzzStore store;
+    UploadRecord rec{};
+    std::memcpy(rec.szId, FuzzStore::kszId, sizeof FuzzStore::kszId);
+    rec.flags = flags & 1 ? std::uint32_t{kRecordLengthDeferred} : 0u;
+    rec.cbLength = flags & 1 ? 0 : 40;
+    rec.cbOffset = flags & 2 ? 0 : 10;
+    rec.tCreated = 1000;
+    rec.tExpires = flags & 4 ? 1000 : 5000;
+    store.data.assign(10, 'x');
+    unsigned char ab[kcbMaxUploadRecord];
+    store.record.assign(reinterpret_cast<char*>(ab), WriteUploadRecord(rec, ab, sizeof ab));
+    store.bExists = !(flags & 8);
+    store.bLocked = flags & 16;
+    store.bFullDisk = flags & 32;
+    TusRequest request;
+    HeaderBytes* fields[] = {&request.method,         &request.methodOverride, &request.tusResumable,
+                             &request.uploadOffset,   &request.uploadLength,   &request.uploadDeferLength,
+                             &request.uploadMetadata, &request.uploadChecksum, &request.contentType,
+                             &request.contentLength,  &request.id};
+    for (int i = 0; i < 11; ++i) *fields[i] = HeaderBytes{U(lines[i]), lines[i].size()};
+    static const Bytes kLocation = "http://h/p?id=";
+    request.location = {U(kLocation), kLocation.size()};
+    TusSettings settings;
+    settings.tNow = 2000;
+    settings.cbMaxSize = flags & 64 ? 30 : 0;
+    settings.cbPiece = 7;
+    settings.cbCheckpoint = 11;
+    FuzzBody pieces(body);
+    FuzzHasher hasher;
+    hasher.pSent = &lines[7];
+    std::vector<unsigned char> room(sizeof(TusExchange));
+    auto* pExchange = reinterpret_cast<TusExchange*>(room.data());
+    AnswerTusRequest(request, settings, store, pieces, hasher, pExchange);
+    static const int kStatuses[] = {200, 201, 204, 400, 404, 405, 409, 410, 412, 413, 415, 423, 460, 500, 507};
+    Check(std::find(std::begin(kStatuses), std::end(kStatuses), pExchange->nStatus) != std::end(kStatuses),
+          "a status the protocol has not");
+    Check(pExchange->pszStatus && std::atoi(pExchange->pszStatus) == pExchange->nStatus, "the status line's code");
+    Check(!store.bOpen, "the upload was left open");
+    std::uint64_t cbStated = 0;
+    if (ReadUploadNumber(U(lines[9]), lines[9].size(), &cbStated) == NumberStatus::kOk)
+        Check(pieces.cbRead <= cbStated, "read past the stated length");
+    if (store.bExists) {
+        UploadRecord kept;
+        Check(ReadUploadRecord(U(store.record), store.record.size(), &kept) == RecordStatus::kOk, "the record kept");
+        Check(kept.cbOffset <= store.data.size(), "an offset past the bytes written");
+        if (!(kept.flags & kRecordLengthDeferred)) Check(kept.cbOffset <= kept.cbLength, "an offset past the length");
+        if (pExchange->bUpload && pExchange->nStatus < 300) Check(pExchange->cbOffset == kept.cbOffset, "the page's offset");
+    }
+    std::uint32_t cb = 0;
+    const char* pch = AnswerHeaderValue(*pExchange, "Upload-Offset", &cb);
+    if (pch && pExchange->bUpload) Check(Bytes(pch, cb) == std::to_string(pExchange->cbOffset), "the answer's offset");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pbData, std::size_t cbData) {
@@ -271,5 +444,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* pbData, std::size_t cb
         for (int i = 0; i < 4; ++i) fixed[cbData - 4 + i] = static_cast<unsigned char>(crc >> (8 * i));
         CheckRecord(fixed.data(), fixed.size());
     }
+    CheckExchange(input);
     return 0;
 }

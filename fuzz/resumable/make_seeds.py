@@ -18,6 +18,14 @@ def record(flags, length, offset, created, expires, metadata, concat):
     return body + struct.pack("<I", zlib.crc32(body) & 0xFFFFFFFF)
 
 
+def request(flags, method, offset=b"", length=b"", defer=b"", metadata=b"", checksum=b"", body=b"", override=b""):
+    """A request as the exchange's check reads it: a flags byte, its header
+    lines in order, then the body."""
+    lines = [method, override, b"1.0.0", offset, length, defer, metadata, checksum,
+             b"application/offset+octet-stream" if body else b"", str(len(body)).encode() if body else b"", ID]
+    return bytes([flags]) + b"\n".join(lines) + b"\n" + body
+
+
 SEEDS = {
     "seed-metadata-example": METADATA,
     "seed-metadata-blanks": b" a YQ== ,\tb Yg==,c ,d",
@@ -38,6 +46,12 @@ SEEDS = {
     "seed-record-deferred": record(1, 0, 12345, 1403712000, 0, b"", b""),
     "seed-record-partial": record(2, 5, 5, 1403712000, 1403712000, b"a YQ==", b"partial"),
     "seed-record-final": record(4, 11, 11, 1403712000, 1403798400, b"", b"final;/files/a /files/b"),
+    "seed-request-patch": request(0, b"PATCH", offset=b"10", body=b"0123456789abcdefghij"),
+    "seed-request-patch-checked": request(0, b"PATCH", offset=b"10", checksum=b"sha1 Kq5sNclPz7QV2+lfQIuc6R7oRu0=",
+                                          body=b"0123456789abcdefghijklmnopqrstuvwxyz"),
+    "seed-request-deferred": request(1, b"POST", length=b"25", override=b"PATCH", offset=b"10", body=b"abcdef"),
+    "seed-request-create": request(8, b"POST", length=b"20", metadata=METADATA, body=b"abc"),
+    "seed-request-head": request(0, b"HEAD"),
 }
 
 if __name__ == "__main__":

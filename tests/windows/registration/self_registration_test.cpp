@@ -15,6 +15,7 @@ namespace {
 const char kClassKey[] = "CLSID\\{6F1D2C40-3B1A-4E52-9C7D-2A5B8E61F034}";
 const char kUploadClassKey[] = "CLSID\\{9611FB0C-8617-4C12-8A9D-7DE1A71E0FAA}";
 const char kProgressClassKey[] = "CLSID\\{A67C50CE-387B-452B-9DBA-26B97EE27FA8}";
+const char kResumableClassKey[] = "CLSID\\{63520737-1874-404D-91F5-C66CEC2733DE}";
 const char kTypeLibKey[] = "TypeLib\\{A47E5D11-8C23-4B9A-B6E2-5D0F3C19A7E8}";
 const GUID kLibId = {0xA47E5D11, 0x8C23, 0x4B9A, {0xB6, 0xE2, 0x5D, 0x0F, 0x3C, 0x19, 0xA7, 0xE8}};
 
@@ -48,7 +49,8 @@ void DumpKey(HKEY hParent, const std::string& path, RegistryDump& dump) {
 RegistryDump DumpServerKeys() {
     RegistryDump dump;
     for (const char* root : {"VARO.WebMng.1", "VARO.WebMng", kClassKey, "VARO.Upload.1", "VARO.Upload", kUploadClassKey,
-                             "VARO.Progress.1", "VARO.Progress", kProgressClassKey})
+                             "VARO.Progress.1", "VARO.Progress", kProgressClassKey, "VARO.Resumable.1", "VARO.Resumable",
+                             kResumableClassKey})
         DumpKey(HKEY_CLASSES_ROOT, root, dump);
     return dump;
 }
@@ -78,6 +80,7 @@ RegistryDump ExpectedKeys(const std::string& modulePath) {
     AddClassKeys(dump, "WebMng", "{6F1D2C40-3B1A-4E52-9C7D-2A5B8E61F034}", modulePath);
     AddClassKeys(dump, "Upload", "{9611FB0C-8617-4C12-8A9D-7DE1A71E0FAA}", modulePath);
     AddClassKeys(dump, "Progress", "{A67C50CE-387B-452B-9DBA-26B97EE27FA8}", modulePath);
+    AddClassKeys(dump, "Resumable", "{63520737-1874-404D-91F5-C66CEC2733DE}", modulePath);
     return dump;
 }
 
@@ -145,7 +148,8 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
         for (const char* key : {"VARO.WebMng.1", "VARO.WebMng", kClassKey, "VARO.Upload.1", "VARO.Upload",
-                                kUploadClassKey, "VARO.Progress.1", "VARO.Progress", kProgressClassKey, kTypeLibKey})
+                                kUploadClassKey, "VARO.Progress.1", "VARO.Progress", kProgressClassKey, "VARO.Resumable.1",
+                                "VARO.Resumable", kResumableClassKey, kTypeLibKey})
             DeleteTree(key);
     }
     void TearDown() override { CoUninitialize(); }

@@ -128,6 +128,9 @@ FIXTURE_TABLE = [
 FILE_OPEN_ERROR = "\u30d5\u30a1\u30a4\u30eb\u30aa\u30fc\u30d7\u30f3\u30a8\u30e9\u30fc"
 ITEM_NAME_NULL = "\u30a2\u30a4\u30c6\u30e0\u540d\u304cNULL\u3067\u3059\u3002"
 NOT_ARRAY_TYPE = "\u914d\u5217\u578b\u3067\u306f\u3042\u308a\u307e\u305b\u3093\u3002"
+NOT_REQUEST = ("Handle \u306e 1 \u756a\u76ee\u306e\u5f15\u6570\u306b\u306f Request \u30aa\u30d6\u30b8\u30a7\u30af\u30c8 "
+               "(ServerVariables \u3068 BinaryRead \u3092\u6301\u3064\u30aa\u30d6\u30b8\u30a7\u30af\u30c8) "
+               "\u3092\u6e21\u3057\u3066\u304f\u3060\u3055\u3044\u3002")
 GUID_RE = re.compile(r"^[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}$")
 
 
@@ -246,6 +249,25 @@ def check_jscript_page(host, script, codepage, env, out_root):
     return check
 
 
+def check_resumable_page(host, env, out_root, registered):
+    """VARO.Resumable late-bound through both ProgIDs while regsvr32 has
+    registered the DLL; once unregistered, neither ProgID creates."""
+    check = Checker(f"{host.label}resumable {'registered' if registered else 'unregistered'}")
+    out = os.path.join(out_root, "resumable")
+    os.makedirs(out, exist_ok=True)
+    proc = run(host.command("cscript.exe", "//nologo", wine_path(os.path.join(HERE, "resumable_page.vbs")),
+                            wine_path(out)), env)
+    text = proc.stdout.decode("cp932", "replace")
+    lines = [l.strip() for l in text.splitlines() if l.strip()]
+    if not registered:
+        check.expect(lines == ["create 1AD", "create1 1AD", "sentinel done"], f"while unregistered:\n{text}")
+        return check
+    expected = ["create 0", "create1 0", "settings 1048576 30 sha1,md5,sha256 True",
+                "handle 80070057 " + codes(NOT_REQUEST), "status 0 complete False", "sentinel done"]
+    check.expect(lines == expected, f"the page said:\n{text}")
+    return check
+
+
 def peak_memory_kb(marker):
     """VmHWM of the running Wine process whose command line holds marker."""
     for pid in os.listdir("/proc"):
@@ -327,8 +349,14 @@ def main():
                                          file_fields, codepage, env, out_root))
             checks.append(check_jscript_page(host, os.path.join(HERE, "webmng_page.js"), codepage, env, out_root))
             checks.append(check_reused_variables(host, codepage, env, out_root))
+            checks.append(check_resumable_page(host, env, out_root, True))
     finally:
-        register(hosts, env, unregister=True)
+        failures = register(hosts, env, unregister=True)
+    for host in pages_through:
+        check = check_resumable_page(host, env, os.path.join(build, "page-scripts", f"{host.label.strip()}cp{codepage}"),
+                                     False)
+        check.failures[:0] = failures
+        checks.append(check)
     return report(checks, "page scripts")
 
 

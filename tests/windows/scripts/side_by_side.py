@@ -68,6 +68,7 @@ def check_state(label, hosts, registered, env):
             check.expect(said == ["create 1AD", "sentinel done"], f"{host.label}host: {said} (expected 429)")
     native = hosts[0]
     for key in ("HKCR\\VARO.WebMng", "HKCR\\VARO.WebMng\\CurVer", "HKCR\\VARO.WebMng.1\\CLSID",
+                "HKCR\\VARO.Resumable", "HKCR\\VARO.Resumable\\CurVer", "HKCR\\VARO.Resumable.1\\CLSID",
                 f"HKCR\\TypeLib\\{LIBID}\\1.0"):
         check.expect(key_exists(native, env, key) == bool(registered), f"{key} exists: {not registered}")
     for host, platform in zip(hosts, ("win64", "win32")):

@@ -1,0 +1,7 @@
+// VARO.Resumable as the object model sees it. Resumable is not aggregatable.
+#pragma once
+#include <windows.h>
+#include <unknwn.h>
+
+// The class table's pfnCreateObject for Resumable.
+HRESULT CreateResumable(IUnknown* pOuter, REFIID riid, void** ppv);
