@@ -77,15 +77,18 @@ const SCENARIOS = [
     run: async (endpoint, data) => [await upload(endpoint, data, { overridePatchMethod: true })] },
 ];
 
-// target: { endpoint (URL), label, stored(uploadUrl) -> Promise<Buffer> }.
-// Resolves to the number of failed scenarios.
+// target: { endpoint (URL), label, stored(uploadUrl) -> Promise<Buffer>,
+// upstreams (the proxy's servers, by default the end point's), only (the
+// extra scenarios alone) }. Resolves to { failed, count }.
 async function runScenarios(target, extra = []) {
   let failed = 0;
   const data = crypto.randomBytes(SIZE);
   const chunks = Math.ceil(SIZE / CHUNK);
-  for (const scenario of [...SCENARIOS, ...extra]) {
+  const scenarios = target.only ? extra : [...SCENARIOS, ...extra];
+  for (const scenario of scenarios) {
     const endpointUrl = new URL(target.endpoint);
-    const proxy = await startProxy({ upstreams: target.upstreams || [endpointUrl.origin], cut: scenario.cut });
+    const proxy = await startProxy({ upstreams: target.upstreams || [endpointUrl.origin], cut: scenario.cut,
+                                    midway: scenario.midway });
     const faults = [];
     const f = proxy.figures;
     let note = '';
@@ -123,7 +126,7 @@ async function runScenarios(target, extra = []) {
       (note ? `, ${note}` : ''));
     for (const fault of faults) console.log(`       ${fault}`);
   }
-  return { failed, count: SCENARIOS.length + extra.length };
+  return { failed, count: scenarios.length };
 }
 
 module.exports = { runScenarios, upload, SIZE, CHUNK };

@@ -272,8 +272,9 @@ async function maxSizeOf(url) {
   return Number.isSafeInteger(max) && max > 0 ? max : 1 << 30;
 }
 
-async function main() {
-  const targetUrl = process.argv[2];
+// Runs the table against the reference alone (targetUrl null) or beside
+// the end point at targetUrl; resolves to { passed, failed }.
+async function runDifferential(targetUrl) {
   const maxSize = targetUrl ? await maxSizeOf(targetUrl) : 1 << 20;
   const reference = await startReference({ maxSize });
   const servers = [{ label: 'reference', url: reference.url, uploads: {}, ids: new Set() }];
@@ -300,10 +301,14 @@ async function main() {
   }
   console.log(`differential: ${ROWS.length - failed} passed, ${failed} failed (${ROWS.length} rows, ` +
     `${listed} with a listed difference)`);
-  return failed ? 1 : 0;
+  return { passed: ROWS.length - failed, failed };
 }
 
-main().then((status) => process.exit(status), (e) => {
-  console.error(`differential: ${e.stack || e}`);
-  process.exit(1);
-});
+module.exports = { runDifferential };
+
+if (require.main === module) {
+  runDifferential(process.argv[2]).then(({ failed }) => process.exit(failed ? 1 : 0), (e) => {
+    console.error(`differential: ${e.stack || e}`);
+    process.exit(1);
+  });
+}

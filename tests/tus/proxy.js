@@ -9,10 +9,11 @@
 'use strict';
 const http = require('http');
 
-// startProxy({ upstreams: [origin, ...], cut: { patch: k, after: n } })
+// startProxy({ upstreams: [origin, ...], cut: { patch: k, after: n },
+//             midway: { patch: k, after: n, action() } })
 // resolves to { origin, figures: { patchBytes, patches, checksummed,
 // byServer: [...] }, close() }.
-async function startProxy({ upstreams, cut = null }) {
+async function startProxy({ upstreams, cut = null, midway = null }) {
   const figures = { patchBytes: 0, patches: 0, checksummed: 0, requests: 0, byServer: upstreams.map(() => 0),
                     cuts: 0 };
   let next = 0;
@@ -36,7 +37,9 @@ async function startProxy({ upstreams, cut = null }) {
     });
     out.on('error', () => res.destroy());
     let passed = 0;
+    const acts = midway && patchNumber === midway.patch;
     req.on('data', (data) => {
+      if (acts && passed < midway.after && passed + data.length >= midway.after) midway.action();
       if (cutAfter !== null && passed + data.length >= cutAfter) {
         const part = data.subarray(0, cutAfter - passed);
         passed += part.length;

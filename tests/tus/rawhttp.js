@@ -10,7 +10,7 @@ const net = require('net');
 // { status: 0, error }. cutAfter: send that many bytes of the body, then
 // close the connection (the server sees a body cut short).
 function request(url, { method = 'GET', headers = [], body = Buffer.alloc(0), cutAfter = null,
-                        contentLength = true, timeoutMs = 60000 } = {}) {
+                        contentLength = true, timeoutMs = 60000, pause = null } = {}) {
   const u = new URL(url);
   body = Buffer.isBuffer(body) ? body : Buffer.from(body);
   const lines = [`${method} ${u.pathname}${u.search} HTTP/1.1`, `Host: ${u.host}`, 'Connection: close'];
@@ -27,7 +27,11 @@ function request(url, { method = 'GET', headers = [], body = Buffer.alloc(0), cu
     const finish = (value) => { if (!done) { done = true; socket.destroy(); resolve(value); } };
     socket.setTimeout(timeoutMs, () => finish({ status: 0, error: 'timed out' }));
     socket.on('connect', () => {
-      if (cutAfter === null) {
+      if (pause) {
+        // pause: { after, ms }: the body's first bytes, a wait, the rest.
+        socket.write(Buffer.concat([head, body.subarray(0, pause.after)]));
+        setTimeout(() => socket.write(body.subarray(pause.after)), pause.ms);
+      } else if (cutAfter === null) {
         socket.write(Buffer.concat([head, body]));
       } else {
         socket.write(Buffer.concat([head, body.subarray(0, cutAfter)]));
