@@ -3,7 +3,8 @@
 // stdin, finds each field through its label, and prints a JSON list of
 // results: what the page said about itself before and after the POST (its
 // facts, by the job's own script), or an error. A job with "shots" saves the
-// whole page as PNGs there, before the POST and after it.
+// whole page as PNGs there, before the POST and after it; a job with "uppy"
+// sends a file through Uppy's Dashboard instead.
 //   node firefox_forms.js < jobs.json
 'use strict';
 const puppeteer = require('puppeteer-core');
@@ -67,6 +68,22 @@ async function watch(page, job) {
   return { facts, readings, last };
 }
 
+// A job with "uppy" gives its file to Uppy's Dashboard on the page, presses
+// its upload button and waits for the page's window.uppyResult.
+async function uppy(page, job) {
+  await page.goto(job.url, { waitUntil: 'load' });
+  const input = await page.waitForSelector('.uppy-Dashboard-input', { timeout: 30000 });
+  await input.uploadFile(job.uppy.file);
+  await (await page.waitForSelector('.uppy-StatusBar-actionBtn--upload', { timeout: 30000 })).click();
+  const deadline = Date.now() + job.uppy.seconds * 1000;
+  while (Date.now() < deadline) {
+    const result = await page.evaluate(() => window.uppyResult || null);
+    if (result) return { result };
+    await new Promise((resolve) => setTimeout(resolve, 250));
+  }
+  throw new Error(`Uppy did not finish in ${job.uppy.seconds} s`);
+}
+
 async function main() {
   let input = '';
   for await (const chunk of process.stdin) input += chunk;
@@ -84,7 +101,7 @@ async function main() {
     for (const job of jobs) {
       const started = Date.now();
       try {
-        const result = job.read ? await watch(page, job) : await submit(page, job);
+        const result = job.uppy ? await uppy(page, job) : job.read ? await watch(page, job) : await submit(page, job);
         results.push({ ...result, seconds: (Date.now() - started) / 1000 });
       } catch (e) {
         results.push({ error: String(e && e.stack || e) });
