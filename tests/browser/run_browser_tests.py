@@ -16,7 +16,8 @@ at least five times and reach 100 %, and a lowered file limit (?max=) must
 show its refusal in the bar. samples/progress.asp, the JSON the bar polls,
 is no form: it is driven through that page. samples/upload-resumable.asp
 sends its file to samples/resumable.asp through tus in pieces and then
-saves it; and Uppy's Dashboard with its Tus plugin (the uppy package's
+saves it, and continues an upload after the page is reloaded mid-way and
+given the same file again; and Uppy's Dashboard with its Tus plugin (the uppy package's
 prebuilt bundle, tests/tus/site/uppy.html through a server rooted at the
 checkout) sends a file to resumable.asp, which upload-resumable.asp saves.
 Each page's report is checked line by line and every saved file byte for
@@ -156,6 +157,9 @@ UTF8_FORM = {"text": [(L_NAME, NAME), (L_COMMENT, COMMENT)], "boxes": [RED, BLUE
              "files": [(L_FILES, [JP_FILE, "bytes.bin"])],
              "report": [f"name = {NAME}", f"comment = {COMMENT}", f"color = {RED}", f"color = {BLUE}",
                         ("files", JP_FILE, ".txt"), ("files", "bytes.bin", ".bin")]}
+# What upload-resumable.asp says of random bytes: the browser's type, none
+# from the content.
+TYPE_UNKNOWN = re.compile("\u7a2e\u985e: .+ \\(\u4e2d\u8eab\u304b\u3089: \u4e0d\u660e\\)")
 UTF8_BIG = {"text": [(L_NAME, "big")], "files": [(L_FILES, ["big.bin"]), (L_OTHER, [JP_FILE])],
             "report": ["name = big", "comment = ", ("files", "big.bin", ".bin"), ("other", JP_FILE, ".txt")]}
 SUBMISSIONS = [
@@ -186,7 +190,7 @@ SUBMISSIONS = [
     # The page's script sends the file to resumable.asp through tus in 1 MB
     # pieces, then posts only its upload URL, and the page saves the upload.
     {"page": RESUMABLE_PAGE, "label": "30 MB file through tus in 1 MB pieces", "files": [(L_FILE, ["big.bin"])],
-     "report": [("file", "big.bin", ".bin"), re.compile("\u7a2e\u985e: .+ \\(\u4e2d\u8eab\u304b\u3089: \u4e0d\u660e\\)"),
+     "report": [("file", "big.bin", ".bin"), TYPE_UNKNOWN,
                 ("sha256", "big.bin")]},
     {"page": RESUMABLE_PAGE, "label": "a Japanese-named text file through tus", "files": [(L_FILE, [JP_FILE])],
      "report": [("file", JP_FILE, ".txt"), "\u7a2e\u985e: text/plain (\u4e2d\u8eab\u304b\u3089: text/plain)",
@@ -630,6 +634,85 @@ def run_progress(paths, contents, only, screens=None):
     return checks
 
 
+RESUME_AT = 8 << 20  # bytes the server holds when the page is reloaded
+CONTINUES = "\u524d\u56de\u306e\u7d9a\u304d\u304b\u3089\u9001\u308a\u307e\u3059"
+
+
+def check_resumed(check, held, message, after, contents, uploads):
+    """upload-resumable.asp reloaded mid-upload and given the same file: it
+    says it continues from what the server holds, then saves the file."""
+    check.expect(RESUME_AT <= held < LARGE_SIZE, f"reloaded with {held} bytes held")
+    m = re.search(CONTINUES + r" \((\d+) ", message)
+    check.expect(m is not None and int(m.group(1)) >= held, f"after the reload the page said {message!r}")
+    check_facts(check, "the answer", RESUMABLE_PAGE, after)
+    check.expect(after["error"] is None, f"the page refused: {after['error']!r}")
+    check_report(check, after["items"], [("file", "large.bin", ".bin"), TYPE_UNKNOWN, ("sha256", "large.bin")],
+                 contents, uploads)
+
+
+def chromium_resume(driver, url, path):
+    """The page reloaded once the server holds RESUME_AT bytes, the same file
+    chosen again: (bytes held at the reload, the page's message just after
+    submitting again, its facts once its answer is in)."""
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.support import expected_conditions
+    from selenium.webdriver.support.ui import WebDriverWait
+    driver.get(url)
+    driver.find_element(By.ID, "file").send_keys(path)
+    driver.find_element(By.CSS_SELECTOR, "input[type=submit]").click()
+    held = WebDriverWait(driver, 60, poll_frequency=0.05).until(
+        lambda d: (lambda n: n if n >= RESUME_AT else None)(int(d.find_element(By.ID, "held").text or 0)))
+    driver.get("about:blank")
+    driver.get(url)
+    driver.execute_cdp_cmd("DOM.getDocument", {"depth": 0})
+    driver.find_element(By.ID, "file").send_keys(path)
+    button = driver.find_element(By.CSS_SELECTOR, "input[type=submit]")
+    button.click()
+    message = WebDriverWait(driver, 10, poll_frequency=0.05).until(
+        lambda d: d.execute_script("var m = document.getElementById('message'); return m && m.textContent"))
+    WebDriverWait(driver, 120).until(expected_conditions.staleness_of(button))
+    WebDriverWait(driver, 120).until(lambda d: d.execute_script("return document.readyState") == "complete")
+    return held, message, driver.execute_script(PAGE_FACTS)
+
+
+def run_resume(serve, paths, contents, only):
+    """upload-resumable.asp reloaded in the middle of an 80 MB upload, in
+    both browsers: the upload continues from the server's bytes."""
+    checks = []
+    url = serve.url + RESUMABLE_PAGE
+    if only != "firefox":
+        check = Check(f"chromium {RESUMABLE_PAGE}: reloaded mid-upload, the same file continues")
+        t = time.monotonic()
+        try:
+            driver = chromium_driver()
+            try:
+                check_resumed(check, *chromium_resume(driver, url, paths["large.bin"]), contents, serve.uploads)
+            finally:
+                driver.quit()
+        except Exception as e:
+            check.expect(False, f"{type(e).__name__}: {e}")
+        check.notes.append(f"{time.monotonic() - t:.2f} s")
+        checks.append(check)
+    if only != "chromium":
+        check = Check(f"firefox {RESUMABLE_PAGE}: reloaded mid-upload, the same file continues")
+        env = dict(os.environ, HOME=os.path.join(WORK, "firefox-home"))
+        os.makedirs(env["HOME"], exist_ok=True)
+        job = [{"url": url, "facts": PAGE_FACTS, "resume": {"file": paths["large.bin"], "reloadAt": RESUME_AT}}]
+        try:
+            proc = subprocess.run(["node", os.path.join(HERE, "firefox_forms.js")], input=json.dumps(job).encode(),
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, timeout=300)
+            results = json.loads(proc.stdout or b"null") if proc.returncode == 0 else None
+            reason = proc.stderr.decode(errors="replace")[-2000:]
+        except (subprocess.TimeoutExpired, ValueError) as e:
+            results, reason = None, str(e)
+        result = results[0] if isinstance(results, list) and results else {"error": reason}
+        if check.expect("error" not in result, result.get("error", "")):
+            check_resumed(check, result["heldAtReload"], result["message"], result["after"], contents, serve.uploads)
+            check.notes.append(f"{result['seconds']:.2f} s")
+        checks.append(check)
+    return checks
+
+
 UPPY_PAGE = "tests/tus/site/uppy.html"
 
 
@@ -767,6 +850,7 @@ def main():
                 checks += run_chromium(serve, paths, contents, args.screenshot, args.screens)
             if args.only != "chromium":
                 checks += run_firefox(serve, paths, contents, args.screens)
+            checks += run_resume(serve, paths, contents, args.only)
             checks += run_progress(paths, contents, args.only, args.screens)
             checks += run_uppy(paths, contents, args.only)
         finally:
