@@ -16,10 +16,10 @@ Response.CharSet = "UTF-8"
 Dim uploadDir, storeDir, maxBytes
 ' On a real server keep both folders outside the site's content (for example
 ' "D:\uploads" and "D:\tus"); the local server maps "uploads" to its
-' --uploads. The store is the one resumable.asp answers from.
+' --uploads. The store is the folder resumable.asp answers from.
 uploadDir = Server.MapPath("uploads")
-storeDir = Server.MapPath("uploads/tus")
-maxBytes = 2 * 1024 ^ 3                  ' one file: 2 GB, as resumable.asp's MaxSize
+storeDir = Server.MapPath("uploads")
+maxBytes = 1024 ^ 3                      ' one file: 1 GB, as resumable.asp's MaxSize
 
 Dim up, resumable, f, address, saved, facts, failure
 
@@ -42,7 +42,7 @@ If Request.ServerVariables("REQUEST_METHOD") = "POST" Then
     On Error GoTo 0
     If failure = "" Then
         If f.Size > maxBytes Then
-            failure = "送信できるのはファイル 1 つにつき 2 GB までです。"
+            failure = "送信できるのはファイル 1 つにつき 1 GB までです。"
         ElseIf f.DetectedType = "application/x-msdownload" Then
             ' The upload stays in the store until it expires.
             failure = "ファイル「" & f.FileName & "」はプログラムです。プログラムは受け付けていません。"
@@ -90,7 +90,7 @@ li { white-space: pre-wrap; }
 <h2>送信するファイル</h2>
 <form id="form" method="post" enctype="multipart/form-data" accept-charset="UTF-8">
   <p><label for="file">ファイル</label><br><input type="file" id="file"></p>
-  <p>1 MB ずつ送ります。接続が切れても、ページを読み込み直して同じファイルを選んでも、続きから送ります。ファイル 1 つにつき 2 GB まで。</p>
+  <p>1 MB ずつ送ります。接続が切れても、ページを読み込み直して同じファイルを選んでも、続きから送ります。ファイル 1 つにつき 1 GB まで。</p>
   <p><input type="submit" value="送信"></p>
 </form>
 <div id="progress" hidden>
