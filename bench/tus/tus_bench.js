@@ -91,7 +91,10 @@ function streamRequest(url, head, file, from, count, prefix = Buffer.alloc(0), s
 
 function savedName(page, what) {
   const m = /保存名 ([0-9a-f-]{36}\.\w+)/.exec(page);
-  if (!m) throw new Error(`${what} saved nothing: ${page.slice(0, 400)}`);
+  if (!m) {
+    const error = /<p class="error">([^<]*)</.exec(page);
+    throw new Error(`${what} saved nothing: ${error ? error[1] : page.slice(0, 300)}`);
+  }
   return m[1];
 }
 
@@ -124,7 +127,12 @@ async function tusUpload(server, file, size, chunk) {
   const saved = await request(server.url + 'upload-resumable.asp', { method: 'POST', body: form.body,
     headers: [['Content-Type', form.type]] });
   const seconds = Number(process.hrtime.bigint() - started) / 1e9;
-  return { uploaded, seconds, name: savedName(saved.body.toString('utf8'), 'upload-resumable.asp') };
+  try {
+    return { uploaded, seconds, name: savedName(saved.body.toString('utf8'), 'upload-resumable.asp') };
+  } catch (e) {
+    // The chunks' figures still stand; the save's failure is said with them.
+    return { uploaded, seconds: uploaded, failure: e.message.slice(0, 300) };
+  }
 }
 
 function multipart(fields) {
@@ -193,10 +201,10 @@ async function main() {
     const server = await serve(kind, uploads);
     try {
       const r = kind === 'tus' ? await tusUpload(server, file, size, chunkMiB << 20) : await loadRequestUpload(server, file, size);
-      const saved = path.join(uploads, r.name);
-      const whole = fs.statSync(saved).size === size && sha256File(saved) === source;
+      const saved = r.name && path.join(uploads, r.name);
+      const whole = !!saved && fs.statSync(saved).size === size && sha256File(saved) === source;
       results[kind] = { ...r, peak: server.peakMiB(), whole };
-      fs.rmSync(saved);
+      if (saved) fs.rmSync(saved);
       if (kind === 'tus') results.rounds = await rounds(server, n);
     } finally {
       await server.stop();
@@ -205,7 +213,7 @@ async function main() {
   const tus = results.tus, load = results.LoadRequest;
   console.log(`  tus:         ${tus.seconds.toFixed(1)} s (${tus.uploaded.toFixed(1)} s the chunks, the rest the ` +
     `save), ${(sizeMiB / tus.seconds).toFixed(1)} MiB/s, page host peak ${tus.peak.toFixed(0)} MiB` +
-    (tus.whole ? '' : ', SAVED FILE DIFFERS'));
+    (tus.failure ? `, NOT SAVED: ${tus.failure}` : tus.whole ? '' : ', SAVED FILE DIFFERS'));
   console.log(`  LoadRequest: ${load.seconds.toFixed(1)} s, ${(sizeMiB / load.seconds).toFixed(1)} MiB/s, page host ` +
     `peak ${load.peak.toFixed(0)} MiB` + (load.whole ? '' : ', SAVED FILE DIFFERS'));
   console.log(`  tus / LoadRequest: ${(tus.seconds / load.seconds).toFixed(2)}x`);
