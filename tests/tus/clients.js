@@ -92,8 +92,13 @@ async function runScenarios(target, extra = []) {
     const faults = [];
     const f = proxy.figures;
     let note = '';
+    let front = null;
     try {
-      const runs = await scenario.run(proxy.origin + endpointUrl.pathname + endpointUrl.search, data, target);
+      // A scenario's own proxy in front of the counting one, so that the
+      // count is of what passed it.
+      if (scenario.front) front = await scenario.front(proxy.origin);
+      const origin = front ? front.origin : proxy.origin;
+      const runs = await scenario.run(origin + endpointUrl.pathname + endpointUrl.search, data, target);
       const url = runs[runs.length - 1].url;
       const stored = await target.stored(url);
       if (stored.length !== SIZE || sha256(stored) !== sha256(data)) {
@@ -108,7 +113,9 @@ async function runScenarios(target, extra = []) {
         faults.push(`${f.checksummed} of ${f.patches} PATCHes carried Upload-Checksum`);
       }
       if (scenario.cut && f.cuts !== 1) faults.push('the PATCH to cut was never sent');
-      if (!scenario.cut && !scenario.run.toString().includes('stopWhen') && !scenario.resends && f.patches !== chunks) {
+      if (front && front.cuts && front.cuts() !== 1) faults.push(`the fault injector cut ${front.cuts()} requests, not 1`);
+      if (!scenario.cut && !scenario.front && !scenario.run.toString().includes('stopWhen') && !scenario.resends &&
+          f.patches !== chunks) {
         faults.push(`${f.patches} PATCHes for ${chunks} chunks`);
       }
       if (scenario.check) faults.push(...scenario.check(f, runs));
@@ -116,6 +123,7 @@ async function runScenarios(target, extra = []) {
     } catch (e) {
       faults.push(`${e.message || e}`.split('\n')[0].slice(0, 500));
     } finally {
+      if (front) front.close();
       await proxy.close();
     }
     failed += faults.length > 0;

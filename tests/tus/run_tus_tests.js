@@ -3,7 +3,9 @@
 // against samples/resumable.asp served by scripts/serve (the x64 build on a
 // machine that cannot run 32-bit programs), each completed upload saved by
 // samples/upload-resumable.asp (Open, then SaveUnique) and compared with
-// its source by SHA-256; a page host killed in the middle of a PATCH; and a
+// its source by SHA-256; a page host killed in the middle of a PATCH; a
+// body cut by the repository's fault injector (tests/tools/cutting_proxy.py);
+// and a
 // farm: two scripts/serve instances, each with its own page host and Wine
 // prefix, sharing one store, a client alternating between them and two
 // clients writing one upload at once. Ends with "tus: N passed, M failed".
@@ -133,13 +135,39 @@ async function serveStages() {
       check: () => (/page host ended in the middle of a page/.test(fs.readFileSync(serve.log, 'utf8')) ? []
         : ['serve\'s log tells of no page host ended mid-page']),
     };
+    const injected = {
+      name: 'a PATCH body cut after 100000 bytes by tests/tools/cutting_proxy.py, resumed by the client\'s retry',
+      front: cuttingProxy,
+      run: async (url, data) => [await upload(url, data, { retryDelays: [200, 500, 1000, 2000] })],
+    };
     const c = await runScenarios({ endpoint, label: 'resumable.asp', stored: (url) => savedBySample(serve, url) },
-      [killed]);
+      [killed, injected]);
     count('tus-js-client, resumable.asp', c.count - c.failed, c.failed);
   } finally {
     await serve.stop();
   }
   await farmStage();
+}
+
+// The repository's fault injector in front of origin, cutting the third
+// PATCH after 100000 bytes: { origin, cuts(), close() }.
+async function cuttingProxy(origin) {
+  const script = path.join(SOURCE, 'tests', 'tools', 'cutting_proxy.py');
+  if (!fs.existsSync(script)) throw new Error('tests/tools/cutting_proxy.py, the fault injector, is not there');
+  const proc = spawn('/usr/bin/python3', [script, '--upstream', new URL(origin).host, '--cut-after', '100000',
+    '--method', 'PATCH', '--request', '3'], { stdio: ['ignore', 'pipe', 'inherit'] });
+  let out = '';
+  const port = await new Promise((resolve, reject) => {
+    proc.stdout.on('data', (d) => {
+      out += d;
+      const m = /listening on 127\.0\.0\.1:(\d+)/.exec(out);
+      if (m) resolve(m[1]);
+    });
+    proc.on('exit', (status) => reject(new Error(`cutting_proxy.py ended (${status}): ${out}`)));
+  });
+  proc.removeAllListeners('exit');
+  return { origin: `http://127.0.0.1:${port}`, cuts: () => (out.match(/^cut \d+:/gm) || []).length,
+           close: () => proc.kill('SIGTERM') };
 }
 
 // Two servers, one store: each scripts/serve with a Wine prefix of its own.
