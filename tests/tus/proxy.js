@@ -31,7 +31,14 @@ async function startProxy({ upstreams, cut = null, midway = null }) {
     const cutAfter = cut && patchNumber === cut.patch ? cut.after : null;
     const out = http.request({ host: upstream.hostname, port: upstream.port, method: req.method, path: req.url,
                                headers: req.headers });
+    let gone = false;
     out.on('response', (answer) => {
+      // A client that went away mid-body gets no answer, as from a server.
+      if (gone) {
+        answer.resume();
+        res.destroy();
+        return;
+      }
       res.writeHead(answer.statusCode, answer.headers);
       answer.pipe(res);
     });
@@ -58,8 +65,13 @@ async function startProxy({ upstreams, cut = null, midway = null }) {
     });
     req.on('end', () => out.end());
     // A client that gave up: what it sent still reaches the server.
-    req.on('aborted', () => endMidBody(out));
+    req.on('aborted', () => {
+      gone = true;
+      endMidBody(out);
+    });
   });
+  // A connection ended mid-body is no request to answer (Node would say 400).
+  server.on('clientError', (error, socket) => socket.destroy());
   await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
   return {
     origin: `http://127.0.0.1:${server.address().port}`,
