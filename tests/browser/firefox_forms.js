@@ -3,7 +3,9 @@
 // stdin, finds each field through its label, and prints a JSON list of
 // results: what the page said about itself before and after the POST (its
 // facts, by the job's own script), or an error. A job with "shots" saves the
-// whole page as PNGs there, before the POST and after it.
+// whole page as PNGs there, before the POST and after it; a job with "uppy"
+// sends a file through Uppy's Dashboard instead, and one with "resume"
+// reloads a tus page in the middle of its upload.
 //   node firefox_forms.js < jobs.json
 'use strict';
 const puppeteer = require('puppeteer-core');
@@ -67,6 +69,51 @@ async function watch(page, job) {
   return { facts, readings, last };
 }
 
+// A job with "uppy" gives its file to Uppy's Dashboard on the page, presses
+// its upload button and waits for the page's window.uppyResult.
+async function uppy(page, job) {
+  await page.goto(job.url, { waitUntil: 'load' });
+  const input = await page.waitForSelector('.uppy-Dashboard-input', { timeout: 30000 });
+  await input.uploadFile(job.uppy.file);
+  await (await page.waitForSelector('.uppy-StatusBar-actionBtn--upload', { timeout: 30000 })).click();
+  const deadline = Date.now() + job.uppy.seconds * 1000;
+  while (Date.now() < deadline) {
+    const result = await page.evaluate(() => window.uppyResult || null);
+    if (result) return { result };
+    await new Promise((resolve) => setTimeout(resolve, 250));
+  }
+  throw new Error(`Uppy did not finish in ${job.uppy.seconds} s`);
+}
+
+// A job with "resume" chooses its file on a page that sends through tus
+// (upload-resumable.asp), reloads the page once the server holds
+// resume.reloadAt bytes, chooses the file again and submits: the page's
+// message just after (where it says it continues) and its facts once its
+// answer is in.
+async function resume(page, job) {
+  await page.goto(job.url, { waitUntil: 'load' });
+  await (await page.$('#file')).uploadFile(job.resume.file);
+  await page.click('input[type=submit]');
+  const deadline = Date.now() + 60000;
+  let held = 0;
+  while (held < job.resume.reloadAt) {
+    if (Date.now() > deadline) throw new Error(`the server held ${held} bytes after 60 s`);
+    await new Promise((resolve) => setTimeout(resolve, 50));
+    held = await page.evaluate(() => Number(document.getElementById('held').textContent));
+  }
+  await page.goto(job.url, { waitUntil: 'load' });
+  await (await page.$('#file')).uploadFile(job.resume.file);
+  const navigation = page.waitForNavigation({ waitUntil: 'load', timeout: 120000 });
+  await page.click('input[type=submit]');
+  let message = '';
+  for (let i = 0; i < 40 && !message; i++) {
+    await new Promise((resolve) => setTimeout(resolve, 50));
+    message = await page.evaluate(() => document.getElementById('message').textContent).catch(() => '');
+  }
+  await navigation;
+  return { heldAtReload: held, message, after: await run(page, job.facts) };
+}
+
 async function main() {
   let input = '';
   for await (const chunk of process.stdin) input += chunk;
@@ -84,7 +131,8 @@ async function main() {
     for (const job of jobs) {
       const started = Date.now();
       try {
-        const result = job.read ? await watch(page, job) : await submit(page, job);
+        const result = job.uppy ? await uppy(page, job) : job.resume ? await resume(page, job)
+          : job.read ? await watch(page, job) : await submit(page, job);
         results.push({ ...result, seconds: (Date.now() - started) / 1000 });
       } catch (e) {
         results.push({ error: String(e && e.stack || e) });

@@ -14,7 +14,12 @@ samples/upload-progress.asp sends a 50 MB file through a second server
 whose --throttle makes it take seconds; the page's bar must be read rising
 at least five times and reach 100 %, and a lowered file limit (?max=) must
 show its refusal in the bar. samples/progress.asp, the JSON the bar polls,
-is no form: it is driven through that page.
+is no form: it is driven through that page. samples/upload-resumable.asp
+sends its file to samples/resumable.asp through tus in pieces and then
+saves it, and continues an upload after the page is reloaded mid-way and
+given the same file again; and Uppy's Dashboard with its Tus plugin (the uppy package's
+prebuilt bundle, tests/tus/site/uppy.html through a server rooted at the
+checkout) sends a file to resumable.asp, which upload-resumable.asp saves.
 Each page's report is checked line by line and every saved file byte for
 byte; each page, before and after the submission, must say its language,
 title, heading and character set (the one it is sent in) and label every
@@ -50,8 +55,10 @@ LARGE_SIZE = 80 << 20
 PROGRESS_SIZE = 50 << 20
 PROGRESS_THROTTLE = 4 << 20  # bytes a second: the 50 MB take some 12 s
 PROGRESS_PAGE = "upload-progress.asp"
+RESUMABLE_PAGE = "upload-resumable.asp"
+UPPY_SIZE = 5 << 20
 # Samples that are not forms a person fills, and the page that drives each.
-NOT_FORMS = {"progress.asp": PROGRESS_PAGE}
+NOT_FORMS = {"progress.asp": PROGRESS_PAGE, "resumable.asp": RESUMABLE_PAGE}
 
 
 class Check:
@@ -82,6 +89,7 @@ def make_files():
         "setup.jpg": b"MZ\x90\x00\x03\x00\x00\x00\x04\x00\x00\x00\xff\xff" + bytes(300),
         "notes.txt": "\u30e1\u30e2\r\n".encode("utf-8"),
         "progress.bin": rng.randbytes(PROGRESS_SIZE),
+        "uppy.bin": rng.randbytes(UPPY_SIZE),
     }
     paths = {}
     for name, content in contents.items():
@@ -112,7 +120,7 @@ TOO_LARGE = "\u9001\u4fe1\u3067\u304d\u308b\u306e\u306f\u5408\u8a08 50 MB \u307e
 
 # Each sample page and the character set it is sent in.
 PAGES = {"upload.asp": "Shift_JIS", "upload-utf8.asp": "UTF-8", "upload-js.asp": "UTF-8", "upload-large.asp": "UTF-8",
-         "gallery.asp": "UTF-8", PROGRESS_PAGE: "UTF-8"}
+         "gallery.asp": "UTF-8", PROGRESS_PAGE: "UTF-8", RESUMABLE_PAGE: "UTF-8"}
 
 
 def png(width, height):
@@ -142,12 +150,16 @@ def gallery_line(name, kind, extension, size, content):
 
 # Each submission: the page, text fields and file inputs by their labels,
 # checkboxes by their labels' text, and either the report the page must
-# produce (the text of an <li>, or (field, client name, extension) for a
-# saved file) or the message of its refusal.
+# produce (the text of an <li>, a pattern, (field, client name, extension)
+# for a saved file, or ("sha256", client name) for the hash the page shows)
+# or the message of its refusal.
 UTF8_FORM = {"text": [(L_NAME, NAME), (L_COMMENT, COMMENT)], "boxes": [RED, BLUE],
              "files": [(L_FILES, [JP_FILE, "bytes.bin"])],
              "report": [f"name = {NAME}", f"comment = {COMMENT}", f"color = {RED}", f"color = {BLUE}",
                         ("files", JP_FILE, ".txt"), ("files", "bytes.bin", ".bin")]}
+# What upload-resumable.asp says of random bytes: the browser's type, none
+# from the content.
+TYPE_UNKNOWN = re.compile("\u7a2e\u985e: .+ \\(\u4e2d\u8eab\u304b\u3089: \u4e0d\u660e\\)")
 UTF8_BIG = {"text": [(L_NAME, "big")], "files": [(L_FILES, ["big.bin"]), (L_OTHER, [JP_FILE])],
             "report": ["name = big", "comment = ", ("files", "big.bin", ".bin"), ("other", JP_FILE, ".txt")]}
 SUBMISSIONS = [
@@ -175,6 +187,14 @@ SUBMISSIONS = [
      "refused": TYPE_REFUSED.format("setup.jpg", "application/x-msdownload")},
     {"page": "gallery.asp", "label": "a text file refused", "files": [(L_IMAGES, ["notes.txt"])],
      "refused": TYPE_REFUSED.format("notes.txt", "text/plain")},
+    # The page's script sends the file to resumable.asp through tus in 1 MB
+    # pieces, then posts only its upload URL, and the page saves the upload.
+    {"page": RESUMABLE_PAGE, "label": "30 MB file through tus in 1 MB pieces", "files": [(L_FILE, ["big.bin"])],
+     "report": [("file", "big.bin", ".bin"), TYPE_UNKNOWN,
+                ("sha256", "big.bin")]},
+    {"page": RESUMABLE_PAGE, "label": "a Japanese-named text file through tus", "files": [(L_FILE, [JP_FILE])],
+     "report": [("file", JP_FILE, ".txt"), "\u7a2e\u985e: text/plain (\u4e2d\u8eab\u304b\u3089: text/plain)",
+                ("sha256", JP_FILE)]},
 ]
 
 # What a page says about itself: run in the page, by both browsers.
@@ -230,6 +250,10 @@ def check_report(check, items, expected, contents, uploads):
             continue
         if isinstance(want, re.Pattern):
             check.expect(want.fullmatch(got) is not None, f"got {got!r}, expected {want.pattern!r}")
+            continue
+        if len(want) == 2:  # ("sha256", client): the hash the page shows
+            said = f"SHA-256: {hashlib.sha256(contents[want[1]]).hexdigest()}"
+            check.expect(got == said, f"got {got!r}, expected {said!r}")
             continue
         field, client, ext = want
         content = contents[client]
@@ -610,6 +634,190 @@ def run_progress(paths, contents, only, screens=None):
     return checks
 
 
+RESUME_AT = 8 << 20  # bytes the server holds when the page is reloaded
+CONTINUES = "\u524d\u56de\u306e\u7d9a\u304d\u304b\u3089\u9001\u308a\u307e\u3059"
+
+
+def check_resumed(check, held, message, after, contents, uploads):
+    """upload-resumable.asp reloaded mid-upload and given the same file: it
+    says it continues from what the server holds, then saves the file."""
+    check.expect(RESUME_AT <= held < LARGE_SIZE, f"reloaded with {held} bytes held")
+    m = re.search(CONTINUES + r" \((\d+) ", message)
+    check.expect(m is not None and int(m.group(1)) >= held, f"after the reload the page said {message!r}")
+    check_facts(check, "the answer", RESUMABLE_PAGE, after)
+    check.expect(after["error"] is None, f"the page refused: {after['error']!r}")
+    check_report(check, after["items"], [("file", "large.bin", ".bin"), TYPE_UNKNOWN, ("sha256", "large.bin")],
+                 contents, uploads)
+
+
+def chromium_resume(driver, url, path):
+    """The page reloaded once the server holds RESUME_AT bytes, the same file
+    chosen again: (bytes held at the reload, the page's message just after
+    submitting again, its facts once its answer is in)."""
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.support import expected_conditions
+    from selenium.webdriver.support.ui import WebDriverWait
+    driver.get(url)
+    driver.find_element(By.ID, "file").send_keys(path)
+    driver.find_element(By.CSS_SELECTOR, "input[type=submit]").click()
+    held = WebDriverWait(driver, 60, poll_frequency=0.05).until(
+        lambda d: (lambda n: n if n >= RESUME_AT else None)(int(d.find_element(By.ID, "held").text or 0)))
+    driver.get("about:blank")
+    driver.get(url)
+    driver.execute_cdp_cmd("DOM.getDocument", {"depth": 0})
+    driver.find_element(By.ID, "file").send_keys(path)
+    button = driver.find_element(By.CSS_SELECTOR, "input[type=submit]")
+    button.click()
+    message = WebDriverWait(driver, 10, poll_frequency=0.05).until(
+        lambda d: d.execute_script("var m = document.getElementById('message'); return m && m.textContent"))
+    WebDriverWait(driver, 120).until(expected_conditions.staleness_of(button))
+    WebDriverWait(driver, 120).until(lambda d: d.execute_script("return document.readyState") == "complete")
+    return held, message, driver.execute_script(PAGE_FACTS)
+
+
+def run_resume(serve, paths, contents, only):
+    """upload-resumable.asp reloaded in the middle of an 80 MB upload, in
+    both browsers: the upload continues from the server's bytes."""
+    checks = []
+    url = serve.url + RESUMABLE_PAGE
+    if only != "firefox":
+        check = Check(f"chromium {RESUMABLE_PAGE}: reloaded mid-upload, the same file continues")
+        t = time.monotonic()
+        try:
+            driver = chromium_driver()
+            try:
+                check_resumed(check, *chromium_resume(driver, url, paths["large.bin"]), contents, serve.uploads)
+            finally:
+                driver.quit()
+        except Exception as e:
+            check.expect(False, f"{type(e).__name__}: {e}")
+        check.notes.append(f"{time.monotonic() - t:.2f} s")
+        checks.append(check)
+    if only != "chromium":
+        check = Check(f"firefox {RESUMABLE_PAGE}: reloaded mid-upload, the same file continues")
+        env = dict(os.environ, HOME=os.path.join(WORK, "firefox-home"))
+        os.makedirs(env["HOME"], exist_ok=True)
+        job = [{"url": url, "facts": PAGE_FACTS, "resume": {"file": paths["large.bin"], "reloadAt": RESUME_AT}}]
+        try:
+            proc = subprocess.run(["node", os.path.join(HERE, "firefox_forms.js")], input=json.dumps(job).encode(),
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, timeout=300)
+            results = json.loads(proc.stdout or b"null") if proc.returncode == 0 else None
+            reason = proc.stderr.decode(errors="replace")[-2000:]
+        except (subprocess.TimeoutExpired, ValueError) as e:
+            results, reason = None, str(e)
+        result = results[0] if isinstance(results, list) and results else {"error": reason}
+        if check.expect("error" not in result, result.get("error", "")):
+            check_resumed(check, result["heldAtReload"], result["message"], result["after"], contents, serve.uploads)
+            check.notes.append(f"{result['seconds']:.2f} s")
+        checks.append(check)
+    return checks
+
+
+UPPY_PAGE = "tests/tus/site/uppy.html"
+
+
+def saved_by_sample(serve, upload_url):
+    """Has samples/upload-resumable.asp (served from the checkout's root)
+    open and save a completed upload: the saved file's bytes."""
+    boundary = "uppy-" + os.urandom(8).hex()
+    body = (f"--{boundary}\r\nContent-Disposition: form-data; name=\"upload\"\r\n\r\n{upload_url}\r\n"
+            f"--{boundary}--\r\n").encode()
+    head = (f"POST /samples/{RESUMABLE_PAGE} HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: multipart/form-data; "
+            f"boundary={boundary}\r\nContent-Length: {len(body)}\r\nConnection: close\r\n\r\n").encode()
+    _, answer = raw_request(serve.port, head, body)
+    page = answer.decode("utf-8", errors="replace")
+    m = re.search(r"\u4fdd\u5b58\u540d (" + GUID + r"\.\w+)", page)
+    if not answer.startswith(b"HTTP/1.1 200") or not m:
+        error = re.search(r'<p class="error">([^<]*)<', page)
+        raise RuntimeError(f"{RESUMABLE_PAGE} did not save {upload_url}: {error.group(1) if error else page[:300]!r}")
+    with open(os.path.join(serve.uploads, m.group(1)), "rb") as f:
+        return f.read()
+
+
+def check_uppy(check, result, serve, contents):
+    """Uppy's result: the one file sent, and the upload saved whole."""
+    if not check.expect(result is not None, "Uppy gave no result"):
+        return
+    done, failed = result.get("successful", []), result.get("failed", [])
+    if check.expect(len(done) == 1 and not failed, f"Uppy: {done} done, {failed} failed"):
+        check.expect(done[0]["size"] == UPPY_SIZE, f"Uppy sent {done[0]['size']} bytes")
+        try:
+            check.expect(saved_by_sample(serve, done[0]["uploadURL"]) == contents["uppy.bin"],
+                         "the saved upload differs from the file Uppy sent")
+        except (RuntimeError, OSError) as e:
+            check.expect(False, str(e))
+
+
+def chromium_uppy(driver, url, path):
+    """Uppy's Dashboard in Chromium: the file given to its input, its upload
+    button pressed; window.uppyResult once it is done."""
+    from selenium.webdriver.common.by import By
+    from selenium.webdriver.support.ui import WebDriverWait
+    driver.get(url)
+    WebDriverWait(driver, 30).until(lambda d: d.find_elements(By.CSS_SELECTOR, ".uppy-Dashboard-input"))
+    driver.find_element(By.CSS_SELECTOR, ".uppy-Dashboard-input").send_keys(path)
+    WebDriverWait(driver, 30).until(
+        lambda d: d.find_elements(By.CSS_SELECTOR, ".uppy-StatusBar-actionBtn--upload"))[0].click()
+    return WebDriverWait(driver, 120, poll_frequency=0.25).until(lambda d: d.execute_script("return window.uppyResult"))
+
+
+def run_uppy(paths, contents, only):
+    """Uppy's Dashboard with its Tus plugin (the uppy package's prebuilt
+    bundle in tests/tus/node_modules) sends a file to samples/resumable.asp
+    in both browsers, through a server rooted at the checkout so that one
+    origin serves the bundle, the test page and the samples."""
+    bundle = os.path.join(SOURCE, "tests", "tus", "node_modules", "uppy", "dist", "uppy.min.js")
+    if not os.path.exists(bundle):
+        check = Check("Uppy")
+        check.expect(False, "tests/tus/node_modules/uppy is not installed (scripts/setup installs it)")
+        return [check]
+    uploads = os.path.join(WORK, "uppy-uploads")
+    shutil.rmtree(uploads, ignore_errors=True)
+    os.makedirs(uploads)
+    try:
+        serve = Serve(uploads, ["--root", SOURCE], "serve-uppy.log")
+    except (RuntimeError, OSError) as e:
+        check = Check("serve for Uppy starts")
+        check.expect(False, str(e))
+        return [check]
+    checks = []
+    url = serve.url + UPPY_PAGE
+    try:
+        if only != "firefox":
+            check = Check("chromium Uppy Dashboard + Tus: 5 MB to resumable.asp, saved by upload-resumable.asp")
+            t = time.monotonic()
+            try:
+                driver = chromium_driver()
+                try:
+                    check_uppy(check, chromium_uppy(driver, url, paths["uppy.bin"]), serve, contents)
+                finally:
+                    driver.quit()
+            except Exception as e:
+                check.expect(False, f"{type(e).__name__}: {e}")
+            check.notes.append(f"{time.monotonic() - t:.2f} s")
+            checks.append(check)
+        if only != "chromium":
+            check = Check("firefox Uppy Dashboard + Tus: 5 MB to resumable.asp, saved by upload-resumable.asp")
+            env = dict(os.environ, HOME=os.path.join(WORK, "firefox-home"))
+            os.makedirs(env["HOME"], exist_ok=True)
+            job = [{"url": url, "uppy": {"file": paths["uppy.bin"], "seconds": 120}}]
+            try:
+                proc = subprocess.run(["node", os.path.join(HERE, "firefox_forms.js")], input=json.dumps(job).encode(),
+                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, timeout=200)
+                results = json.loads(proc.stdout or b"null") if proc.returncode == 0 else None
+                reason = proc.stderr.decode(errors="replace")[-2000:]
+            except (subprocess.TimeoutExpired, ValueError) as e:
+                results, reason = None, str(e)
+            result = results[0] if isinstance(results, list) and results else {"error": reason}
+            if check.expect("error" not in result, result.get("error", "")):
+                check_uppy(check, result["result"], serve, contents)
+                check.notes.append(f"{result['seconds']:.2f} s")
+            checks.append(check)
+    finally:
+        serve.stop()
+    return checks
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--screenshot", help="save Chromium's view of upload-utf8.asp after an upload here (the "
@@ -642,7 +850,9 @@ def main():
                 checks += run_chromium(serve, paths, contents, args.screenshot, args.screens)
             if args.only != "chromium":
                 checks += run_firefox(serve, paths, contents, args.screens)
+            checks += run_resume(serve, paths, contents, args.only)
             checks += run_progress(paths, contents, args.only, args.screens)
+            checks += run_uppy(paths, contents, args.only)
         finally:
             status, out = serve.stop()
         check = Check("serve stops on SIGTERM")
