@@ -36,17 +36,17 @@ NumberStatus ReadUploadNumber(const unsigned char* pb, std::size_t cb, std::uint
     *pcb = 0;
     if (!pb || cb == 0) return NumberStatus::kAbsent;
     std::uint64_t n = 0;
-    bool bTooLarge = false;
+    bool bOverflow = false;
     for (std::size_t i = 0; i < cb; ++i) {
         if (pb[i] < '0' || pb[i] > '9') return NumberStatus::kMalformed;
-        // Past the maximum the digits are still read: a letter after them
-        // makes the value malformed rather than too large.
-        if (!bTooLarge) {
-            n = n * 10 + (pb[i] - '0');
-            bTooLarge = n > kcbMaxUpload;  // never wraps: n <= 2^53 before the step
-        }
+        // Past 64 bits the digits are still read: a letter after them makes
+        // the value malformed as well.
+        if (!bOverflow)
+            bOverflow = __builtin_mul_overflow(n, 10u, &n) || __builtin_add_overflow(n, pb[i] - '0', &n);
     }
-    if (bTooLarge) return NumberStatus::kTooLarge;
+    // No 64-bit number holds it: a client's own count wrapped or was made up.
+    if (bOverflow) return NumberStatus::kMalformed;
+    if (n > kcbMaxUpload) return NumberStatus::kTooLarge;
     *pcb = n;
     return NumberStatus::kOk;
 }

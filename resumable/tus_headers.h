@@ -31,8 +31,8 @@ constexpr std::uint64_t kcbMaxUpload = (std::uint64_t{1} << 53) - 1;
 enum class NumberStatus {
     kOk,
     kAbsent,
-    kMalformed,  // anything but decimal digits: a sign, a blank, a point, an exponent
-    kTooLarge,   // digits only, but above kcbMaxUpload (past 2^64 too)
+    kMalformed,  // anything but decimal digits (a sign, a blank, a point, an exponent), or past 2^64 - 1
+    kTooLarge,   // digits only, above kcbMaxUpload and within 64 bits
 };
 // Upload-Offset and Upload-Length: one or more decimal digits (leading
 // zeros allowed, as in Content-Length). *pcb is the value for kOk, else 0.

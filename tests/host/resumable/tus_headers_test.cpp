@@ -54,9 +54,10 @@ TEST(UploadNumber, DecimalDigitsUpToTheLargestExactScriptNumber) {
         {"0009007199254740991", NumberStatus::kOk, 9007199254740991ull},
         {"9007199254740992", NumberStatus::kTooLarge, 0},
         {"18446744073709551615", NumberStatus::kTooLarge, 0},  // the largest 64-bit value
-        {"18446744073709551616", NumberStatus::kTooLarge, 0},  // wraps to 0 in 64 bits
-        {"18446744073709551626", NumberStatus::kTooLarge, 0},  // wraps to 10
-        {"99999999999999999999999999999999", NumberStatus::kTooLarge, 0},
+        {"018446744073709551615", NumberStatus::kTooLarge, 0},  // leading zeros count for nothing
+        {"18446744073709551616", NumberStatus::kMalformed, 0},  // wraps to 0 in 64 bits
+        {"18446744073709551626", NumberStatus::kMalformed, 0},  // wraps to 10
+        {"99999999999999999999999999999999", NumberStatus::kMalformed, 0},
         {"", NumberStatus::kAbsent, 0},
         {"-1", NumberStatus::kMalformed, 0},
         {"-0", NumberStatus::kMalformed, 0},
