@@ -142,8 +142,21 @@ def classes(entries):
     return out
 
 
+# Windows Installer's own bookkeeping keys, made empty by the first package
+# a machine installs and kept by the system after: theirs, not the product's.
+# Only these, and only while empty: a product's key below them, or a value in
+# them, is still a leftover.
+_CLASSES = "hkey_local_machine\\software\\classes\\installer"
+_CURRENT = "hkey_local_machine\\software\\microsoft\\windows\\currentversion\\installer"
+INSTALLER_SHELLS = {_CLASSES, _CLASSES + "\\features", _CLASSES + "\\products", _CLASSES + "\\upgradecodes",
+                    _CURRENT, _CURRENT + "\\upgradecodes", _CURRENT + "\\userdata",
+                    _CURRENT + "\\userdata\\s-1-5-18", _CURRENT + "\\userdata\\s-1-5-18\\components",
+                    _CURRENT + "\\userdata\\s-1-5-18\\products"}
+
+
 def changes(before, after):
-    return sorted("+ " + e for e in after - before) + sorted("- " + e for e in before - after)
+    added = {e for e in after - before if e not in INSTALLER_SHELLS}
+    return sorted("+ " + e for e in added) + sorted("- " + e for e in before - after)
 
 
 def show(lines, limit=30):
