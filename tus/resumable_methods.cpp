@@ -8,17 +8,20 @@
 #include "platform/error_info.h"
 #include "platform/messages.h"
 #include "platform/module_object.h"
+#include "platform/sweep_schedule.h"
 #include "resumable/metadata_header.h"
 #include "resumable/metadata_text.h"
 #include "resumable/tus_exchange.h"
 #include "tus/chunk_hasher.h"
 #include "tus/page_objects.h"
-#include "tus/sweep_due.h"
 #include "tus/tus_messages.h"
 #include "tus/upload_store.h"
 #include "uploadedfile/store_file.h"
 
 namespace {
+
+// Handle sweeps a store now and then, not on every request.
+SweepSchedule g_sweeps;
 
 constexpr ErrorSource kErrors(CLSID_Resumable, IID_IResumable);
 
@@ -207,7 +210,7 @@ STDMETHODIMP ResumableMethods::Handle(IDispatch* pRequest, IDispatch* pResponse)
     settings.cbMaxSize = static_cast<std::uint64_t>(m_dblMaxSize < 9007199254740991.0 ? m_dblMaxSize : 9007199254740991.0);
     settings.tNow = UnixNow();
     settings.secondsKept = std::int64_t{m_lExpires} * 60;
-    if (SweepDue(m_folder.get(), SysStringLen(m_folder.get()))) work.pStore->Sweep(settings.tNow, 24 * 60 * 60);
+    if (g_sweeps.Due(m_folder.get(), SysStringLen(m_folder.get()))) work.pStore->Sweep(settings.tNow, 24 * 60 * 60);
     CngChunkHasher hasher;
     resumable::AnswerTusRequest(tus, settings, *work.pStore, request, hasher, work.pExchange);
     const resumable::TusExchange& exchange = *work.pExchange;

@@ -3,55 +3,17 @@
 #include <cstdint>
 
 #include "platform/module_heap.h"
+#include "platform/sweep_schedule.h"
 #include "uploadedfile/save_file.h"
 
 namespace {
-
-constexpr DWORD kmsBetweenSweeps = 60 * 1000;
-constexpr int kSweptFolders = 16;
 
 bool IsSeparator(wchar_t ch) { return ch == L'\\' || ch == L'/'; }
 
 bool IsLowerHex(wchar_t ch) { return (ch >= L'0' && ch <= L'9') || (ch >= L'a' && ch <= L'f'); }
 
-// The folders swept lately, by a hash of their path in upper case: a save
-// into a folder of many files does not look through it each time.
-struct Swept {
-    std::uint64_t hash;
-    DWORD dwTick;
-};
-LONG volatile g_lSweptLock = 0;  // a spin lock: held for a few compares, and needs no setting up
-Swept g_swept[kSweptFolders];
-
-std::uint64_t FolderHash(const wchar_t* pch, UINT cch) {
-    while (cch > 0 && IsSeparator(pch[cch - 1])) --cch;
-    std::uint64_t hash = 14695981039346656037ull;
-    for (UINT i = 0; i < cch; ++i) {
-        wchar_t ch = pch[i] == L'/' ? L'\\' : pch[i];
-        if (ch >= L'a' && ch <= L'z') ch = static_cast<wchar_t>(ch - L'a' + L'A');
-        hash = (hash ^ static_cast<std::uint16_t>(ch)) * 1099511628211ull;
-    }
-    return hash;
-}
-
-// Whether the folder is due; if so it counts as swept from now.
-bool Due(std::uint64_t hash) {
-    const DWORD dwNow = GetTickCount();
-    while (InterlockedExchange(&g_lSweptLock, 1) != 0) Sleep(0);
-    int iOldest = 0;
-    bool bDue = true;
-    for (int i = 0; i < kSweptFolders; ++i) {
-        if (g_swept[i].hash == hash && g_swept[i].dwTick != 0) {
-            bDue = dwNow - g_swept[i].dwTick >= kmsBetweenSweeps;
-            iOldest = i;
-            break;
-        }
-        if (g_swept[i].dwTick == 0 || dwNow - g_swept[i].dwTick > dwNow - g_swept[iOldest].dwTick) iOldest = i;
-    }
-    if (bDue) g_swept[iOldest] = Swept{hash, dwNow ? dwNow : 1};
-    InterlockedExchange(&g_lSweptLock, 0);
-    return bDue;
-}
+// Saves into a folder of many files do not look through it each time.
+SweepSchedule g_schedule;
 
 }  // namespace
 
@@ -68,7 +30,7 @@ bool IsLeftoverName(const wchar_t* pszName) {
 }
 
 void SweepLeftovers(const wchar_t* pchFolder, UINT cchFolder) {
-    if (cchFolder == 0 || !Due(FolderHash(pchFolder, cchFolder))) return;
+    if (cchFolder == 0 || !g_schedule.Due(pchFolder, cchFolder)) return;
     static const wchar_t kPattern[] = L"\\varo-*.tmp";
     const UINT cchBase = cchFolder - (IsSeparator(pchFolder[cchFolder - 1]) ? 1 : 0);
     // The folder, a separator and the longest name a leftover has.
