@@ -7,11 +7,6 @@
 
 namespace {
 
-bool MemberId(IDispatch* pObject, const wchar_t* pszName, DISPID* pDispid) {
-    LPOLESTR pszNames[1] = {const_cast<LPOLESTR>(pszName)};
-    return SUCCEEDED(pObject->GetIDsOfNames(IID_NULL, pszNames, 1, LOCALE_USER_DEFAULT, pDispid));
-}
-
 bool SameAscii(BSTR bstr, const wchar_t* psz) {
     const UINT cch = SysStringLen(bstr);
     for (UINT i = 0; i < cch; ++i, ++psz) {
@@ -65,28 +60,22 @@ private:
     std::size_t m_cbCapacity = 0;
 };
 
-
 }  // namespace
 
 bool PageRequest::Ready() {
-    return m_pRequest && MemberId(m_pRequest, L"ServerVariables", &m_dispidVariables) &&
-           MemberId(m_pRequest, L"BinaryRead", &m_dispidBinaryRead);
+    DISPID dispidBinaryRead = DISPID_UNKNOWN;
+    if (!m_pRequest || !DispatchMemberId(m_pRequest, L"ServerVariables", &m_dispidVariables) ||
+        !DispatchMemberId(m_pRequest, L"BinaryRead", &dispidBinaryRead))
+        return false;
+    m_pieces.Use(m_pRequest, dispidBinaryRead);
+    return true;
 }
 
 HRESULT PageRequest::Variable(const wchar_t* pszName, VariableBytes* pValue) {
     pValue->text.reset();
     pValue->cb = 0;
-    UniqueBstr name(SysAllocString(pszName));
-    if (!name) return E_OUTOFMEMORY;
-    VARIANT arg;
-    arg.vt = VT_BSTR;
-    arg.bstrVal = name.get();
-    DISPPARAMS params{&arg, nullptr, 1, 0};
     ScopedVariant value;
-    ScopedExcepInfo excep;
-    const HRESULT hr = excep.Failure(m_pRequest->Invoke(m_dispidVariables, IID_NULL, LOCALE_USER_DEFAULT,
-                                                        DISPATCH_METHOD | DISPATCH_PROPERTYGET, &params, value.get(),
-                                                        excep.get(), nullptr));
+    const HRESULT hr = CallServerVariables(m_pRequest, m_dispidVariables, pszName, &value);
     if (FAILED(hr)) return hr;
     // A server may answer with a list object whose default value is the
     // text; nothing at all reads as an absent header.
@@ -109,42 +98,15 @@ HRESULT PageRequest::Variable(const wchar_t* pszName, VariableBytes* pValue) {
     return S_OK;
 }
 
-void PageRequest::Drop() {
-    m_pieceBytes.Unlock();
-    m_piece.reset();
-}
-
 bool PageRequest::Next(std::uint32_t cbWant, const unsigned char** ppb, std::uint32_t* pcb) {
-    *ppb = nullptr;
-    *pcb = 0;
-    Drop();
-    // The count goes by reference: the server writes back how many bytes it gave.
-    ScopedVariant count;
-    count.get()->vt = VT_I4;
-    count.get()->lVal = static_cast<LONG>(cbWant);
-    VARIANT arg;
-    arg.vt = VT_BYREF | VT_VARIANT;
-    arg.pvarVal = count.get();
-    DISPPARAMS params{&arg, nullptr, 1, 0};
-    ScopedExcepInfo excep;
-    m_hrFailure = excep.Failure(m_pRequest->Invoke(m_dispidBinaryRead, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
-                                                   &params, m_piece.get(), excep.get(), nullptr));
-    if (FAILED(m_hrFailure)) return false;
-    if (m_piece->vt == VT_EMPTY || m_piece->vt == VT_NULL) return true;  // nothing more
-    if (!IsByteArrayArg(m_piece.get()) || !m_pieceBytes.Lock(m_piece->parray)) {
-        m_hrFailure = DISP_E_TYPEMISMATCH;
-        return false;
-    }
-    *ppb = m_pieceBytes.data();
-    *pcb = m_pieceBytes.size();
-    return true;
+    return m_pieces.Next(cbWant, ppb, pcb) == BinaryReadPieces::Result::kOk;
 }
 
 namespace {
 
 HRESULT CallResponse(IDispatch* pResponse, const wchar_t* pszMember, WORD wFlags, VARIANT* pArgs, UINT cArgs) {
     DISPID dispid = DISPID_UNKNOWN;
-    if (!MemberId(pResponse, pszMember, &dispid)) return DISP_E_MEMBERNOTFOUND;
+    if (!DispatchMemberId(pResponse, pszMember, &dispid)) return DISP_E_MEMBERNOTFOUND;
     DISPID dispidPut = DISPID_PROPERTYPUT;
     DISPPARAMS params{pArgs, wFlags == DISPATCH_PROPERTYPUT ? &dispidPut : nullptr, cArgs,
                       wFlags == DISPATCH_PROPERTYPUT ? 1u : 0u};

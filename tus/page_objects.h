@@ -7,9 +7,8 @@
 
 #include <cstdint>
 
-#include "platform/byte_array.h"
 #include "platform/module_heap.h"
-#include "platform/scoped_variant.h"
+#include "platform/page_request.h"
 #include "platform/win32_owners.h"
 #include "resumable/tus_exchange.h"
 
@@ -27,7 +26,6 @@ struct VariableBytes {
 class PageRequest final : public resumable::RequestPieces {
 public:
     explicit PageRequest(IDispatch* pRequest) : m_pRequest(pRequest) {}
-    ~PageRequest() { Drop(); }
     PageRequest(const PageRequest&) = delete;
     PageRequest& operator=(const PageRequest&) = delete;
 
@@ -37,17 +35,12 @@ public:
     HRESULT Variable(const wchar_t* pszName, VariableBytes* pValue);
     bool Next(std::uint32_t cbWant, const unsigned char** ppb, std::uint32_t* pcb) override;
     // BinaryRead's own failure, S_OK when it gave what it had.
-    HRESULT Failure() const { return m_hrFailure; }
+    HRESULT Failure() const { return m_pieces.Failure(); }
 
 private:
-    void Drop();
-
     IDispatch* m_pRequest;
     DISPID m_dispidVariables = DISPID_UNKNOWN;
-    DISPID m_dispidBinaryRead = DISPID_UNKNOWN;
-    ScopedVariant m_piece;
-    LockedByteArray m_pieceBytes;
-    HRESULT m_hrFailure = S_OK;
+    BinaryReadPieces m_pieces;
 };
 
 // Response.Status = pszStatus; then Response.AddHeader name, value for each

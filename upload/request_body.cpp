@@ -1,33 +1,15 @@
 #include "upload/request_body.h"
 
 #include "formscan/content_type.h"
-#include "platform/excep_info.h"
 #include "platform/module_heap.h"
-#include "platform/win32_owners.h"
-
-namespace {
-
-bool MemberId(IDispatch* pObject, const wchar_t* pszName, DISPID* pDispid) {
-    LPOLESTR pszNames[1] = {const_cast<LPOLESTR>(pszName)};
-    return SUCCEEDED(pObject->GetIDsOfNames(IID_NULL, pszNames, 1, LOCALE_USER_DEFAULT, pDispid));
-}
-
-}  // namespace
 
 bool RequestBody::Boundary(unsigned char* abBoundary, std::uint32_t* pcbBoundary) {
     *pcbBoundary = 0;
     DISPID dispid = DISPID_UNKNOWN;
-    if (!m_pRequest || !MemberId(m_pRequest, L"ServerVariables", &dispid)) return true;
-    UniqueBstr name(SysAllocString(L"CONTENT_TYPE"));
-    if (!name) return false;
-    VARIANT arg;
-    arg.vt = VT_BSTR;
-    arg.bstrVal = name.get();
-    DISPPARAMS params{&arg, nullptr, 1, 0};
+    if (!m_pRequest || !DispatchMemberId(m_pRequest, L"ServerVariables", &dispid)) return true;
     ScopedVariant type;
-    ScopedExcepInfo excep;
-    const HRESULT hr = m_pRequest->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD | DISPATCH_PROPERTYGET,
-                                          &params, type.get(), excep.get(), nullptr);
+    const HRESULT hr = CallServerVariables(m_pRequest, dispid, L"CONTENT_TYPE", &type);
+    if (hr == E_OUTOFMEMORY) return false;
     if (FAILED(hr)) return true;
     // A server may answer with a list object whose default value is the text.
     const HRESULT hrText = VariantChangeType(type.get(), type.get(), 0, VT_BSTR);
@@ -47,10 +29,11 @@ bool RequestBody::Boundary(unsigned char* abBoundary, std::uint32_t* pcbBoundary
 
 RequestBody::Status RequestBody::Open(std::uint64_t* pcbTotal) {
     *pcbTotal = 0;
-    DISPID dispidTotal = DISPID_UNKNOWN;
-    if (!m_pRequest || !MemberId(m_pRequest, L"TotalBytes", &dispidTotal) ||
-        !MemberId(m_pRequest, L"BinaryRead", &m_dispidBinaryRead))
+    DISPID dispidTotal = DISPID_UNKNOWN, dispidBinaryRead = DISPID_UNKNOWN;
+    if (!m_pRequest || !DispatchMemberId(m_pRequest, L"TotalBytes", &dispidTotal) ||
+        !DispatchMemberId(m_pRequest, L"BinaryRead", &dispidBinaryRead))
         return Status::kNotRequest;
+    m_pieces.Use(m_pRequest, dispidBinaryRead);
     ScopedVariant total;
     DISPPARAMS noArgs{nullptr, nullptr, 0, 0};
     if (FAILED(m_pRequest->Invoke(dispidTotal, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYGET | DISPATCH_METHOD,
@@ -66,30 +49,11 @@ RequestBody::Status RequestBody::Open(std::uint64_t* pcbTotal) {
     return Status::kOk;
 }
 
-void RequestBody::Drop() {
-    m_pieceBytes.Unlock();
-    m_piece.reset();
-}
-
 RequestBody::Status RequestBody::Next(std::uint32_t cbWant, const unsigned char** ppb, std::uint32_t* pcb) {
-    *ppb = nullptr;
-    *pcb = 0;
-    Drop();
-    // The count goes by reference: the server writes back how many bytes it gave.
-    ScopedVariant count;
-    count.get()->vt = VT_I4;
-    count.get()->lVal = static_cast<LONG>(cbWant);
-    VARIANT arg;
-    arg.vt = VT_BYREF | VT_VARIANT;
-    arg.pvarVal = count.get();
-    DISPPARAMS params{&arg, nullptr, 1, 0};
-    ScopedExcepInfo excep;
-    m_hrFailure = excep.Failure(m_pRequest->Invoke(m_dispidBinaryRead, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD,
-                                                   &params, m_piece.get(), excep.get(), nullptr));
-    if (FAILED(m_hrFailure)) return Status::kReadFailed;
-    if (m_piece->vt == VT_EMPTY || m_piece->vt == VT_NULL) return Status::kOk;  // nothing more
-    if (!IsByteArrayArg(m_piece.get()) || !m_pieceBytes.Lock(m_piece->parray)) return Status::kNotBytes;
-    *ppb = m_pieceBytes.data();
-    *pcb = m_pieceBytes.size();
-    return Status::kOk;
+    switch (m_pieces.Next(cbWant, ppb, pcb)) {
+    case BinaryReadPieces::Result::kOk: return Status::kOk;
+    case BinaryReadPieces::Result::kReadFailed: return Status::kReadFailed;
+    case BinaryReadPieces::Result::kNotBytes: break;
+    }
+    return Status::kNotBytes;
 }

@@ -7,8 +7,7 @@
 
 #include <cstdint>
 
-#include "platform/byte_array.h"
-#include "platform/scoped_variant.h"
+#include "platform/page_request.h"
 
 class RequestBody {
 public:
@@ -21,7 +20,6 @@ public:
     };
 
     explicit RequestBody(IDispatch* pRequest) : m_pRequest(pRequest) {}
-    ~RequestBody() { Drop(); }
     RequestBody(const RequestBody&) = delete;
     RequestBody& operator=(const RequestBody&) = delete;
 
@@ -37,14 +35,9 @@ public:
     // empty piece means the client sent no more.
     Status Next(std::uint32_t cbWant, const unsigned char** ppb, std::uint32_t* pcb);
     // BinaryRead's own failure code.
-    HRESULT Failure() const { return m_hrFailure; }
+    HRESULT Failure() const { return m_pieces.Failure(); }
 
 private:
-    void Drop();
-
     IDispatch* m_pRequest;
-    DISPID m_dispidBinaryRead = DISPID_UNKNOWN;
-    ScopedVariant m_piece;          // the last piece,
-    LockedByteArray m_pieceBytes;   // its data locked while held
-    HRESULT m_hrFailure = S_OK;
+    BinaryReadPieces m_pieces;
 };
