@@ -482,6 +482,20 @@ def run_chromium(serve, paths, contents, screenshot, screens):
     return checks
 
 
+def firefox_jobs(jobs, timeout):
+    """Runs jobs through firefox_forms.js: its list of results, or None, and
+    the reason when there is none."""
+    env = dict(os.environ, HOME=os.path.join(WORK, "firefox-home"))
+    os.makedirs(env["HOME"], exist_ok=True)
+    try:
+        proc = subprocess.run(["node", os.path.join(HERE, "firefox_forms.js")], input=json.dumps(jobs).encode(),
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, timeout=timeout)
+        results = json.loads(proc.stdout or b"null") if proc.returncode == 0 else None
+        return results, proc.stderr.decode(errors="replace")[-2000:]
+    except (subprocess.TimeoutExpired, ValueError) as e:
+        return None, str(e)
+
+
 def run_firefox(serve, paths, contents, screens):
     module = os.path.join(HERE, "node_modules", "puppeteer-core", "package.json")
     missing = [m for ok, m in [(os.path.exists("/usr/bin/firefox-esr"), "firefox-esr"),
@@ -495,15 +509,7 @@ def run_firefox(serve, paths, contents, screens):
              "facts": PAGE_FACTS, "findLabel": FIND_LABEL, "shots": shots}
             for s, shots in zip(SUBMISSIONS, shot_paths("firefox", screens))]
     started = time.monotonic()
-    env = dict(os.environ, HOME=os.path.join(WORK, "firefox-home"))
-    os.makedirs(env["HOME"], exist_ok=True)
-    try:
-        proc = subprocess.run(["node", os.path.join(HERE, "firefox_forms.js")], input=json.dumps(jobs).encode(),
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, timeout=300)
-        results = json.loads(proc.stdout or b"null") if proc.returncode == 0 else None
-        reason = proc.stderr.decode(errors="replace")[-2000:]
-    except (subprocess.TimeoutExpired, ValueError) as e:
-        results, reason = None, str(e)
+    results, reason = firefox_jobs(jobs, 300)
     print(f"firefox: {time.monotonic() - started:.1f} s with start-up", flush=True)
     checks = []
     for i, submission in enumerate(SUBMISSIONS):
@@ -612,16 +618,7 @@ def run_progress(paths, contents, only, screens=None):
         if only != "chromium":
             jobs = [{"url": serve.url + PROGRESS_PAGE + query, "file": paths["progress.bin"], "facts": PAGE_FACTS,
                      "read": READ_BAR, "seconds": 40} for _, query, _ in PROGRESS_RUNS]
-            env = dict(os.environ, HOME=os.path.join(WORK, "firefox-home"))
-            os.makedirs(env["HOME"], exist_ok=True)
-            try:
-                proc = subprocess.run(["node", os.path.join(HERE, "firefox_forms.js")],
-                                      input=json.dumps(jobs).encode(), stdout=subprocess.PIPE,
-                                      stderr=subprocess.PIPE, env=env, timeout=150)
-                results = json.loads(proc.stdout or b"null") if proc.returncode == 0 else None
-                reason = proc.stderr.decode(errors="replace")[-2000:]
-            except (subprocess.TimeoutExpired, ValueError) as e:
-                results, reason = None, str(e)
+            results, reason = firefox_jobs(jobs, 150)
             for i, (label, _, refused) in enumerate(PROGRESS_RUNS):
                 check = Check(f"firefox {PROGRESS_PAGE}: {label}")
                 result = results[i] if isinstance(results, list) and i < len(results) else {"error": reason}
@@ -695,16 +692,8 @@ def run_resume(serve, paths, contents, only):
         checks.append(check)
     if only != "chromium":
         check = Check(f"firefox {RESUMABLE_PAGE}: reloaded mid-upload, the same file continues")
-        env = dict(os.environ, HOME=os.path.join(WORK, "firefox-home"))
-        os.makedirs(env["HOME"], exist_ok=True)
         job = [{"url": url, "facts": PAGE_FACTS, "resume": {"file": paths["large.bin"], "reloadAt": RESUME_AT}}]
-        try:
-            proc = subprocess.run(["node", os.path.join(HERE, "firefox_forms.js")], input=json.dumps(job).encode(),
-                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, timeout=300)
-            results = json.loads(proc.stdout or b"null") if proc.returncode == 0 else None
-            reason = proc.stderr.decode(errors="replace")[-2000:]
-        except (subprocess.TimeoutExpired, ValueError) as e:
-            results, reason = None, str(e)
+        results, reason = firefox_jobs(job, 300)
         result = results[0] if isinstance(results, list) and results else {"error": reason}
         if check.expect("error" not in result, result.get("error", "")):
             check_resumed(check, result["heldAtReload"], result["message"], result["after"], contents, serve.uploads)
@@ -798,16 +787,8 @@ def run_uppy(paths, contents, only):
             checks.append(check)
         if only != "chromium":
             check = Check("firefox Uppy Dashboard + Tus: 5 MB to resumable.asp, saved by upload-resumable.asp")
-            env = dict(os.environ, HOME=os.path.join(WORK, "firefox-home"))
-            os.makedirs(env["HOME"], exist_ok=True)
             job = [{"url": url, "uppy": {"file": paths["uppy.bin"], "seconds": 120}}]
-            try:
-                proc = subprocess.run(["node", os.path.join(HERE, "firefox_forms.js")], input=json.dumps(job).encode(),
-                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, timeout=200)
-                results = json.loads(proc.stdout or b"null") if proc.returncode == 0 else None
-                reason = proc.stderr.decode(errors="replace")[-2000:]
-            except (subprocess.TimeoutExpired, ValueError) as e:
-                results, reason = None, str(e)
+            results, reason = firefox_jobs(job, 200)
             result = results[0] if isinstance(results, list) and results else {"error": reason}
             if check.expect("error" not in result, result.get("error", "")):
                 check_uppy(check, result["result"], serve, contents)
