@@ -29,6 +29,8 @@ UPGRADE_CODES = {"x64": "8E0C7B5A-0D6B-4F5E-9C1A-3F2A7D6B9E41", "x86": "4B7D2E19
 NAMESPACE = uuid.UUID("2D7A9C1E-5B34-4F08-A6E2-91C3D58B7F0A")
 FEATURE = {"x64": "VARO64", "x86": "VARO86"}
 SYSTEM_FOLDER = {"x64": "ProgramFiles64Folder", "x86": "ProgramFilesFolder"}
+# The keys of HKLM\Software\Classes that 32-bit programs see apart.
+REDIRECTED = re.compile(r'Root="HKCR" Key="(CLSID|Interface)\\')
 
 
 def folder_property(archs, arch):
@@ -178,6 +180,12 @@ def main():
     dlls = {"x64": dll64, "x86": dll86}
     tool, scripts = rows_tool(tools)
     rows = {a: run([tool, f"VARO.DLL_{a}"] + scripts).splitlines() for a in archs}
+    if "x64" in archs:
+        # Beside the x64 DLL the x86 one writes only what Windows keeps apart
+        # for 32-bit programs (CLSID and Interface); the rest of Classes, the
+        # ProgIDs among it, is one key for both views, which the x64 DLL's
+        # rows write with the same values, as both regsvr32s do.
+        rows["x86"] = [r for r in rows["x86"] if REDIRECTED.search(r)]
     digest = hashlib.sha256(version.encode())
     for a in archs:
         digest.update(open(dlls[a], "rb").read())
