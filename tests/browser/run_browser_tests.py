@@ -482,6 +482,22 @@ def run_chromium(serve, paths, contents, screenshot, screens):
     return checks
 
 
+def chromium_check(check, run):
+    """run(driver) in a fresh Chromium, its failure the check's; the time
+    taken noted."""
+    t = time.monotonic()
+    try:
+        driver = chromium_driver()
+        try:
+            run(driver)
+        finally:
+            driver.quit()
+    except Exception as e:
+        check.expect(False, f"{type(e).__name__}: {e}")
+    check.notes.append(f"{time.monotonic() - t:.2f} s")
+    return check
+
+
 def firefox_jobs(jobs, timeout):
     """Runs jobs through firefox_forms.js: its list of results, or None, and
     the reason when there is none."""
@@ -679,17 +695,8 @@ def run_resume(serve, paths, contents, only):
     url = serve.url + RESUMABLE_PAGE
     if only != "firefox":
         check = Check(f"chromium {RESUMABLE_PAGE}: reloaded mid-upload, the same file continues")
-        t = time.monotonic()
-        try:
-            driver = chromium_driver()
-            try:
-                check_resumed(check, *chromium_resume(driver, url, paths["large.bin"]), contents, serve.uploads)
-            finally:
-                driver.quit()
-        except Exception as e:
-            check.expect(False, f"{type(e).__name__}: {e}")
-        check.notes.append(f"{time.monotonic() - t:.2f} s")
-        checks.append(check)
+        checks.append(chromium_check(check, lambda driver: check_resumed(
+            check, *chromium_resume(driver, url, paths["large.bin"]), contents, serve.uploads)))
     if only != "chromium":
         check = Check(f"firefox {RESUMABLE_PAGE}: reloaded mid-upload, the same file continues")
         job = [{"url": url, "facts": PAGE_FACTS, "resume": {"file": paths["large.bin"], "reloadAt": RESUME_AT}}]
@@ -774,17 +781,8 @@ def run_uppy(paths, contents, only):
     try:
         if only != "firefox":
             check = Check("chromium Uppy Dashboard + Tus: 5 MB to resumable.asp, saved by upload-resumable.asp")
-            t = time.monotonic()
-            try:
-                driver = chromium_driver()
-                try:
-                    check_uppy(check, chromium_uppy(driver, url, paths["uppy.bin"]), serve, contents)
-                finally:
-                    driver.quit()
-            except Exception as e:
-                check.expect(False, f"{type(e).__name__}: {e}")
-            check.notes.append(f"{time.monotonic() - t:.2f} s")
-            checks.append(check)
+            checks.append(chromium_check(check, lambda driver: check_uppy(
+                check, chromium_uppy(driver, url, paths["uppy.bin"]), serve, contents)))
         if only != "chromium":
             check = Check("firefox Uppy Dashboard + Tus: 5 MB to resumable.asp, saved by upload-resumable.asp")
             job = [{"url": url, "uppy": {"file": paths["uppy.bin"], "seconds": 120}}]
